@@ -1,0 +1,47 @@
+# Bopling's two commands: `make run` and `make test`. Both install what is
+# missing, configure and build first.
+
+BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 300
+# Warnings are errors in CI.
+WERROR := $(if $(CI),ON,OFF)
+CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBOPLING_WERROR=$(WERROR)
+DEMO := $(BUILD_DIR)/demo/bopling-demo.wav
+
+.PHONY: all deps build run test test-asan fuzz bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR)
+
+run: build
+	$(BUILD_DIR)/tools/bopling-analyze --realtime $(DEMO)
+
+test: build
+	scripts/test-env ctest --test-dir $(BUILD_DIR) --output-on-failure
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	@$(MAKE) --no-print-directory test-asan
+
+# The unit tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBOPLING_SANITIZE=ON \
+	  -DBOPLING_GUI=OFF -DBOPLING_BENCH=OFF -DBOPLING_WERROR=$(WERROR)
+	cmake --build $(ASAN_DIR)
+	scripts/test-env ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure
+
+# libFuzzer over the creature check; FUZZ_SECONDS of fuzzing in all.
+fuzz: deps
+	scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+bench: build
+	scripts/test-env cmake --build $(BUILD_DIR) --target bench
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
