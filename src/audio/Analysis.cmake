@@ -1,0 +1,1 @@
+# bopling_audio: Analyzer, Snapshot, FileFeeder.
