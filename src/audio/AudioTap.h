@@ -1,0 +1,132 @@
+#pragma once
+
+#include "audio/CaptureBackend.h"
+#include "audio/ControlQueue.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace bopling {
+
+// Captures what the computer plays (the default output's mix, never a microphone)
+// and hands it on as blocks of mono float samples. All control work (building,
+// tearing down, retry timers, device-change debounce) runs on the control queue
+// "qx.tap.ctl"; samples arrive on the backend's audio thread "qx.audio"; the four
+// status values are shared with other threads under `lock`.
+//
+// Typical use:
+//   AudioTap tap(std::make_unique<PulseBackend>());
+//   tap.onSamples = [&](const std::vector<float> &mono, double rate) { analyzer.push(...); };
+//   tap.start();                 // returns at once; capture follows the default output
+//   ... tap.running(), tap.building(), tap.hasGivenUp(), tap.lastError() from any thread
+//   tap.stopAndWait(1.5);        // at termination
+class AudioTap final
+{
+public:
+    using SamplesCallback =
+        std::function<void(const std::vector<float> &samples, double sampleRate)>;
+
+    // Builds up to 5 times per window; more requests inside it give up.
+    static constexpr std::chrono::milliseconds kRebuildWindow{60'000};
+    static constexpr int kRebuildsPerWindow = 5;
+    static constexpr int kFailuresBeforeGivingUp = 10;
+    static constexpr std::chrono::milliseconds kDeviceChangeDebounce{1'000};
+
+    // `ctl` defaults to a ThreadControlQueue named "qx.tap.ctl"; tests pass a
+    // VirtualControlQueue to run the schedule in virtual time.
+    explicit AudioTap(std::unique_ptr<CaptureBackend> backend,
+                      std::unique_ptr<ControlQueue> ctl = nullptr);
+    // Stops capture and waits for the control queue to finish its current work.
+    ~AudioTap();
+
+    AudioTap(const AudioTap &) = delete;
+    AudioTap &operator=(const AudioTap &) = delete;
+
+    // Receives every converted block (possibly empty) on the audio thread. Set it
+    // once, before the first `start`; it must not block for long.
+    SamplesCallback onSamples;
+
+    // These three only enqueue their work on the control queue and return at once.
+    void start();
+    void stop();
+    // Restarts a tap that wants to run or has given up; does nothing after `stop`.
+    void retry();
+    // The work of `stop`, then waits for it at most `timeoutSeconds`. Returns true
+    // when the stop finished in time.
+    bool stopAndWait(double timeoutSeconds);
+
+    // Status reads, callable from any thread.
+    bool running() const;
+    bool building() const;
+    bool hasGivenUp() const;
+    // The message of the last failed build, of a lost capture or of giving up.
+    std::optional<QString> lastError() const;
+
+    // Retry delay after the n-th failed build in a row (n >= 1): 4, 8, 16, ... 300 s.
+    static std::chrono::milliseconds retryDelay(int failures);
+    // Mixes one IO cycle's buffers to mono: planar when the format is not
+    // interleaved and the list has other than exactly one buffer. Never reads past
+    // a buffer; an empty result is still a block.
+    static std::vector<float> mixToMono(AudioBufferList buffers, bool interleaved);
+
+private:
+    // Control queue operations.
+    void startOnCtl();
+    void stopOnCtl();
+    void retryOnCtl();
+    void rebuild();
+    void attemptBuild();
+    std::optional<QString> build();
+    void tearDown();
+    void giveUp(const QString &message);
+    void afterFailedBuild();
+    void captureLost(std::uint64_t generation, std::int32_t status);
+    void installDeviceListener();
+    void removeDeviceListener();
+    void scheduleDeviceCheck();
+    void deviceCheck();
+    std::optional<QString> defaultOutputUID();
+    void cancelRetryTimer();
+    void cancelDebounce();
+
+    // Audio thread.
+    void ioBlock(AudioBufferList buffers);
+
+    std::unique_ptr<CaptureBackend> backend;
+
+    mutable std::mutex lock;
+    std::optional<QString> _lastError;
+    bool _running = false;
+    bool _building = false;
+    bool _gaveUp = false;
+
+    std::optional<ControlQueue::TimerId> retryTimer;
+    std::unique_ptr<ControlQueue> ctl;
+    // Everything below is touched only on `ctl`, except the format fields, which
+    // the audio thread reads while no IO block can be registered.
+    std::uint32_t tapID = 0;
+    std::uint32_t aggID = 0;
+    std::optional<std::uint32_t> procID;
+    double sampleRate = 48000.0;
+    bool interleaved = true;
+    int channels = 2;
+    bool deviceListener = false;
+    bool wanted = false;
+    std::optional<QString> builtUID;
+    int failures = 0;
+    bool gaveUp = false;
+    std::deque<ControlQueue::Millis> rebuildStamps;
+    std::optional<ControlQueue::TimerId> debounce;
+    // Counts builds so a loss reported for an earlier capture is ignored.
+    std::uint64_t buildGeneration = 0;
+};
+
+} // namespace bopling
