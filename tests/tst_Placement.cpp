@@ -1,0 +1,221 @@
+#include "overlay/Placement.h"
+#include "overlay/PlacementActions.h"
+#include "settings/Settings.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace bopling;
+
+Q_DECLARE_METATYPE(bopling::Frame)
+
+namespace {
+
+constexpr quint32 kLeft = 11;
+constexpr quint32 kRight = 22;
+
+// Two screens side by side, the primary first, in the stored convention.
+QList<Display> twoScreens()
+{
+    return {{kLeft, {0, 0, 1440, 900}}, {kRight, {1440, 100, 1920, 1050}}};
+}
+
+} // namespace
+
+class PlacementTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<Settings> settings;
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        QFile::remove(dir.filePath(QStringLiteral("settings.json")));
+        settings = std::make_unique<Settings>(dir.filePath(QStringLiteral("settings.json")));
+    }
+
+    void screenNumberIsStableFnv1a()
+    {
+        QCOMPARE(screenNumber(QString()), 0u);
+        // Reference values of 32-bit FNV-1a.
+        QCOMPARE(screenNumber(QStringLiteral("a")), 0xe40c292cu);
+        QCOMPARE(screenNumber(QStringLiteral("foobar")), 0xbf9cf968u);
+        QVERIFY(screenNumber(QStringLiteral("HDMI-1")) != screenNumber(QStringLiteral("HDMI-2")));
+    }
+
+    void panelFrameForSettings_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("corner");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<Frame>("visible");
+        QTest::addColumn<Frame>("expected");
+
+        const Frame screen{0, 0, 1440, 900};
+        const Frame offset{100, 50, 1440, 875};
+        QTest::newRow("defaults: medium, bottom right")
+            << QString() << QString() << -1 << screen << Frame{784, 16, 640, 480};
+        QTest::newRow("top left tiny")
+            << "corner"
+            << "topLeft" << 3 << offset << Frame{116, 50 + 875 - 270 - 16, 360, 270};
+        QTest::newRow("top right large")
+            << "corner"
+            << "topRight" << 2 << offset << Frame{1540 - 816, 925 - 616, 800, 600};
+        QTest::newRow("bottom left small")
+            << "corner"
+            << "bottomLeft" << 0 << offset << Frame{116, 66, 480, 360};
+        QTest::newRow("size out of range reads as tiny")
+            << "corner"
+            << "bottomRight" << 9 << screen << Frame{1064, 16, 360, 270};
+        QTest::newRow("corner larger than the screen is pinned left and bottom")
+            << "corner"
+            << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
+        QTest::newRow("odd strip width rounds down to even")
+            << "strip"
+            << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
+        QTest::newRow("tall strip")
+            << "strip" << QString() << 1 << screen << Frame{0, 0, 1440, 360};
+        QTest::newRow("tiny strip")
+            << "strip" << QString() << 2 << screen << Frame{0, 0, 1440, 160};
+    }
+
+    void panelFrameForSettings()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, corner);
+        QFETCH(int, size);
+        QFETCH(Frame, visible);
+        QFETCH(Frame, expected);
+
+        const Layout chosen = layoutFromName(layout);
+        settings->setLayout(chosen);
+        if (!corner.isEmpty())
+            settings->setCorner(cornerFromName(corner));
+        if (size >= 0) {
+            if (chosen == Layout::strip)
+                settings->setStripSize(size);
+            else
+                settings->setCornerSize(size);
+        }
+        const Display screen{kLeft, visible};
+        const Frame frame = panelFrame(*settings, screen);
+        QCOMPARE(frame, expected);
+        const QSizeF size2 = panelSize(*settings, screen);
+        QCOMPARE(size2, QSizeF(expected.width, expected.height));
+    }
+
+    void savedPositionIsClamped_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QPointF>("offset");
+        QTest::addColumn<Frame>("expected");
+
+        // Visible frame (100, 50, 1440, 875); medium corner panel 640 × 480; short strip.
+        QTest::newRow("inside") << "corner" << QPointF(300, 200) << Frame{400, 250, 640, 480};
+        QTest::newRow("off the left edge")
+            << "corner" << QPointF(-500, 100) << Frame{100, 150, 640, 480};
+        QTest::newRow("off the top right")
+            << "corner" << QPointF(5000, 5000) << Frame{100 + 1440 - 640, 50 + 875 - 480, 640, 480};
+        QTest::newRow("below the bottom")
+            << "corner" << QPointF(10, -30) << Frame{110, 50, 640, 480};
+        QTest::newRow("strip keeps its left edge")
+            << "strip" << QPointF(333, 120) << Frame{100, 170, 1440, 240};
+    }
+
+    void savedPositionIsClamped()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QPointF, offset);
+        QFETCH(Frame, expected);
+
+        const Layout chosen = layoutFromName(layout);
+        settings->setLayout(chosen);
+        settings->savePosition(chosen, kLeft, offset.x(), offset.y());
+        // A position saved for another screen does not apply here.
+        settings->savePosition(chosen, kRight, 1, 1);
+        settings->savePosition(chosen, kLeft, offset.x(), offset.y());
+        QCOMPARE(panelFrame(*settings, {kLeft, {100, 50, 1440, 875}}), expected);
+    }
+
+    void targetScreenFollowsSavedScreen_data()
+    {
+        QTest::addColumn<int>("saved"); // -1: none
+        QTest::addColumn<quint32>("expected");
+
+        QTest::newRow("nothing saved: primary") << -1 << kLeft;
+        QTest::newRow("saved second screen") << int(kRight) << kRight;
+        QTest::newRow("saved screen unplugged: primary") << 99 << kLeft;
+    }
+
+    void targetScreenFollowsSavedScreen()
+    {
+        QFETCH(int, saved);
+        QFETCH(quint32, expected);
+
+        if (saved >= 0)
+            settings->savePosition(Layout::corner, quint32(saved), 40, 40);
+        const auto screen = targetScreen(*settings, twoScreens());
+        QVERIFY(screen);
+        QCOMPARE(screen->number, expected);
+        // The strip layout has its own saved screen.
+        settings->setLayout(Layout::strip);
+        QCOMPARE(targetScreen(*settings, twoScreens()).value().number, kLeft);
+        QVERIFY(!targetScreen(*settings, {}));
+    }
+
+    void clampFrameKeepsSize_data()
+    {
+        QTest::addColumn<bool>("strip");
+        QTest::addColumn<Frame>("frame");
+        QTest::addColumn<Frame>("expected");
+
+        QTest::newRow("inside stays") << false << Frame{10, 10, 5, 5} << Frame{10, 10, 5, 5};
+        QTest::newRow("right and top") << false << Frame{98, 98, 5, 5} << Frame{95, 95, 5, 5};
+        QTest::newRow("left and bottom") << false << Frame{-3, -9, 5, 5} << Frame{0, 0, 5, 5};
+        QTest::newRow("too large") << false << Frame{50, 50, 200, 300} << Frame{0, 0, 200, 300};
+        QTest::newRow("strip ignores x") << true << Frame{42, 10, 100, 5} << Frame{0, 10, 100, 5};
+    }
+
+    void clampFrameKeepsSize()
+    {
+        QFETCH(bool, strip);
+        QFETCH(Frame, frame);
+        QFETCH(Frame, expected);
+        QCOMPARE(clampFrame(strip, frame, Frame{0, 0, 100, 100}), expected);
+    }
+
+    void qtConversionRoundTrips_data()
+    {
+        QTest::addColumn<QRectF>("primary");
+        QTest::addColumn<QRectF>("qtRect");
+        QTest::addColumn<Frame>("stored");
+
+        QTest::newRow("bottom right of the primary")
+            << QRectF(0, 0, 1440, 900) << QRectF(784, 404, 640, 480) << Frame{784, 16, 640, 480};
+        QTest::newRow("primary below another screen")
+            << QRectF(0, 1080, 1440, 900) << QRectF(10, 0, 100, 100) << Frame{10, 1880, 100, 100};
+        QTest::newRow("screen left of the primary")
+            << QRectF(1920, 0, 1440, 900) << QRectF(0, 800, 100, 100) << Frame{-1920, 0, 100, 100};
+    }
+
+    void qtConversionRoundTrips()
+    {
+        QFETCH(QRectF, primary);
+        QFETCH(QRectF, qtRect);
+        QFETCH(Frame, stored);
+        QCOMPARE(frameFromQt(qtRect, primary), stored);
+        QCOMPARE(frameToQt(stored, primary), qtRect);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlacementTest)
+#include "tst_Placement.moc"

@@ -1,0 +1,156 @@
+#include "overlay/PlacementActions.h"
+#include "settings/Settings.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace bopling;
+
+namespace {
+
+constexpr quint32 kPrimary = 1;
+constexpr quint32 kSecond = 2;
+
+} // namespace
+
+// The controller's placement actions against a recording panel.
+class PlacementActionsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<PlacementActions> actions;
+    QList<Display> screens;
+    Frame frame;
+    int configsSent = 0;
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        QFile::remove(dir.filePath(QStringLiteral("settings.json")));
+        settings = std::make_unique<Settings>(dir.filePath(QStringLiteral("settings.json")));
+        screens = {{kPrimary, {0, 0, 1440, 900}}, {kSecond, {1440, 0, 1920, 1080}}};
+        frame = {};
+        configsSent = 0;
+        PlacementActions::Panel panel;
+        panel.screens = [this] { return screens; };
+        panel.frame = [this] { return frame; };
+        panel.setFrame = [this](const Frame &f) { frame = f; };
+        panel.sizeChanged = [this] { ++configsSent; };
+        actions = std::make_unique<PlacementActions>(*settings, panel);
+    }
+
+    void configIsResentOnlyWhenTheSizeChanges()
+    {
+        actions->applyPlacement();
+        QCOMPARE(frame, (Frame{784, 16, 640, 480}));
+        QCOMPARE(configsSent, 1); // from the zero frame of a new panel
+
+        actions->setSize(2); // Medium to Large
+        QCOMPARE(frame, (Frame{624, 16, 800, 600}));
+        QCOMPARE(configsSent, 2);
+
+        actions->setCorner(0); // same size, new origin
+        QCOMPARE(frame, (Frame{16, 900 - 616, 800, 600}));
+        QCOMPARE(configsSent, 2);
+
+        screens[0].visibleFrame = {0, 40, 1440, 860}; // a panel bar appeared: moves only
+        actions->applyPlacement();
+        QCOMPARE(frame, (Frame{16, 900 - 616, 800, 600}));
+        QCOMPARE(configsSent, 2);
+
+        screens[0].visibleFrame = {0, 0, 1280, 800}; // resolution change: still no resize
+        actions->applyPlacement();
+        QCOMPARE(configsSent, 2);
+
+        actions->setLayout(1);
+        QCOMPARE(frame, (Frame{0, 0, 1280, 240}));
+        QCOMPARE(configsSent, 3);
+        screens[0].visibleFrame = {0, 0, 1281, 800}; // odd width: still 1280
+        actions->applyPlacement();
+        QCOMPARE(configsSent, 3);
+    }
+
+    void sizeGoesToTheCurrentLayout()
+    {
+        actions->setSize(3);
+        QCOMPARE(settings->cornerSize(), 3);
+        QCOMPARE(settings->stripSize(), 0);
+        actions->setLayout(7); // any tag but 0 is the strip
+        QCOMPARE(settings->layout(), Layout::strip);
+        actions->setSize(1);
+        QCOMPARE(settings->stripSize(), 1);
+        QCOMPARE(settings->cornerSize(), 3);
+        QCOMPARE(frame.height, 360.0);
+        actions->setLayout(0);
+        QCOMPARE(settings->layout(), Layout::corner);
+        QCOMPARE(frame.height, 270.0);
+    }
+
+    void choosingACornerForgetsOnlyCornerPositions_data()
+    {
+        QTest::addColumn<int>("tag");
+        QTest::addColumn<int>("corner");
+        QTest::newRow("top right") << 1 << int(Corner::topRight);
+        QTest::newRow("bottom left") << 2 << int(Corner::bottomLeft);
+        QTest::newRow("outside the menu's tags") << 7 << int(Corner::bottomRight);
+        QTest::newRow("negative") << -1 << int(Corner::bottomRight);
+    }
+
+    void choosingACornerForgetsOnlyCornerPositions()
+    {
+        QFETCH(int, tag);
+        QFETCH(int, corner);
+
+        settings->setCorner(Corner::topLeft);
+        settings->savePosition(Layout::corner, kPrimary, 10, 10);
+        settings->savePosition(Layout::corner, kSecond, 20, 20);
+        settings->savePosition(Layout::strip, kSecond, 0, 30);
+
+        actions->setCorner(tag);
+        QCOMPARE(int(settings->corner()), corner);
+        QVERIFY(!settings->savedPosition(Layout::corner, kPrimary));
+        QVERIFY(!settings->savedPosition(Layout::corner, kSecond));
+        QVERIFY(!settings->savedScreen(Layout::corner));
+        QCOMPARE(settings->savedPosition(Layout::strip, kSecond), QPointF(0, 30));
+        QCOMPARE(settings->savedScreen(Layout::strip), kSecond);
+        // Back on the primary screen at the preset corner.
+        QVERIFY(frame.x >= 0 && frame.maxX() <= 1440);
+    }
+
+    void snapToPresetForgetsTheCurrentLayoutOnly()
+    {
+        settings->savePosition(Layout::corner, kSecond, 100, 200);
+        settings->savePosition(Layout::strip, kPrimary, 0, 300);
+        actions->applyPlacement();
+        QCOMPARE(frame, (Frame{1540, 200, 640, 480}));
+
+        actions->snapToPreset();
+        QCOMPARE(frame, (Frame{784, 16, 640, 480}));
+        QCOMPARE(settings->savedPosition(Layout::strip, kPrimary), QPointF(0, 300));
+
+        actions->setLayout(1);
+        QCOMPARE(frame, (Frame{0, 300, 1440, 240}));
+    }
+
+    void withoutScreensThePanelStays()
+    {
+        frame = {5, 6, 7, 8};
+        screens.clear();
+        actions->setSize(2);
+        actions->setLayout(1);
+        actions->snapToPreset();
+        QCOMPARE(frame, (Frame{5, 6, 7, 8}));
+        QCOMPARE(configsSent, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlacementActionsTest)
+#include "tst_PlacementActions.moc"
