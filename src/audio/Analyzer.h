@@ -80,6 +80,7 @@ private:
     void analyseHop(const float *x);
     void estimateTempo(double fps);
     void adoptTempo(double newBpm);
+    void appendEvent(char letter);
     double bandValue(double loHz, double hiHz) const;
 
     WallClock wallClock;
@@ -90,6 +91,7 @@ private:
     float *windowed = nullptr;
     float *spectrum = nullptr; // 1025 complex values, interleaved re/im
     std::array<float, kBins> mags{};
+    std::array<float, kBins> magRoots{}; // √mags, summed per band
 
     mutable std::mutex lock;
     std::vector<float> pending; // guarded by lock, like every field below
