@@ -77,7 +77,7 @@ public:
     void remove(const QString &name) const noexcept;
 
 private:
-    QString explicitFolder;
+    std::optional<QString> chosenFolder; // nothing: the standard folder, looked up on each call
     QString builtInFile;
 };
 
