@@ -13,7 +13,9 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace bopling {
@@ -157,11 +159,20 @@ std::optional<QString> writeObjectFile(const QString &path, const QJsonObject &o
     if (!QDir().mkpath(folder))
         return QStringLiteral("Bopling: could not save settings: cannot create the folder %1")
             .arg(folder);
+    // Unbuffered, so that a short write (a full disk, a file size limit) shows in the count:
+    // a buffered QSaveFile can lose the tail of a short write at commit and report success.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return QStringLiteral("Bopling: could not save settings to %1: %2")
             .arg(path, file.errorString());
-    file.write(QJsonDocument(object).toJson(QJsonDocument::Indented));
+    const QByteArray data = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    const qint64 written = file.write(data);
+    if (written != data.size()) {
+        const QString reason =
+            written < 0 ? file.errorString() : QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        return QStringLiteral("Bopling: could not save settings to %1: %2").arg(path, reason);
+    }
     if (!file.commit())
         return QStringLiteral("Bopling: could not save settings to %1: %2")
             .arg(path, file.errorString());

@@ -1,0 +1,292 @@
+// The settings file on disk: damaged files, failed writes, the one-time copy of the earlier
+// edition's settings and the shared store on the standard path.
+
+#include "settings/Settings.h"
+#include "settings/SystemLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+
+using namespace bopling;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QJsonObject readObject(const QString &path)
+{
+    return QJsonDocument::fromJson(readFile(path)).object();
+}
+
+// Files may not grow beyond `bytes` while it lives, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+
+private:
+    rlimit saved{};
+    void (*previousHandler)(int) = nullptr;
+};
+
+} // namespace
+
+class SettingsFileTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QStringList logLines;
+
+    QString file() const { return dir->filePath("Bopling/settings.json"); }
+    QString earlier() const { return dir->filePath("Dotscope/settings.json"); }
+
+    QStringList damagedCopies() const
+    {
+        return QDir(dir->filePath("Bopling"))
+            .entryList({"settings.json.damaged-*"}, QDir::Files, QDir::Name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        setSystemLogSink([this](const QString &line) { logLines.append(line); });
+    }
+    void cleanupTestCase() { setSystemLogSink({}); }
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        logLines.clear();
+    }
+
+    void damagedFileIsKeptAside_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("cut short") << QByteArray("{\"cornerSize\": 2, \"layout\": \"str");
+        QTest::newRow("top level array") << QByteArray("[{\"cornerSize\": 2}]");
+        QTest::newRow("top level string") << QByteArray("\"cornerSize\"");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{", 4);
+    }
+
+    void damagedFileIsKeptAside()
+    {
+        QFETCH(QByteArray, content);
+        writeFile(file(), content);
+
+        Settings s(file());
+        QCOMPARE(s.cornerSize(), 1);
+        QCOMPARE(s.layout(), Layout::corner);
+        QCOMPARE(logLines.size(), 1);
+        QVERIFY(logLines.first().startsWith("Bopling: "));
+
+        const QStringList copies = damagedCopies();
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(logLines.first().contains(copies.first()));
+        QCOMPARE(readFile(dir->filePath("Bopling/" + copies.first())), content);
+
+        // The store goes on as a new one beside the kept copy.
+        s.setCornerSize(2);
+        QCOMPARE(Settings(file()).cornerSize(), 2);
+        QCOMPARE(damagedCopies().size(), 1);
+    }
+
+    // Two damaged files in the same second both stay.
+    void damagedCopiesNeverOverwriteEachOther()
+    {
+        writeFile(file(), "first {");
+        Settings first(file());
+        writeFile(file(), "second {");
+        Settings second(file());
+        const QStringList copies = damagedCopies();
+        QCOMPARE(copies.size(), 2);
+        QSet<QByteArray> contents;
+        for (const QString &copy : copies)
+            contents.insert(readFile(dir->filePath("Bopling/" + copy)));
+        QCOMPARE(contents, (QSet<QByteArray>{"first {", "second {"}));
+    }
+
+    // A settings path that cannot be read is never replaced; values live in memory.
+    void unreadableFileIsLeftAlone()
+    {
+        QVERIFY(QDir().mkpath(file()));
+        Settings s(file());
+        QCOMPARE(logLines.size(), 1);
+        s.setIntensity(2);
+        QCOMPARE(s.intensity(), 2);
+        QVERIFY(QFileInfo(file()).isDir());
+        QCOMPARE(logLines.size(), 1);
+    }
+
+    void writeToAnImpossiblePathKeepsValueInMemory()
+    {
+        // A plain file where the settings folder should be: nothing can be written below it.
+        writeFile(dir->filePath("Bopling"), "not a folder");
+        Settings s(file());
+        QCOMPARE(logLines.size(), 1); // the migration flag could not be written
+        s.setCornerSize(3);
+        s.setFamiliars({"A"});
+        QCOMPARE(s.cornerSize(), 3);
+        QCOMPARE(s.familiars(), QStringList{"A"});
+        QCOMPARE(logLines.size(), 3);
+        for (const QString &line : std::as_const(logLines))
+            QVERIFY2(line.startsWith("Bopling: could not save settings"), qPrintable(line));
+        QCOMPARE(readFile(dir->filePath("Bopling")), QByteArray("not a folder"));
+    }
+
+    void writeOnAFullDiskLeavesThePreviousFile()
+    {
+        writeFile(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
+        const QByteArray before = readFile(file());
+        Settings s(file());
+        QVERIFY(logLines.isEmpty());
+        {
+            const FileSizeLimit full(8);
+            s.setStripSize(1);
+        }
+        QCOMPARE(logLines.size(), 1);
+        QCOMPARE(s.stripSize(), 1);
+        QCOMPARE(readFile(file()), before);
+        QCOMPARE(QDir(dir->filePath("Bopling")).entryList(QDir::Files),
+                 QStringList{"settings.json"});
+
+        // Once the disk has room again the next write carries everything.
+        s.setIntensity(0);
+        const Settings reloaded(file());
+        QCOMPARE(reloaded.stripSize(), 1);
+        QCOMPARE(reloaded.intensity(), 0);
+        QCOMPARE(reloaded.cornerSize(), 2);
+    }
+
+    void migrationCopiesOnceAndKeepsCurrentValues()
+    {
+        writeFile(earlier(), R"({"layout": "strip", "cornerSize": 3, "corner": "topLeft",
+                                "positions": {"strip.5": [1, 2]}, "screen.strip": 5,
+                                "someOldKey": [1, "x"]})");
+        writeFile(file(), R"({"cornerSize": 0, "corner": 17})");
+        const QByteArray earlierBefore = readFile(earlier());
+        {
+            const Settings s(file(), earlier());
+            QVERIFY(s.migratedFromDotscope());
+            QCOMPARE(s.layout(), Layout::strip);
+            QCOMPARE(s.cornerSize(), 0);
+            QCOMPARE(s.corner(), Corner::bottomRight); // current value kept, even a bad one
+            QCOMPARE(s.savedPosition(Layout::strip, 5), QPointF(1, 2));
+            QCOMPARE(s.savedScreen(Layout::strip), quint32(5));
+        }
+        const QJsonObject disk = readObject(file());
+        QCOMPARE(disk.value("migratedFromDotscope"), QJsonValue(true));
+        QCOMPARE(disk.value("someOldKey").toArray(), (QJsonArray{1, "x"}));
+        QCOMPARE(disk.value("corner"), QJsonValue(17));
+        QCOMPARE(readFile(earlier()), earlierBefore);
+
+        // A second start copies nothing, even after the earlier settings changed.
+        writeFile(earlier(), R"({"scene": "walk", "layout": "corner"})");
+        const Settings again(file(), earlier());
+        QCOMPARE(again.scene(), Scene::campfire);
+        QCOMPARE(again.layout(), Layout::strip);
+        QVERIFY(logLines.isEmpty());
+    }
+
+    void migrationFlagWhateverItsValue()
+    {
+        writeFile(earlier(), R"({"scene": "walk"})");
+        writeFile(file(), R"({"migratedFromDotscope": "no"})");
+        const Settings s(file(), earlier());
+        QCOMPARE(s.scene(), Scene::campfire);
+    }
+
+    void migrationWithoutEarlierSettingsSetsTheFlag_data()
+    {
+        QTest::addColumn<QByteArray>("earlierContent"); // null: no file
+        QTest::addColumn<int>("logLineCount");
+        QTest::newRow("no earlier file") << QByteArray() << 0;
+        QTest::newRow("damaged earlier file") << QByteArray("{\"scene\": ") << 1;
+        QTest::newRow("earlier file not an object") << QByteArray("[1]") << 1;
+    }
+
+    void migrationWithoutEarlierSettingsSetsTheFlag()
+    {
+        QFETCH(QByteArray, earlierContent);
+        QFETCH(int, logLineCount);
+        if (!earlierContent.isNull())
+            writeFile(earlier(), earlierContent);
+        {
+            const Settings s(file(), earlier());
+            QVERIFY(s.migratedFromDotscope());
+        }
+        QCOMPARE(readObject(file()), (QJsonObject{{"migratedFromDotscope", true}}));
+        QCOMPARE(logLines.size(), logLineCount);
+        // The earlier edition's file is not ours: it stays as it was.
+        if (!earlierContent.isNull())
+            QCOMPARE(readFile(earlier()), earlierContent);
+        QVERIFY(damagedCopies().isEmpty());
+    }
+
+    // The shared store lives on the standard path, is made once even when first asked for
+    // from several threads at once, and migrates inside its creation. This runs last: it
+    // points the home folder at the test's own folder before the shared store exists.
+    void sharedStoreOnStandardPath()
+    {
+        static QTemporaryDir home;
+        qputenv("HOME", home.path().toUtf8());
+        const QString standard = Settings::standardFilePath();
+        QVERIFY2(standard.startsWith(home.path()), qPrintable(standard));
+        QVERIFY(standard.endsWith("/Bopling/settings.json"));
+        QVERIFY(Settings::earlierEditionFilePath().endsWith("/Dotscope/settings.json"));
+        writeFile(Settings::earlierEditionFilePath(), R"({"intensity": 2})");
+
+        std::vector<std::future<Settings *>> askers;
+        for (int i = 0; i < 4; ++i)
+            askers.push_back(std::async(std::launch::async, [] { return &Settings::shared(); }));
+        for (auto &asker : askers)
+            QCOMPARE(asker.get(), &Settings::shared());
+
+        Settings &shared = Settings::shared();
+        QCOMPARE(shared.filePath(), standard);
+        QCOMPARE(shared.intensity(), 2);
+        QCOMPARE(readObject(standard).value("migratedFromDotscope"), QJsonValue(true));
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsFileTest)
+#include "tst_settingsfile.moc"
