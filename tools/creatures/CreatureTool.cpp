@@ -1,0 +1,126 @@
+// bopling-creature: checks creatures drawn by hand and the CLI's replies, and
+// draws a frame as a PNG.
+//
+//   bopling-creature check FILE
+//   bopling-creature reply FILE
+//   bopling-creature preview FILE FRAME OUT.png [SCALE]
+
+#include "creatures/Creature.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+using bopling::Creature;
+
+namespace {
+
+constexpr int kDefaultScale = 6;
+
+void printError(const QString &message)
+{
+    std::fputs(message.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
+int usage()
+{
+    printError(QStringLiteral("usage: bopling-creature check FILE\n"
+                              "       bopling-creature reply FILE\n"
+                              "       bopling-creature preview FILE FRAME OUT.png [SCALE]"));
+    return 2;
+}
+
+// The whole file, or nothing after saying why. Creature JSON is refused beyond
+// Creature::kMaxJsonBytes anyway, so reading one byte more is enough to tell.
+std::optional<QByteArray> readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        printError(path + QStringLiteral(": ") + file.errorString());
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(Creature::kMaxJsonBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        printError(path + QStringLiteral(": ") + file.errorString());
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+int printChecked(const Creature &creature)
+{
+    const QByteArray json = creature.validated().encode();
+    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+    std::fputc('\n', stdout);
+    return 0;
+}
+
+int check(const QString &path)
+{
+    const std::optional<QByteArray> bytes = readFile(path);
+    if (!bytes)
+        return 1;
+    return printChecked(Creature::decode(*bytes));
+}
+
+int reply(const QString &path)
+{
+    const std::optional<QByteArray> bytes = readFile(path);
+    if (!bytes)
+        return 1;
+    return printChecked(Creature::fromReply(QString::fromUtf8(*bytes)));
+}
+
+int preview(const QStringList &args)
+{
+    int scale = kDefaultScale;
+    if (args.size() == 5) {
+        bool ok = false;
+        scale = args[4].toInt(&ok);
+        if (!ok || scale < 1)
+            return usage();
+    }
+    const std::optional<QByteArray> bytes = readFile(args[1]);
+    if (!bytes)
+        return 1;
+    const QImage image = Creature::decode(*bytes).frameImage(args[2], scale);
+    if (image.isNull()) {
+        printError(QStringLiteral("The creature has no \"%1\" frame to draw.").arg(args[2]));
+        return 1;
+    }
+    if (!image.save(args[3], "PNG")) {
+        printError(args[3] + QStringLiteral(": the image could not be written."));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage();
+    try {
+        const QString &command = args[0];
+        if (command == QLatin1String("check") && args.size() == 2)
+            return check(args[1]);
+        if (command == QLatin1String("reply") && args.size() == 2)
+            return reply(args[1]);
+        if (command == QLatin1String("preview") && (args.size() == 4 || args.size() == 5))
+            return preview(args);
+        return usage();
+    } catch (const Creature::Invalid &invalid) {
+        printError(invalid.message());
+    } catch (const Creature::DecodingError &error) {
+        printError(error.message());
+    }
+    return 1;
+}
