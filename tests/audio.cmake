@@ -1,1 +1,5 @@
 # Tests of the audio area.
+bopling_add_test(NAME tst_analyzer
+  SOURCES tst_analyzer.cpp support/AnalyzerProbe.h
+  LIBS bopling_audio bopling_synth
+  LABELS unit)

@@ -1,0 +1,223 @@
+// bopling-analyze: prints Bopling's audio analysis as JSON lines.
+//
+// Each mode feeds an Analyzer from one source and prints one line per snapshot.
+// A new source is one more entry in kModes and one run function.
+
+#include "audio/Analyzer.h"
+#include "audio/FileFeeder.h"
+#include "audio/MonoFileReader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using bopling::Analyzer;
+using bopling::Snapshot;
+
+constexpr double kSnapshotInterval = 0.033;
+constexpr int kLiveIntervalMs = 33;
+
+const char kHelp[] =
+    "Usage: bopling-analyze FILE\n"
+    "       bopling-analyze --realtime FILE\n"
+    "       bopling-analyze --help\n"
+    "\n"
+    "Prints Bopling's audio analysis of FILE (any format libsndfile reads: WAV,\n"
+    "FLAC, Ogg/Vorbis, Opus, MP3), one JSON object per snapshot on its own line.\n"
+    "\n"
+    "  FILE             Decodes FILE, mixes it to mono and analyses it as fast as\n"
+    "                   possible in 20 ms blocks, with a snapshot after every 33 ms\n"
+    "                   of audio; audio time is the clock. Exits at the end of the\n"
+    "                   file.\n"
+    "  --realtime FILE  Plays FILE in a loop into the analyzer in real time, as\n"
+    "                   Bopling's test audio source does, and prints about 30\n"
+    "                   lines a second until interrupted (Ctrl+C).\n"
+    "  --help           Shows this text.\n"
+    "\n"
+    "Keys, in order:\n"
+    "  t              seconds of audio (FILE) or of wall-clock time (--realtime)\n"
+    "  ev             event letters since the previous line: k low-band onset,\n"
+    "                 s mid-band onset, h high-band onset, d drop\n"
+    "  lv             low, mid and high band level and loudness, each 0...1\n"
+    "  bpm            tempo in beats per minute, 0 while unknown\n"
+    "  conf           confidence of the latest tempo estimate, 0...1\n"
+    "  en             energy: slow average of the loudness, 0...1\n"
+    "  silent         true after more than 1.5 s of silence\n"
+    "  silentSeconds  seconds of silence so far\n"
+    "\n"
+    "Exit status: 0 on success (and after Ctrl+C); 1 when FILE cannot be read;\n"
+    "2 for a wrong command line.\n";
+
+void printLine(double t, const Snapshot &s)
+{
+    std::printf("{\"t\":%.3f,\"ev\":\"%s\",\"lv\":[%.2f,%.2f,%.2f,%.2f],\"bpm\":%.1f,"
+                "\"conf\":%.2f,\"en\":%.2f,\"silent\":%s,\"silentSeconds\":%.2f}\n",
+                t, s.events.toLatin1().constData(), s.levels[0], s.levels[1], s.levels[2],
+                s.levels[3], s.bpm, s.tempoConfidence, s.energy, s.silent ? "true" : "false",
+                s.silentSeconds);
+    std::fflush(stdout);
+}
+
+int cannotRead(const QString &path, const QString &reason)
+{
+    std::fprintf(stderr, "bopling-analyze: cannot read %s: %s\n", qPrintable(path),
+                 qPrintable(reason));
+    return 1;
+}
+
+// Opens the file, with a reason that names what went wrong.
+bool openable(const QString &path, QString *reason)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *reason = QStringLiteral("no such file");
+        return false;
+    }
+    if (info.isDir()) {
+        *reason = QStringLiteral("is a folder");
+        return false;
+    }
+    bopling::MonoFileReader reader(path);
+    if (!reader.isOpen()) {
+        *reason = reader.errorString();
+        return false;
+    }
+    return true;
+}
+
+// FILE: as fast as possible, audio time as the clock.
+int runFile(const QString &path)
+{
+    bopling::MonoFileReader reader(path);
+    if (!reader.isOpen()) {
+        QString reason;
+        openable(path, &reason);
+        return cannotRead(path, reason.isEmpty() ? reader.errorString() : reason);
+    }
+    double audioTime = 0;
+    Analyzer analyzer([&audioTime] { return audioTime; });
+    double nextSnapshot = kSnapshotInterval;
+    double lastSnapshot = 0;
+    for (;;) {
+        const std::span<const float> block = reader.nextBlock();
+        if (block.empty()) {
+            break;
+        }
+        analyzer.push(block, reader.sampleRate());
+        audioTime += static_cast<double>(block.size()) / reader.sampleRate();
+        while (audioTime >= nextSnapshot) {
+            printLine(audioTime, analyzer.takeSnapshot());
+            lastSnapshot = audioTime;
+            nextSnapshot += kSnapshotInterval;
+        }
+    }
+    // The tail shorter than one interval still gets its line.
+    if (audioTime > lastSnapshot) {
+        printLine(audioTime, analyzer.takeSnapshot());
+    }
+    return 0;
+}
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int)
+{
+    interrupted = true;
+}
+
+// Live modes: the source pushes on its own thread; the main thread prints a
+// snapshot about 30 times a second until SIGINT or SIGTERM.
+int printLive(Analyzer &analyzer)
+{
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer frames;
+    frames.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&frames, &QTimer::timeout, &frames, [&] {
+        if (interrupted) {
+            QCoreApplication::quit();
+            return;
+        }
+        printLine(static_cast<double>(elapsed.nsecsElapsed()) / 1e9, analyzer.takeSnapshot());
+    });
+    frames.start(kLiveIntervalMs);
+    return QCoreApplication::exec();
+}
+
+int runRealtime(const QString &path)
+{
+    QString reason;
+    if (!openable(path, &reason)) {
+        return cannotRead(path, reason);
+    }
+    Analyzer analyzer;
+    bopling::FileFeeder feeder;
+    feeder.onSamples = [&analyzer](std::span<const float> samples, double rate) {
+        analyzer.push(samples, rate);
+    };
+    feeder.start(path);
+    return printLive(analyzer);
+}
+
+struct Mode
+{
+    const char *option; // nullptr: the bare FILE form
+    std::function<int(const QString &)> run;
+};
+
+const Mode kModes[] = {
+    {"--realtime", runRealtime},
+    {nullptr, runFile},
+};
+
+int usageError(const char *what)
+{
+    std::fprintf(stderr, "bopling-analyze: %s\nTry 'bopling-analyze --help'.\n", what);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (args.isEmpty()) {
+        return usageError("missing FILE");
+    }
+    for (const Mode &mode : kModes) {
+        if (mode.option) {
+            if (args.first() != QLatin1String(mode.option)) {
+                continue;
+            }
+            if (args.size() != 2) {
+                return usageError("expected one FILE after the option");
+            }
+            return mode.run(args.at(1));
+        }
+        if (args.first().startsWith(QLatin1String("--"))) {
+            return usageError("unknown option");
+        }
+        if (args.size() != 1) {
+            return usageError("expected one FILE");
+        }
+        return mode.run(args.first());
+    }
+    return usageError("missing FILE");
+}
