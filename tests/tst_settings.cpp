@@ -20,37 +20,32 @@ using namespace bopling;
 
 namespace {
 
-// The getter named after the key, as a variant, so rows can name keys.
-QVariant read(const Settings &s, const QString &key)
+// Every simple getter by its key, so rows and comparisons can name keys.
+QVariantMap readings(const Settings &s)
 {
-    if (key == "layout")
-        return layoutName(s.layout());
-    if (key == "corner")
-        return cornerName(s.corner());
-    if (key == "scene")
-        return sceneName(s.scene());
-    if (key == "cornerSize")
-        return s.cornerSize();
-    if (key == "stripSize")
-        return s.stripSize();
-    if (key == "intensity")
-        return s.intensity();
-    if (key == "warriorCount")
-        return s.warriorCount();
-    if (key == "warriors")
-        return s.warriors();
-    if (key == "beatPulse")
-        return s.beatPulse();
-    if (key == "monsters")
-        return s.monsters();
-    if (key == "fadeOnHover")
-        return s.fadeOnHover();
-    if (key == "paused")
-        return s.paused();
-    if (key == "tobble")
-        return s.tobble();
-    return {};
+    return {{"layout", layoutName(s.layout())},
+            {"corner", cornerName(s.corner())},
+            {"scene", sceneName(s.scene())},
+            {"cornerSize", s.cornerSize()},
+            {"stripSize", s.stripSize()},
+            {"intensity", s.intensity()},
+            {"warriorCount", s.warriorCount()},
+            {"warriors", s.warriors()},
+            {"beatPulse", s.beatPulse()},
+            {"monsters", s.monsters()},
+            {"fadeOnHover", s.fadeOnHover()},
+            {"paused", s.paused()},
+            {"tobble", s.tobble()},
+            {"familiars", s.familiars()}};
 }
+
+const QVariantMap kDefaults{{"layout", "corner"},  {"corner", "bottomRight"},
+                            {"scene", "campfire"}, {"cornerSize", 1},
+                            {"stripSize", 0},      {"intensity", 1},
+                            {"warriorCount", -1},  {"warriors", true},
+                            {"beatPulse", true},   {"monsters", true},
+                            {"fadeOnHover", true}, {"paused", false},
+                            {"tobble", true},      {"familiars", QStringList{"Tobble"}}};
 
 } // namespace
 
@@ -87,20 +82,7 @@ private slots:
     void emptyStoreReadsDefaults()
     {
         const Settings s(file());
-        QCOMPARE(s.layout(), Layout::corner);
-        QCOMPARE(s.corner(), Corner::bottomRight);
-        QCOMPARE(s.cornerSize(), 1);
-        QCOMPARE(s.stripSize(), 0);
-        QCOMPARE(s.scene(), Scene::campfire);
-        QCOMPARE(s.intensity(), 1);
-        QCOMPARE(s.warriors(), true);
-        QCOMPARE(s.warriorCount(), -1);
-        QCOMPARE(s.beatPulse(), true);
-        QCOMPARE(s.monsters(), true);
-        QCOMPARE(s.fadeOnHover(), true);
-        QCOMPARE(s.familiars(), QStringList{"Tobble"});
-        QCOMPARE(s.tobble(), true);
-        QCOMPARE(s.paused(), false);
+        QCOMPARE(readings(s), kDefaults);
         for (Layout layout : {Layout::corner, Layout::strip}) {
             QVERIFY(!s.savedScreen(layout));
             QVERIFY(!s.savedPosition(layout, 0));
@@ -113,57 +95,47 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("stored"); // JSON text of the value
         QTest::addColumn<QVariant>("expected");
+        const auto row = [](const char *key, const char *stored, const QVariant &expected) {
+            QTest::addRow("%s %s", key, stored) << QString(key) << QByteArray(stored) << expected;
+        };
+        row("cornerSize", "7", 3);
+        row("cornerSize", "-2", 0);
+        row("cornerSize", "\"2\"", 1);
+        row("cornerSize", "2.5", 1);
+        row("cornerSize", "true", 1);
+        row("cornerSize", "1e30", 3);
+        row("stripSize", "5", 2);
+        row("stripSize", "\"x\"", 0);
+        row("intensity", "9", 2);
+        row("intensity", "-1", 0);
+        row("intensity", "[2]", 1);
+        row("warriorCount", "20", 8);
+        row("warriorCount", "-5", -1);
+        row("warriorCount", "0", 0);
+        row("warriorCount", "2.0", 2);
+        row("warriorCount", "null", -1);
 
-        QTest::newRow("cornerSize in range") << "cornerSize" << QByteArray("2") << QVariant(2);
-        QTest::newRow("cornerSize 7") << "cornerSize" << QByteArray("7") << QVariant(3);
-        QTest::newRow("cornerSize -2") << "cornerSize" << QByteArray("-2") << QVariant(0);
-        QTest::newRow("cornerSize text") << "cornerSize" << QByteArray("\"2\"") << QVariant(1);
-        QTest::newRow("cornerSize fraction") << "cornerSize" << QByteArray("2.5") << QVariant(1);
-        QTest::newRow("cornerSize bool") << "cornerSize" << QByteArray("true") << QVariant(1);
-        QTest::newRow("cornerSize huge") << "cornerSize" << QByteArray("1e30") << QVariant(3);
-        QTest::newRow("cornerSize beyond int64")
-            << "cornerSize" << QByteArray("-99999999999999999999") << QVariant(0);
-        QTest::newRow("stripSize 5") << "stripSize" << QByteArray("5") << QVariant(2);
-        QTest::newRow("stripSize text") << "stripSize" << QByteArray("\"x\"") << QVariant(0);
-        QTest::newRow("stripSize null") << "stripSize" << QByteArray("null") << QVariant(0);
-        QTest::newRow("intensity 9") << "intensity" << QByteArray("9") << QVariant(2);
-        QTest::newRow("intensity -1") << "intensity" << QByteArray("-1") << QVariant(0);
-        QTest::newRow("intensity array") << "intensity" << QByteArray("[2]") << QVariant(1);
-        QTest::newRow("warriorCount 20") << "warriorCount" << QByteArray("20") << QVariant(8);
-        QTest::newRow("warriorCount -5") << "warriorCount" << QByteArray("-5") << QVariant(-1);
-        QTest::newRow("warriorCount none") << "warriorCount" << QByteArray("0") << QVariant(0);
-        QTest::newRow("warriorCount 2.0") << "warriorCount" << QByteArray("2.0") << QVariant(2);
-        QTest::newRow("warriorCount text") << "warriorCount" << QByteArray("\"5\"") << QVariant(-1);
+        row("warriors", "false", false);
+        row("warriors", "0", true);
+        row("warriors", "\"false\"", true);
+        row("beatPulse", "false", false);
+        row("monsters", "{}", true);
+        row("fadeOnHover", "false", false);
+        row("paused", "true", true);
+        row("paused", "1", false);
+        row("tobble", "false", false);
+        row("tobble", "\"no\"", true);
 
-        QTest::newRow("warriors false") << "warriors" << QByteArray("false") << QVariant(false);
-        QTest::newRow("warriors 0") << "warriors" << QByteArray("0") << QVariant(true);
-        QTest::newRow("warriors text") << "warriors" << QByteArray("\"false\"") << QVariant(true);
-        QTest::newRow("beatPulse false") << "beatPulse" << QByteArray("false") << QVariant(false);
-        QTest::newRow("beatPulse null") << "beatPulse" << QByteArray("null") << QVariant(true);
-        QTest::newRow("monsters false") << "monsters" << QByteArray("false") << QVariant(false);
-        QTest::newRow("monsters object") << "monsters" << QByteArray("{}") << QVariant(true);
-        QTest::newRow("fadeOnHover false")
-            << "fadeOnHover" << QByteArray("false") << QVariant(false);
-        QTest::newRow("paused true") << "paused" << QByteArray("true") << QVariant(true);
-        QTest::newRow("paused 1") << "paused" << QByteArray("1") << QVariant(false);
-        QTest::newRow("paused text") << "paused" << QByteArray("\"true\"") << QVariant(false);
-        QTest::newRow("tobble false") << "tobble" << QByteArray("false") << QVariant(false);
-        QTest::newRow("tobble text") << "tobble" << QByteArray("\"no\"") << QVariant(true);
-
-        QTest::newRow("layout strip") << "layout" << QByteArray("\"strip\"") << QVariant("strip");
-        QTest::newRow("layout Strip") << "layout" << QByteArray("\"Strip\"") << QVariant("corner");
-        QTest::newRow("layout number") << "layout" << QByteArray("1") << QVariant("corner");
-        QTest::newRow("corner topLeft")
-            << "corner" << QByteArray("\"topLeft\"") << QVariant("topLeft");
-        QTest::newRow("corner topRight")
-            << "corner" << QByteArray("\"topRight\"") << QVariant("topRight");
-        QTest::newRow("corner bottomLeft")
-            << "corner" << QByteArray("\"bottomLeft\"") << QVariant("bottomLeft");
-        QTest::newRow("corner lower case")
-            << "corner" << QByteArray("\"topleft\"") << QVariant("bottomRight");
-        QTest::newRow("corner number") << "corner" << QByteArray("0") << QVariant("bottomRight");
-        QTest::newRow("scene walk") << "scene" << QByteArray("\"walk\"") << QVariant("walk");
-        QTest::newRow("scene Walk") << "scene" << QByteArray("\"Walk\"") << QVariant("campfire");
+        row("layout", "\"strip\"", "strip");
+        row("layout", "\"Strip\"", "corner");
+        row("layout", "1", "corner");
+        row("corner", "\"topLeft\"", "topLeft");
+        row("corner", "\"topRight\"", "topRight");
+        row("corner", "\"bottomLeft\"", "bottomLeft");
+        row("corner", "\"topleft\"", "bottomRight");
+        row("corner", "0", "bottomRight");
+        row("scene", "\"walk\"", "walk");
+        row("scene", "\"Walk\"", "campfire");
     }
 
     void storedValueReads()
@@ -172,7 +144,7 @@ private slots:
         QFETCH(QByteArray, stored);
         QFETCH(QVariant, expected);
         const auto s = storeWith("{\"" + key.toUtf8() + "\": " + stored + "}");
-        QCOMPARE(read(*s, key), expected);
+        QCOMPARE(readings(*s).value(key), expected);
     }
 
     // A value of the wrong type spoils only its own key.
@@ -209,32 +181,17 @@ private slots:
             s.setFadeOnHover(false);
             s.setPaused(true);
             s.setTobble(false);
-            QCOMPARE(s.cornerSize(), 3);
-            QCOMPARE(s.intensity(), 0);
-
-            const QJsonObject disk = onDisk();
-            QCOMPARE(disk.value("layout"), QJsonValue("strip"));
-            QCOMPARE(disk.value("corner"), QJsonValue("topLeft"));
-            QCOMPARE(disk.value("scene"), QJsonValue("walk"));
-            QCOMPARE(disk.value("cornerSize"), QJsonValue(7));
-            QCOMPARE(disk.value("intensity"), QJsonValue(-4));
-            QCOMPARE(disk.value("paused"), QJsonValue(true));
+            QCOMPARE(onDisk().value("cornerSize"), QJsonValue(7));
+            QCOMPARE(onDisk().value("intensity"), QJsonValue(-4));
         }
-        const Settings again(file());
-        QCOMPARE(again.layout(), Layout::strip);
-        QCOMPARE(again.corner(), Corner::topLeft);
-        QCOMPARE(again.cornerSize(), 3);
-        QCOMPARE(again.stripSize(), 1);
-        QCOMPARE(again.scene(), Scene::walk);
-        QCOMPARE(again.intensity(), 0);
-        QCOMPARE(again.warriors(), false);
-        QCOMPARE(again.warriorCount(), 5);
-        QCOMPARE(again.beatPulse(), false);
-        QCOMPARE(again.monsters(), false);
-        QCOMPARE(again.fadeOnHover(), false);
-        QCOMPARE(again.paused(), true);
-        QCOMPARE(again.tobble(), false);
-        QCOMPARE(again.familiars(), QStringList{});
+        const QVariantMap expected{{"layout", "strip"},    {"corner", "topLeft"},
+                                   {"scene", "walk"},      {"cornerSize", 3},
+                                   {"stripSize", 1},       {"intensity", 0},
+                                   {"warriorCount", 5},    {"warriors", false},
+                                   {"beatPulse", false},   {"monsters", false},
+                                   {"fadeOnHover", false}, {"paused", true},
+                                   {"tobble", false},      {"familiars", QStringList{}}};
+        QCOMPARE(readings(Settings(file())), expected);
     }
 
     void familiarsRead_data()
@@ -348,24 +305,14 @@ private slots:
                  (QJsonObject{{"strip.7", QJsonArray{3.25, -4}}}));
         QCOMPARE(s->savedPosition(Layout::strip, 7), QPointF(3.25, -4));
         QCOMPARE(s->savedScreen(Layout::strip), quint32(7));
-    }
 
-    void savePositionReplacesAndKeepsOthers()
-    {
-        {
-            Settings s(file());
-            s.savePosition(Layout::corner, 1, 10, 20);
-            s.savePosition(Layout::corner, 4294967295u, 1, 2);
-            s.savePosition(Layout::corner, 1, 30, 40);
-            s.savePosition(Layout::strip, 2, 5, 6);
-        }
-        const Settings s(file());
-        QCOMPARE(s.savedPosition(Layout::corner, 1), QPointF(30, 40));
-        QCOMPARE(s.savedPosition(Layout::corner, 4294967295u), QPointF(1, 2));
-        QCOMPARE(s.savedPosition(Layout::strip, 2), QPointF(5, 6));
-        QVERIFY(!s.savedPosition(Layout::strip, 1));
-        QCOMPARE(s.savedScreen(Layout::corner), quint32(1));
-        QCOMPARE(s.savedScreen(Layout::strip), quint32(2));
+        // A later save on the same screen replaces the entry; other screens keep theirs.
+        s->savePosition(Layout::strip, 4294967295u, 1, 2);
+        s->savePosition(Layout::strip, 7, 5, 6);
+        const Settings reloaded(file());
+        QCOMPARE(reloaded.savedPosition(Layout::strip, 7), QPointF(5, 6));
+        QCOMPARE(reloaded.savedPosition(Layout::strip, 4294967295u), QPointF(1, 2));
+        QCOMPARE(reloaded.savedScreen(Layout::strip), quint32(7));
     }
 
     // A coordinate JSON cannot hold would come back as null and spoil every saved position.
