@@ -1,0 +1,108 @@
+// The page's contract with the host: the global `qx` with config, tick,
+// setFamiliars and stats. No call throws; a malformed argument posts an error
+// message and leaves the scene as it was.
+import { parseConfig, parseTick } from './rules.js';
+import { decodeCreature } from './sprites.js';
+
+export function createQx(scene, post, clock, timing) {
+  let errors = 0;
+  let config = scene.cfg;
+
+  const fail = (text) => {
+    errors++;
+    try {
+      post({ error: String(text) });
+    } catch (e) {
+      // Nothing more can be done when the host cannot be told.
+    }
+  };
+
+  const guard = (name, fn) => (arg) => {
+    try {
+      fn(arg);
+    } catch (e) {
+      fail(e && e.message ? e.message : `${name} failed`);
+    }
+    return undefined;
+  };
+
+  const qx = {
+    config: guard('qx.config', (arg) => {
+      config = parseConfig(arg, config);
+      scene.setConfig(config);
+      timing.wake();
+    }),
+    tick: guard('qx.tick', (arg) => {
+      const t = parseTick(arg);
+      scene.onTick(t, clock());
+      timing.wake();
+    }),
+    setFamiliars: guard('qx.setFamiliars', (arg) => {
+      if (!Array.isArray(arg)) throw new Error(`qx.setFamiliars expects a list of creatures, got ${typeof arg === 'object' ? JSON.stringify(arg) : String(arg)}`.slice(0, 160));
+      const list = [];
+      for (const c of arg.slice(0, 3)) {
+        try {
+          list.push(decodeCreature(c));
+        } catch (e) {
+          // One broken creature does not keep the others off the stage.
+          fail(`qx.setFamiliars: ${e.message}`);
+        }
+      }
+      if (arg.length > 3) fail(`qx.setFamiliars: only three familiars are shown, ${arg.length} were given`);
+      scene.setFamiliars(list);
+      timing.wake();
+    }),
+    stats: () => {
+      try {
+        const s = scene.summary();
+        const t = timing.report();
+        return {
+          frames: t.frames,
+          avgMs: t.avgMs,
+          worstMs: t.worstMs,
+          workMsPerSecond: t.workMsPerSecond,
+          fps: t.fps,
+          ticks: scene.ticks,
+          events: Object.assign({}, scene.counts),
+          warriors: s.warriors,
+          monsters: s.monsters,
+          familiars: s.familiars,
+          scene: s.scene,
+          layout: s.layout,
+          asleep: s.asleep,
+          errors,
+          canvas: s.canvas,
+        };
+      } catch (e) {
+        fail(`qx.stats: ${e.message}`);
+        return { errors };
+      }
+    },
+  };
+  return { qx, fail, errorCount: () => errors };
+}
+
+// Frame timing over a sliding second: frames drawn, average and worst work
+// per frame in milliseconds, total work in that second.
+export class FrameTimer {
+  constructor() {
+    this.frames = 0;
+    this.recent = []; // [time (ms), work (ms)]
+  }
+  record(at, work) {
+    this.frames++;
+    this.recent.push([at, work]);
+    this.trim(at);
+  }
+  trim(at) {
+    while (this.recent.length && at - this.recent[0][0] > 1000) this.recent.shift();
+  }
+  report(at) {
+    this.trim(at);
+    const n = this.recent.length;
+    let sum = 0, worst = 0;
+    for (const [, w] of this.recent) { sum += w; if (w > worst) worst = w; }
+    const r3 = (v) => Math.round(v * 1000) / 1000;
+    return { frames: this.frames, avgMs: n ? r3(sum / n) : 0, worstMs: r3(worst), workMsPerSecond: r3(sum), fps: n };
+  }
+}

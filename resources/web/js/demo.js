@@ -1,0 +1,45 @@
+// A stand-in for the host when the page is opened on its own with "?demo":
+// it configures the scene from the address and plays a steady made-up song.
+//   ?demo=loud|quiet|silent&scene=walk&layout=strip&W=1920&H=240&intensity=2&familiars=3&seed=1
+export async function runDemo(qx, params) {
+  const num = (k, d) => (params.has(k) ? Number(params.get(k)) : d);
+  const cfg = {
+    W: num('W', window.innerWidth), H: num('H', window.innerHeight),
+    layout: params.get('layout') || 'corner', scene: params.get('scene') || 'campfire',
+    intensity: num('intensity', 1), warriorCount: num('warriors', -1), scale: 2,
+    monsters: params.get('monsters') !== '0', pulse: true, warriors: true, tobble: true,
+    size: num('size', 1),
+  };
+  qx.config(cfg);
+  const count = num('familiars', 3);
+  const res = await fetch('creatures/tobble.json');
+  const tobble = await res.json();
+  const swap = (name, pal, attacks, sound) => Object.assign({}, tobble, { name, palette: Object.assign({}, tobble.palette, pal), attacks, sound });
+  const cast = [
+    Object.assign({}, tobble, { attacks: ['pounce', 'fire', 'starfall'] }),
+    swap('Mochi', { b: '#b8b8c8', s: '#7a7a92', l: '#f4f4ff', d: '#4a4a62', r: '#3a8ae8', y: '#62e4ff' }, ['frost', 'zap', 'chainlightning'], 'MEOW!'),
+    swap('Biscuit', { b: '#3a2a2a', s: '#221818', l: '#d8b890', d: '#1a1212', r: '#5fcf52', y: '#ffd24a' }, ['leafstorm', 'quake', 'holypillar'], 'ARF!'),
+  ];
+  qx.setFamiliars(cast.slice(0, count));
+  const mode = params.get('demo') || 'loud';
+  if (mode === 'silent') {
+    qx.tick({ silent: true });
+    return;
+  }
+  const loud = mode !== 'quiet';
+  const bpm = 120;
+  let beat = 0;
+  const step = () => {
+    const phase = beat % 4;
+    let ev = '';
+    if (phase === 0) ev += 'k';
+    if (phase === 2) ev += 's';
+    if (loud && beat % 2 === 1) ev += 'h';
+    if (loud && beat % 64 === 60) ev += 'd';
+    const e = loud ? 0.75 : 0.3;
+    qx.tick({ lv: [loud ? 0.7 : 0.3, 0.5, 0.4, loud ? 0.8 : 0.35], bpm, conf: 0.8, en: e, ev });
+    beat++;
+  };
+  setInterval(step, 60000 / bpm / 2);
+  step();
+}

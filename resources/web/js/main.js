@@ -1,0 +1,97 @@
+// The page: a canvas at the scene's logical size, scaled up in whole steps,
+// redrawn every display frame while anything moves and a few times a second
+// while the party sleeps.
+import { Scene, canvasSize } from './scene.js';
+import { createQx, FrameTimer } from './api.js';
+
+const post = (body) => {
+  const h = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.qx;
+  if (h && typeof h.postMessage === 'function') h.postMessage(body);
+};
+
+const canvas = document.getElementById('scene');
+const ctx = canvas.getContext('2d', { alpha: true });
+const clock = () => performance.now() / 1000;
+const scene = new Scene(clock());
+const timer = new FrameTimer();
+let image = null;
+let pending = 0; // a scheduled frame: 1 animation frame, 2 timeout
+let lastKey = null;
+
+function fitCanvas() {
+  const { w, h } = canvasSize(scene.cfg);
+  const s = scene.cfg.scale || 2;
+  if (canvas.width !== w || canvas.height !== h) {
+    canvas.width = w;
+    canvas.height = h;
+    image = null;
+  }
+  canvas.style.width = `${w * s}px`;
+  canvas.style.height = `${h * s}px`;
+  if (!image) image = new ImageData(scene.buf.data, scene.buf.w, scene.buf.h);
+}
+
+function frame() {
+  pending = 0;
+  const t0 = performance.now();
+  scene.update(t0 / 1000);
+  const slow = scene.slow();
+  const key = slow ? scene.visualKey() : null;
+  if (!slow || key !== lastKey) {
+    if (image === null || image.width !== scene.buf.w || image.height !== scene.buf.h || image.data.buffer !== scene.buf.data.buffer) image = null;
+    fitCanvas();
+    scene.draw();
+    ctx.putImageData(image, 0, 0);
+    lastKey = key;
+    timer.record(t0, performance.now() - t0);
+  }
+  schedule();
+}
+
+function schedule() {
+  if (pending) return;
+  if (scene.slow()) {
+    pending = 2;
+    setTimeout(frame, 250);
+  } else {
+    pending = 1;
+    requestAnimationFrame(frame);
+  }
+}
+
+// A tick with sound (or a new configuration) must not wait for the slow timer.
+function wake() {
+  lastKey = null;
+  if (pending === 2 && !scene.slow()) {
+    pending = 0;
+  }
+  schedule();
+}
+
+const { qx, fail } = createQx(scene, post, clock, {
+  wake,
+  report: () => timer.report(performance.now()),
+});
+window.qx = qx;
+
+window.addEventListener('error', (e) => {
+  fail(`${e.message || 'script error'}${e.filename ? ` (${e.filename.split('/').pop()}:${e.lineno})` : ''}`);
+});
+window.addEventListener('unhandledrejection', (e) => {
+  const r = e.reason;
+  fail(`unhandled rejection: ${r && r.message ? r.message : String(r)}`);
+});
+
+// Before the host configures the page, fill the window it was given.
+try {
+  qx.config({ W: Math.max(32, window.innerWidth | 0), H: Math.max(32, window.innerHeight | 0) });
+} catch (e) {
+  fail(e.message);
+}
+fitCanvas();
+schedule();
+post({ ready: true });
+
+// Opened on its own with "?demo" in the address: play a made-up song.
+const params = new URLSearchParams(window.location.search);
+if (params.has('demo')) import('./demo.js').then((m) => m.runDemo(qx, params)).catch((e) => fail(`demo: ${e.message}`));
