@@ -1,0 +1,171 @@
+#include "render/PageMessages.h"
+#include "render/RendererLog.h"
+#include "settings/SystemLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+using namespace bopling;
+
+namespace {
+
+QJsonValue parse(const QByteArray &json)
+{
+    // Wrapped so that scalars parse too.
+    const QJsonDocument doc = QJsonDocument::fromJson("[" + json + "]");
+    return doc.array().at(0);
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TestPageMessages : public QObject
+{
+    Q_OBJECT
+
+private:
+    QStringList systemLines;
+    SystemLogSink previousSink;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        previousSink = setSystemLogSink([this](const QString &line) { systemLines << line; });
+    }
+    void cleanupTestCase() { setSystemLogSink(previousSink); }
+    void init() { systemLines.clear(); }
+
+    void rules_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("calls"); // "ready" and "error:<text>" in order
+
+        QTest::newRow("ready") << QByteArray(R"({"ready":true})") << QStringList{"ready"};
+        QTest::newRow("ready with any value")
+            << QByteArray(R"({"ready":null})") << QStringList{"ready"};
+        QTest::newRow("ready and error, ready first")
+            << QByteArray(R"({"error":"boom","ready":1})") << QStringList{"ready", "error:boom"};
+        QTest::newRow("text error")
+            << QByteArray(R"({"error":"bad sprite"})") << QStringList{"error:bad sprite"};
+        QTest::newRow("empty text error") << QByteArray(R"({"error":""})") << QStringList{"error:"};
+        QTest::newRow("numeric error") << QByteArray(R"({"error":42})") << QStringList{};
+        QTest::newRow("object error")
+            << QByteArray(R"({"error":{"message":"x"}})") << QStringList{};
+        QTest::newRow("plain string") << QByteArray(R"("ready")") << QStringList{};
+        QTest::newRow("array") << QByteArray(R"([{"ready":true}])") << QStringList{};
+        QTest::newRow("number") << QByteArray("7") << QStringList{};
+        QTest::newRow("other keys") << QByteArray(R"({"Ready":true,"err":"x"})") << QStringList{};
+    }
+
+    void rules()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QStringList, calls);
+        QStringList seen;
+        handlePageMessage(
+            parse(body), [&] { seen << QStringLiteral("ready"); },
+            [&](const QString &text) { seen << QStringLiteral("error:") + text; });
+        QCOMPARE(seen, calls);
+    }
+
+    void readyAndErrorWriteOneLogLine()
+    {
+        QTemporaryDir tmp;
+        RendererLog log(tmp.filePath(QStringLiteral("state/Bopling")));
+        int ready = 0;
+        handlePageMessage(
+            parse(R"({"ready":true,"error":"sprite sheet missing"})"), [&] { ++ready; },
+            [&](const QString &text) { log.append(text); });
+        QCOMPARE(ready, 1);
+        const QStringList lines = fileLines(log.filePath());
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines.first().endsWith(QLatin1String(" sprite sheet missing")));
+        QCOMPARE(systemLines,
+                 QStringList{QStringLiteral("Bopling: renderer error: sprite sheet missing")});
+    }
+
+    void firstErrorCreatesTheLogLaterOnesAppend()
+    {
+        QTemporaryDir tmp;
+        const QString folder = tmp.filePath(QStringLiteral("deep/state/Bopling"));
+        RendererLog log(folder);
+        QVERIFY(!QFile::exists(log.filePath()));
+        log.append(QStringLiteral("first"),
+                   QDateTime(QDate(2025, 3, 1), QTime(8, 15, 30), Qt::UTC));
+        QCOMPARE(fileLines(log.filePath()), QStringList{"2025-03-01T08:15:30Z first"});
+        // A time given in another zone is written in UTC.
+        log.append(QStringLiteral("zweite Zeile – ü"),
+                   QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
+        log.append(QStringLiteral("third"));
+        const QStringList lines = fileLines(log.filePath());
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(1), QStringLiteral("2025-03-01T09:00:05Z zweite Zeile – ü"));
+        static const QRegularExpression stamp(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ third$"));
+        QVERIFY2(stamp.match(lines.at(2)).hasMatch(), qPrintable(lines.at(2)));
+        QCOMPARE(systemLines.size(), 3);
+    }
+
+    void unwritableLogStillWritesTheSystemLog()
+    {
+        QTemporaryDir tmp;
+        // The state folder's place is taken by a file, so nothing can be created below it.
+        QFile blocker(tmp.filePath(QStringLiteral("state")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        RendererLog log(tmp.filePath(QStringLiteral("state/Bopling")));
+        log.append(QStringLiteral("lost"));
+        QVERIFY(!QFile::exists(log.filePath()));
+        QCOMPARE(systemLines, QStringList{QStringLiteral("Bopling: renderer error: lost")});
+
+        // A folder where the log file should be is left alone.
+        QTemporaryDir other;
+        RendererLog blocked(other.path());
+        QVERIFY(QDir().mkpath(blocked.filePath()));
+        blocked.append(QStringLiteral("also lost"));
+        QVERIFY(QFileInfo(blocked.filePath()).isDir());
+    }
+
+    void defaultFolder()
+    {
+        QVERIFY(RendererLog::defaultFolder().startsWith(QDir::homePath() +
+                                                        QStringLiteral("/.qttest/")));
+        const QByteArray saved = qgetenv("XDG_STATE_HOME");
+        QStandardPaths::setTestModeEnabled(false);
+        qputenv("XDG_STATE_HOME", "/var/tmp/somewhere/");
+        const QString absolute = RendererLog::defaultFolder();
+        qputenv("XDG_STATE_HOME", "relative/state");
+        const QString relative = RendererLog::defaultFolder();
+        qunsetenv("XDG_STATE_HOME");
+        const QString unset = RendererLog::defaultFolder();
+        if (saved.isNull())
+            qunsetenv("XDG_STATE_HOME");
+        else
+            qputenv("XDG_STATE_HOME", saved);
+        QStandardPaths::setTestModeEnabled(true);
+        QCOMPARE(absolute, QStringLiteral("/var/tmp/somewhere/Bopling"));
+        QCOMPARE(relative, QDir::homePath() + QStringLiteral("/.local/state/Bopling"));
+        QCOMPARE(unset, relative);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPageMessages)
+#include "tst_page_messages.moc"

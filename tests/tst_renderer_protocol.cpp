@@ -1,0 +1,514 @@
+#include "creatures/CreatureLibrary.h"
+#include "render/FamiliarsCall.h"
+#include "render/RendererProtocol.h"
+#include "render/ScriptCalls.h"
+#include "settings/Settings.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QLocale>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <memory>
+
+using namespace bopling;
+
+namespace {
+
+Snapshot sound(const QString &events, double level = 0.5)
+{
+    Snapshot s;
+    s.events = events;
+    s.levels = {level, level, level, level};
+    s.bpm = 120;
+    s.tempoConfidence = 0.5;
+    s.energy = 0.4;
+    return s;
+}
+
+Snapshot silence(double seconds = 2.0)
+{
+    Snapshot s;
+    s.silent = true;
+    s.silentSeconds = seconds;
+    return s;
+}
+
+Creature creature(const QString &name, const QString &color = QStringLiteral("#112233"))
+{
+    Creature c;
+    c.name = name;
+    c.palette.insert(QStringLiteral("a"), color);
+    c.frames.insert(QStringLiteral("idle"), {QStringLiteral("a.a"), QStringLiteral(".a.")});
+    c.attacks = {QStringLiteral("bite")};
+    return c;
+}
+
+QStringList namesIn(const QString &setFamiliarsCall)
+{
+    const QString prefix = QStringLiteral("qx.setFamiliars(");
+    if (!setFamiliarsCall.startsWith(prefix) || !setFamiliarsCall.endsWith(QLatin1Char(')')))
+        return {QStringLiteral("<not a familiars call>")};
+    const QString json = setFamiliarsCall.mid(prefix.size()).chopped(1);
+    QStringList names;
+    for (const QJsonValue &value : QJsonDocument::fromJson(json.toUtf8()).array())
+        names << value.toObject().value(QLatin1String("name")).toString();
+    return names;
+}
+
+// Makes a German LC_NUMERIC available (decimal comma) even where the system has not
+// generated that locale, by building one into a private folder.
+bool useCommaLocale(const QString &scratch)
+{
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+        return true;
+    const QString target = scratch + QStringLiteral("/de_DE.UTF-8");
+    QProcess localedef;
+    localedef.start(QStringLiteral("localedef"),
+                    {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
+                     QStringLiteral("UTF-8"), target});
+    if (!localedef.waitForFinished(60000))
+        return false;
+    qputenv("LOCPATH", QFile::encodeName(scratch));
+    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+}
+
+} // namespace
+
+class TestRendererProtocol : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> tmp;
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<CreatureLibrary> library;
+    std::unique_ptr<FamiliarsCall> familiars;
+    std::unique_ptr<RendererProtocol> protocol;
+    QStringList calls;
+    double now = 1000.0;
+    QSizeF panel{640, 480};
+    QList<Snapshot> snapshots;
+    int snapshotsTaken = 0;
+
+    RendererProtocol::TakeSnapshot takeSnapshot()
+    {
+        return [this] {
+            ++snapshotsTaken;
+            return snapshots.isEmpty() ? Snapshot() : snapshots.takeFirst();
+        };
+    }
+
+    // One frame with this snapshot; returns what was sent.
+    QStringList frame(const Snapshot &snapshot, double advance = 1.0 / 30)
+    {
+        now += advance;
+        snapshots.append(snapshot);
+        calls.clear();
+        protocol->tick(takeSnapshot());
+        return calls;
+    }
+
+    QString builtInPath() const { return tmp->filePath(QStringLiteral("web/tobble.json")); }
+
+    void writeBuiltIn()
+    {
+        QFile file(builtInPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(creature(QStringLiteral("Tobble"), QStringLiteral("#ffaa00")).encode());
+    }
+
+    void readyPage()
+    {
+        protocol->pageDidBecomeReady();
+        calls.clear();
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp->isValid());
+        QVERIFY(QDir().mkpath(tmp->filePath(QStringLiteral("web"))));
+        writeBuiltIn();
+        settings = std::make_unique<Settings>(tmp->filePath(QStringLiteral("settings.json")));
+        library = std::make_unique<CreatureLibrary>(tmp->filePath(QStringLiteral("creatures")),
+                                                    builtInPath());
+        auto record = [this](const QString &script) { calls << script; };
+        familiars = std::make_unique<FamiliarsCall>(record, *settings, *library);
+        protocol = std::make_unique<RendererProtocol>(
+            record, [this] { return now; }, *settings, [this] { return panel; }, familiars.get());
+        calls.clear();
+        snapshots.clear();
+        snapshotsTaken = 0;
+        now = 1000.0;
+        panel = QSizeF(640, 480);
+    }
+
+    void cleanup()
+    {
+        protocol.reset();
+        familiars.reset();
+        library.reset();
+        settings.reset();
+        tmp.reset();
+    }
+
+    void nothingBeforeReady()
+    {
+        protocol->pushConfig();
+        protocol->resendFamiliars();
+        protocol->tick(takeSnapshot());
+        settings->setPaused(true);
+        protocol->pauseDidToggle();
+        protocol->tick(takeSnapshot());
+        QCOMPARE(calls, QStringList());
+        QCOMPARE(snapshotsTaken, 0);
+        QVERIFY(!protocol->pageReady());
+    }
+
+    void everyReadySendsConfigAndFamiliars()
+    {
+        const QString config = QStringLiteral(
+            "qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,warriors:true,"
+            "warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})");
+        protocol->pageDidBecomeReady();
+        QVERIFY(protocol->pageReady());
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(calls.at(0), config);
+        QCOMPARE(namesIn(calls.at(1)), QStringList{"Tobble"});
+        const QString firstFamiliars = calls.at(1);
+
+        // A setting that does not change the familiars: configuration only.
+        calls.clear();
+        settings->setIntensity(2);
+        protocol->pushConfig();
+        QCOMPARE(calls.size(), 1);
+        QVERIFY(calls.at(0).contains(QLatin1String("intensity:2,")));
+
+        // The page crashed: silence until it is ready again, then everything again.
+        protocol->pageDidCrash();
+        calls.clear();
+        protocol->pushConfig();
+        protocol->tick(takeSnapshot());
+        QCOMPARE(calls, QStringList());
+        protocol->pageDidBecomeReady();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls.at(0).startsWith(QLatin1String("qx.config(")));
+        QCOMPARE(calls.at(1), firstFamiliars);
+    }
+
+    void pausedSendsOneSilentTick()
+    {
+        readyPage();
+        settings->setPaused(true);
+        protocol->pauseDidToggle();
+        QCOMPARE(frame(sound("k")), QStringList{"qx.tick({silent:true})"});
+        QCOMPARE(frame(sound("k")), QStringList());
+        QCOMPARE(frame(sound("k")), QStringList());
+        QCOMPARE(snapshotsTaken, 0);
+
+        settings->setPaused(false);
+        protocol->pauseDidToggle();
+        const QStringList resumed = frame(sound(""), 0.01);
+        QCOMPARE(resumed.size(), 1);
+        QVERIFY(resumed.first().startsWith(QLatin1String("qx.tick({lv:")));
+        QCOMPARE(snapshotsTaken, 1);
+
+        // Pausing again while silence was already announced still announces it once.
+        frame(silence());
+        settings->setPaused(true);
+        protocol->pauseDidToggle();
+        QCOMPARE(frame(sound("k")), QStringList{"qx.tick({silent:true})"});
+    }
+
+    void silenceSoundSilence()
+    {
+        readyPage();
+        QStringList sent;
+        for (int i = 0; i < 5; ++i)
+            sent << frame(silence(2.0 + i));
+        QCOMPARE(sent, QStringList{"qx.tick({silent:true})"});
+        QCOMPARE(protocol->lastSilent(), std::optional<bool>(true));
+        QCOMPARE(protocol->silentSeconds(), 6.0);
+
+        sent.clear();
+        for (int i = 0; i < 4; ++i)
+            sent << frame(sound(QStringLiteral("kh")));
+        QCOMPARE(sent.size(), 4);
+        for (const QString &call : sent)
+            QVERIFY(call.endsWith(QLatin1String(",ev:'kh'})")));
+        QCOMPARE(protocol->lastSilent(), std::optional<bool>(false));
+        QCOMPARE(protocol->silentSeconds(), 0.0);
+
+        sent.clear();
+        for (int i = 0; i < 5; ++i)
+            sent << frame(silence());
+        QCOMPARE(sent, QStringList{"qx.tick({silent:true})"});
+    }
+
+    void levelThrottle_data()
+    {
+        QTest::addColumn<double>("gap");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("levels after 0.2 s") << 0.2 << "" << false;
+        QTest::newRow("levels after exactly 0.25 s") << 0.25 << "" << false;
+        QTest::newRow("levels after 0.3 s") << 0.3 << "" << true;
+        QTest::newRow("event after 0.01 s") << 0.01 << "s" << true;
+        QTest::newRow("clock set back an hour") << -3600.0 << "" << true;
+    }
+
+    void levelThrottle()
+    {
+        QFETCH(double, gap);
+        QFETCH(QString, events);
+        QFETCH(bool, sent);
+        readyPage();
+        QCOMPARE(frame(sound(QStringLiteral("k"), 0.1)).size(), 1);
+        QCOMPARE(protocol->lastLevels(), now);
+        const double before = now;
+        const QStringList calls = frame(sound(events, 0.9), gap);
+        if (!sent) {
+            QCOMPARE(calls, QStringList());
+            QCOMPARE(protocol->lastLevels(), before);
+            return;
+        }
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(calls.first(), QStringLiteral("qx.tick({lv:[0.90,0.90,0.90,0.90],bpm:120.0,"
+                                               "conf:0.50,en:0.40,ev:'") +
+                                    events + QStringLiteral("'})"));
+        QCOMPARE(protocol->lastLevels(), now);
+    }
+
+    void firstLevelTickGoesAtOnce()
+    {
+        readyPage();
+        QCOMPARE(frame(sound(QString()), 0.0).size(), 1);
+    }
+
+    void tickTexts_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QList<double>>("levels"); // four levels, bpm, confidence, energy
+        QTest::addColumn<QString>("text");
+        QTest::newRow("example") << "kh" << QList<double>{0.42, 0.10, 0.0, 0.63, 121.9, 0.37, 0.58}
+                                 << "qx.tick({lv:[0.42,0.10,0.00,0.63],bpm:121.9,conf:0.37,"
+                                    "en:0.58,ev:'kh'})";
+        QTest::newRow("no tempo, full level")
+            << "" << QList<double>{1, 1, 1, 1, 0, 0, 1}
+            << "qx.tick({lv:[1.00,1.00,1.00,1.00],bpm:0.0,conf:0.00,en:1.00,ev:''})";
+        QTest::newRow("rounding") << "dkk" << QList<double>{0.004, 0.996, 0.125, 0.5, 99.96, 1, 0}
+                                  << "qx.tick({lv:[0.00,1.00,0.12,0.50],bpm:100.0,conf:1.00,"
+                                     "en:0.00,ev:'dkk'})";
+        QTest::newRow("not a number") << "s" << QList<double>{qQNaN(), 0, 0, 0, qInf(), 0, 0}
+                                      << "qx.tick({lv:[0.00,0.00,0.00,0.00],bpm:0.0,conf:0.00,"
+                                         "en:0.00,ev:'s'})";
+        QTest::newRow("only event letters") << "k');shred('" << QList<double>{0, 0, 0, 0, 0, 0, 0}
+                                            << "qx.tick({lv:[0.00,0.00,0.00,0.00],bpm:0.0,"
+                                               "conf:0.00,en:0.00,ev:'kshd'})";
+    }
+
+    void tickTexts()
+    {
+        QFETCH(QString, events);
+        QFETCH(QList<double>, levels);
+        QFETCH(QString, text);
+        Snapshot s;
+        s.events = events;
+        s.levels = {levels[0], levels[1], levels[2], levels[3]};
+        s.bpm = levels[4];
+        s.tempoConfidence = levels[5];
+        s.energy = levels[6];
+        QCOMPARE(ScriptCalls::tick(s), text);
+    }
+
+    void configTexts_data()
+    {
+        QTest::addColumn<QSizeF>("size");
+        QTest::addColumn<QJsonObject>("stored");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty store")
+            << QSizeF(640, 480) << QJsonObject()
+            << "qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,warriors:true,"
+               "warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
+        QTest::newRow("strip, walk, no warriors, fractional frame")
+            << QSizeF(1510.9, 96.5)
+            << QJsonObject{{"layout", "strip"},  {"stripSize", 2},    {"cornerSize", 3},
+                           {"scene", "walk"},    {"warriorCount", 0}, {"intensity", 0},
+                           {"beatPulse", false}, {"monsters", false}, {"familiars", QJsonArray()}}
+            << "qx.config({W:1510,H:96,layout:'strip',intensity:0,tobble:false,warriors:false,"
+               "warriorCount:0,pulse:false,monsters:false,scale:2,scene:'walk',size:2})";
+        QTest::newRow("warriors off, count kept")
+            << QSizeF(320, 240)
+            << QJsonObject{{"warriors", false},
+                           {"warriorCount", 5},
+                           {"cornerSize", 0},
+                           {"stripSize", 1}}
+            << "qx.config({W:320,H:240,layout:'corner',intensity:1,tobble:true,warriors:false,"
+               "warriorCount:5,pulse:true,monsters:true,scale:2,scene:'campfire',size:0})";
+        QTest::newRow("legacy tobble off")
+            << QSizeF(640, 480) << QJsonObject{{"tobble", false}}
+            << "qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:false,warriors:true,"
+               "warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
+    }
+
+    void configTexts()
+    {
+        QFETCH(QSizeF, size);
+        QFETCH(QJsonObject, stored);
+        QFETCH(QString, text);
+        const QString path = tmp->filePath(QStringLiteral("stored.json"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(stored).toJson());
+        file.close();
+        const Settings store(path);
+        QCOMPARE(ScriptCalls::config(RendererConfig::from(store, size)), text);
+    }
+
+    void numbersIgnoreTheLocale()
+    {
+        const QLocale savedDefault;
+        const std::string savedNumeric = std::setlocale(LC_NUMERIC, nullptr);
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QTemporaryDir scratch;
+        const bool comma = useCommaLocale(scratch.path());
+        if (comma) {
+            char probe[16];
+            std::snprintf(probe, sizeof probe, "%.2f", 0.5);
+            QCOMPARE(QByteArray(probe), QByteArray("0,50")); // the locale really is in force
+        } else {
+            qWarning("no German LC_NUMERIC available; checking the Qt default locale only");
+        }
+        Snapshot s = sound(QStringLiteral("k"), 0.42);
+        s.bpm = 121.94;
+        const QString tick = ScriptCalls::tick(s);
+        RendererConfig config;
+        config.W = 1234567;
+        config.warriorCount = -1;
+        const QString configText = ScriptCalls::config(config);
+        std::setlocale(LC_NUMERIC, savedNumeric.c_str());
+        QLocale::setDefault(savedDefault);
+        QCOMPARE(tick, QStringLiteral("qx.tick({lv:[0.42,0.42,0.42,0.42],bpm:121.9,conf:0.50,"
+                                      "en:0.40,ev:'k'})"));
+        QVERIFY2(configText.startsWith(QLatin1String("qx.config({W:1234567,")),
+                 qPrintable(configText));
+        QVERIFY(configText.contains(QLatin1String("warriorCount:-1,")));
+    }
+
+    void staticTexts()
+    {
+        QCOMPARE(ScriptCalls::silentTick(), QStringLiteral("qx.tick({silent:true})"));
+        QCOMPARE(ScriptCalls::stats(), QStringLiteral("JSON.stringify(qx.stats())"));
+        QCOMPARE(ScriptCalls::setFamiliars(QStringLiteral("[]")),
+                 QStringLiteral("qx.setFamiliars([])"));
+    }
+
+    void familiarsInSettingOrder()
+    {
+        library->save(creature(QStringLiteral("Rex")));
+        library->save(creature(QStringLiteral("Mia")));
+        settings->setFamiliars(
+            {QStringLiteral("Mia"), QStringLiteral("Tobble"), QStringLiteral("Rex")});
+        protocol->pageDidBecomeReady();
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(namesIn(calls.at(1)), (QStringList{"Mia", "Tobble", "Rex"}));
+        // The built-in creature is decoded and re-encoded: its normalized JSON form is sent.
+        const QJsonArray sent =
+            QJsonDocument::fromJson(calls.at(1).mid(16).chopped(1).toUtf8()).array();
+        QCOMPARE(sent.at(1).toObject(),
+                 creature(QStringLiteral("Tobble"), QStringLiteral("#ffaa00")).toJsonObject());
+    }
+
+    void staleNameBeforeTobbleIsPruned()
+    {
+        settings->setFamiliars({QStringLiteral("Ghost"), QStringLiteral("Tobble")});
+        protocol->pageDidBecomeReady();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls.at(0).contains(QLatin1String("tobble:true")));
+        QCOMPARE(namesIn(calls.at(1)), QStringList{"Tobble"});
+        QCOMPARE(settings->familiars(), QStringList{"Tobble"});
+    }
+
+    void onlyStaleNamePrunedAfterTheConfig()
+    {
+        library->save(creature(QStringLiteral("Rex")));
+        // Names compare exactly: "rex" is not "Rex".
+        settings->setFamiliars({QStringLiteral("rex")});
+        protocol->pageDidBecomeReady();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls.at(0).contains(QLatin1String("tobble:true")));
+        QCOMPARE(calls.at(1), QStringLiteral("qx.setFamiliars([])"));
+        QCOMPARE(settings->familiars(), QStringList());
+
+        calls.clear();
+        protocol->pushConfig();
+        QCOMPARE(calls.size(), 1);
+        QVERIFY(calls.at(0).contains(QLatin1String("tobble:false")));
+    }
+
+    void emptyFamiliarsSentOnce()
+    {
+        settings->setFamiliars({});
+        protocol->pageDidBecomeReady();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls.at(0).contains(QLatin1String("tobble:false")));
+        QCOMPARE(calls.at(1), QStringLiteral("qx.setFamiliars([])"));
+        calls.clear();
+        protocol->pushConfig();
+        protocol->pushConfig();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls.at(0).startsWith(QLatin1String("qx.config(")));
+        QVERIFY(calls.at(1).startsWith(QLatin1String("qx.config(")));
+    }
+
+    void unreadableBuiltInIsSkippedButKept()
+    {
+        QVERIFY(QFile::remove(builtInPath()));
+        library->save(creature(QStringLiteral("Rex")));
+        settings->setFamiliars({QStringLiteral("Tobble"), QStringLiteral("Rex")});
+        protocol->pageDidBecomeReady();
+        QCOMPARE(namesIn(calls.at(1)), QStringList{"Rex"});
+        QCOMPARE(settings->familiars(), (QStringList{"Tobble", "Rex"}));
+    }
+
+    void savedCreatureIsResent()
+    {
+        library->save(creature(QStringLiteral("Rex")));
+        settings->setFamiliars({QStringLiteral("Rex")});
+        readyPage();
+
+        // Edited under the same name, with the same look: only a forced send repeats it.
+        library->replace(QStringLiteral("Rex"), creature(QStringLiteral("Rex")));
+        protocol->pushConfig();
+        QCOMPARE(calls.size(), 1);
+        calls.clear();
+        protocol->resendFamiliars();
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(namesIn(calls.at(1)), QStringList{"Rex"});
+
+        // A changed creature differs from what the page has, so it goes out anyway.
+        calls.clear();
+        Creature edited = creature(QStringLiteral("Rex"), QStringLiteral("#abcdef"));
+        edited.attacks = {QStringLiteral("roar"), QStringLiteral("leap")};
+        library->replace(QStringLiteral("Rex"), edited);
+        protocol->pushConfig();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY(calls.at(1).contains(QLatin1String("#abcdef")));
+        QVERIFY(calls.at(1).contains(QLatin1String("roar")));
+        QCOMPARE(familiars->lastFamiliarsJSON(), calls.at(1).mid(16).chopped(1));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRendererProtocol)
+#include "tst_renderer_protocol.moc"
