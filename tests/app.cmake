@@ -1,3 +1,9 @@
 # Tests of the app area: placement, the panel, the controller and the program.
 bopling_add_test(NAME tst_placement SOURCES tst_Placement.cpp LIBS bopling_placement)
 bopling_add_test(NAME tst_placement_actions SOURCES tst_PlacementActions.cpp LIBS bopling_placement)
+
+if(BOPLING_GUI)
+  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+  bopling_add_test(NAME tst_overlay_panel SOURCES tst_OverlayPanel.cpp
+    LIBS bopling_overlay PkgConfig::XCB LABELS integration TIMEOUT 60)
+endif()

@@ -18,7 +18,7 @@ constexpr quint32 kLeft = 11;
 constexpr quint32 kRight = 22;
 
 // Two screens side by side, the primary first, in the stored convention.
-QList<Display> twoScreens()
+QList<ScreenInfo> twoScreens()
 {
     return {{kLeft, {0, 0, 1440, 900}}, {kRight, {1440, 100, 1920, 1050}}};
 }
@@ -106,7 +106,7 @@ private slots:
             else
                 settings->setCornerSize(size);
         }
-        const Display screen{kLeft, visible};
+        const ScreenInfo screen{kLeft, visible};
         const Frame frame = panelFrame(*settings, screen);
         QCOMPARE(frame, expected);
         const QSizeF size2 = panelSize(*settings, screen);

@@ -25,7 +25,7 @@ private:
     QTemporaryDir dir;
     std::unique_ptr<Settings> settings;
     std::unique_ptr<PlacementActions> actions;
-    QList<Display> screens;
+    QList<ScreenInfo> screens;
     Frame frame;
     int configsSent = 0;
 

@@ -32,12 +32,12 @@ double stripHeight(int stripSize)
     return kHeights[std::clamp(stripSize, 0, 2)];
 }
 
-std::optional<Display> targetScreen(const Settings &settings, const QList<Display> &screens)
+std::optional<ScreenInfo> targetScreen(const Settings &settings, const QList<ScreenInfo> &screens)
 {
     if (screens.isEmpty())
         return std::nullopt;
     if (const auto saved = settings.savedScreen(settings.layout())) {
-        for (const Display &screen : screens) {
+        for (const ScreenInfo &screen : screens) {
             if (screen.number == *saved)
                 return screen;
         }
@@ -45,7 +45,7 @@ std::optional<Display> targetScreen(const Settings &settings, const QList<Displa
     return screens.first();
 }
 
-QSizeF panelSize(const Settings &settings, const Display &screen)
+QSizeF panelSize(const Settings &settings, const ScreenInfo &screen)
 {
     if (settings.layout() == Layout::strip) {
         // An even width keeps the page's 2× pixel grid whole.
@@ -69,7 +69,7 @@ Frame clampFrame(bool strip, const Frame &frame, const Frame &visible)
     return clamped;
 }
 
-Frame panelFrame(const Settings &settings, const Display &screen)
+Frame panelFrame(const Settings &settings, const ScreenInfo &screen)
 {
     const Frame &visible = screen.visibleFrame;
     const QSizeF size = panelSize(settings, screen);

@@ -29,7 +29,7 @@ struct Frame
 
 // One screen as placement sees it: its display number and its visible frame
 // (the screen without panels and docks), in the stored convention.
-struct Display
+struct ScreenInfo
 {
     quint32 number = 0;
     Frame visibleFrame;
@@ -51,10 +51,10 @@ double stripHeight(int stripSize);
 
 // The screen the current layout goes to: the saved screen when it is still
 // attached, else the first of `screens` (the primary); none when `screens` is empty.
-std::optional<Display> targetScreen(const Settings &settings, const QList<Display> &screens);
+std::optional<ScreenInfo> targetScreen(const Settings &settings, const QList<ScreenInfo> &screens);
 
 // The panel's size on `screen` for the current layout and size setting.
-QSizeF panelSize(const Settings &settings, const Display &screen);
+QSizeF panelSize(const Settings &settings, const ScreenInfo &screen);
 
 // `frame` moved, not resized, so that it lies inside `visible`; a strip always
 // starts at the visible frame's left edge. A frame larger than `visible` is
@@ -63,7 +63,7 @@ Frame clampFrame(bool strip, const Frame &frame, const Frame &visible);
 
 // Where the panel goes on `screen`: the saved hand-placed position for that
 // screen when there is one, else the strip's or the corner's preset, clamped.
-Frame panelFrame(const Settings &settings, const Display &screen);
+Frame panelFrame(const Settings &settings, const ScreenInfo &screen);
 
 // Conversions at the Qt boundary. `primary` is the primary screen's geometry in
 // Qt's global coordinates (origin top left, y downwards).

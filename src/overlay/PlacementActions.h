@@ -17,7 +17,7 @@ public:
     struct Panel
     {
         // The attached screens in the system's order, primary first.
-        std::function<QList<Display>()> screens;
+        std::function<QList<ScreenInfo>()> screens;
         // The panel's current frame, and setting it (move, resize, redisplay).
         std::function<Frame()> frame;
         std::function<void(const Frame &)> setFrame;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QPointF>
+#include <QWidget>
+
+#include <functional>
+
+namespace bopling {
+
+// A transparent layer above the page that, while shown, takes every click on
+// the panel and drags it. Points are in global coordinates with y upwards,
+// like the panel's frame. Created hidden; the controller shows it while the
+// panel may be moved. Main thread only.
+class DragView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit DragView(QWidget *parent = nullptr);
+
+    // Every drag movement: the pointer location and the grab offset (the
+    // pointer's offset from the panel's origin when the button went down).
+    std::function<void(QPointF location, QPointF grab)> onDrag;
+    // The button was released.
+    std::function<void()> onEnd;
+
+    bool isDragging() const { return dragging; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    // The pointer in global coordinates with y upwards.
+    static QPointF pointerLocation();
+
+    bool dragging = false;
+    QPointF grab;
+};
+
+} // namespace bopling

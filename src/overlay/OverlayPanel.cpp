@@ -1,0 +1,116 @@
+#include "overlay/OverlayPanel.h"
+
+#include "overlay/DesktopQueries.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace bopling {
+
+namespace {
+
+QRectF primaryGeometry()
+{
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    return primary ? QRectF(primary->geometry()) : QRectF();
+}
+
+} // namespace
+
+OverlayPanel::OverlayPanel()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::NoFocus);
+    // The first placement gives the panel its size.
+    resize(0, 0);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // The native window exists from here on, so the window manager hints are
+    // in place before the panel is first mapped.
+    winId();
+    DesktopQueries::create()->preparePanel(windowHandle());
+    windowHandle()->installEventFilter(this);
+}
+
+OverlayPanel::~OverlayPanel() = default;
+
+void OverlayPanel::setContentView(QWidget *view)
+{
+    if (content == view)
+        return;
+    if (content) {
+        layout()->removeWidget(content);
+        content->deleteLater();
+    }
+    content = view;
+    if (content)
+        layout()->addWidget(content);
+}
+
+Frame OverlayPanel::frame() const
+{
+    return frameFromQt(QRectF(geometry()), primaryGeometry());
+}
+
+void OverlayPanel::setFrame(const Frame &frame)
+{
+    // Qt's geometry is in whole logical pixels; placement's numbers already are.
+    setGeometry(frameToQt(frame, primaryGeometry()).toAlignedRect());
+    update();
+}
+
+bool OverlayPanel::ignoresMouseEvents() const
+{
+    return clickThrough;
+}
+
+void OverlayPanel::setIgnoresMouseEvents(bool ignores)
+{
+    clickThrough = ignores;
+    // On the QWindow, not the widget: setWindowFlags() would re-create the
+    // native window and lose its hints and position.
+    if (QWindow *window = windowHandle())
+        window->setFlag(Qt::WindowTransparentForInput, ignores);
+}
+
+bool OverlayPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // Click-through is an empty input shape on the native window. A window
+    // manager that wraps the panel in a frame copies that shape to the frame
+    // when it changes, but openbox misses a shape that is already empty when
+    // it takes the window on. So the shape is set anew each time the panel has
+    // been mapped, which is when its first expose arrives.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && inputShapePending &&
+        windowHandle()->isExposed()) {
+        inputShapePending = false;
+        if (clickThrough) {
+            windowHandle()->setFlag(Qt::WindowTransparentForInput, false);
+            windowHandle()->setFlag(Qt::WindowTransparentForInput, true);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void OverlayPanel::showEvent(QShowEvent *event)
+{
+    inputShapePending = true;
+    QWidget::showEvent(event);
+}
+
+void OverlayPanel::orderFrontRegardless()
+{
+    show();
+    raise();
+}
+
+} // namespace bopling

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "overlay/Placement.h"
+
+#include <QWidget>
+
+namespace bopling {
+
+// The floating panel that carries the scene: frameless, translucent, always on
+// top, on every desktop, out of task bars and pagers, never taking focus, and
+// letting clicks through until moving is allowed. Its frame is read and set in
+// global coordinates with y upwards (Placement.h). Main thread only.
+class OverlayPanel final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The window level reported for the panel: it floats above normal windows.
+    static constexpr int kFloatingLevel = 3;
+
+    OverlayPanel();
+    ~OverlayPanel() override;
+
+    // Makes `content` the panel's only child, filling it and resizing with it.
+    void setContentView(QWidget *content);
+    QWidget *contentView() const { return content; }
+
+    Frame frame() const;
+    void setFrame(const Frame &frame);
+
+    // Click-through: true lets every click pass to the windows below. Switched
+    // at run time on the same native window.
+    bool ignoresMouseEvents() const;
+    void setIgnoresMouseEvents(bool ignores);
+
+    // Shows the panel above other windows without activating the application.
+    void orderFrontRegardless();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *content = nullptr;
+    bool clickThrough = true;
+    // The input shape is to be set again at the next expose.
+    bool inputShapePending = false;
+};
+
+} // namespace bopling
