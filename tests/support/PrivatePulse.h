@@ -23,7 +23,7 @@ namespace bopling {
 //   pulse.exportServer();                       // PULSE_SERVER for libpulse in this process
 //   pulse.setDefaultSink("bopling_b");
 //   pulse.play("bopling_b", clickTrack, 48000, 2);           // blocks until played
-//   auto player = pulse.startPlaying("bopling_a", loop, 48000, 2);  // runs on
+//   auto player = pulse.startPlaying("bopling_a", loop, 48000, 2);  // plays on for 30 s
 //   pulse.sourceOutputs();                      // who records right now
 //   pulse.kill(); pulse.start();                // a crash and a restart, same address
 //
@@ -69,6 +69,9 @@ public:
     // SIGKILL, as when the sound server crashes; waits until it is gone.
     void kill();
     bool restart();
+    // SIGSTOP / SIGCONT: a server that hangs without going away.
+    void pause();
+    void resume();
     bool isRunning() const;
     QString errorString() const;
     // The daemon's own log (stderr), for failure messages.
@@ -100,21 +103,23 @@ public:
     // Plays interleaved float32 frames into `sink` through pacat and waits until
     // they have been played (at most the buffer's length plus 10 s).
     bool play(const QString &sink, const std::vector<float> &interleaved, int rate, int channels);
-    // Starts pacat playing the frames into `sink`, looping them until the returned
-    // process is destroyed or killed.
+    // Starts pacat playing the frames into `sink`, repeated for `seconds`, and
+    // returns at once; killing or destroying the returned process stops the
+    // playing. None when pacat does not start (errorString() says why).
     std::unique_ptr<QProcess> startPlaying(const QString &sink,
                                            const std::vector<float> &interleaved, int rate,
-                                           int channels);
+                                           int channels, double seconds = 30.0);
 
 private:
     bool waitUntilAnswering(int timeoutMs);
     QStringList daemonArguments() const;
+    QString writeFrames(const std::vector<float> &interleaved, qsizetype repeats);
 
     Options options;
     QTemporaryDir dir;
     std::unique_ptr<QProcess> daemon;
     QString error;
-    QString daemonLog;
+    int fileCount = 0;
 };
 
 } // namespace bopling
