@@ -1,1 +1,18 @@
 # Tests of the creatures area.
+bopling_add_test(NAME tst_movecatalog SOURCES tst_movecatalog.cpp LIBS bopling_creatures LABELS unit)
+bopling_add_test(NAME tst_creaturecheck SOURCES tst_creaturecheck.cpp LIBS bopling_creatures LABELS unit)
+bopling_add_test(NAME tst_creaturejson SOURCES tst_creaturejson.cpp LIBS bopling_creatures LABELS unit)
+bopling_add_test(NAME tst_frameimage SOURCES tst_frameimage.cpp LIBS bopling_creatures LABELS unit)
+bopling_add_test(NAME tst_creaturelibrary SOURCES tst_creaturelibrary.cpp LIBS bopling_creatures
+  LABELS unit)
+
+# Runs the installed command-line tool as a user would.
+bopling_add_test(NAME tst_creaturetool SOURCES tst_creaturetool.cpp LIBS bopling_creatures
+  LABELS unit)
+target_compile_definitions(tst_creaturetool PRIVATE
+  BOPLING_CREATURE_TOOL="$<TARGET_FILE:bopling-creature>")
+add_dependencies(tst_creaturetool bopling-creature)
+
+if(BOPLING_FUZZ)
+  add_subdirectory(fuzz)
+endif()

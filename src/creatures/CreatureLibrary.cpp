@@ -104,14 +104,18 @@ QString CreatureLibrary::folder() const
 QString CreatureLibrary::fileSlug(const QString &name)
 {
     QString slug;
+    bool named = false;
     const QString lower = name.toLower();
     for (QStringView g : graphemes(lower)) {
-        if (isLetterOrNumber(g))
+        if (isLetterOrNumber(g)) {
             slug += g;
-        else
+            named = true;
+        } else {
             slug += QLatin1Char('-');
+        }
     }
-    return slug.isEmpty() ? QStringLiteral("creature") : slug;
+    // A name of punctuation alone would make a file of dashes only.
+    return named ? slug : QStringLiteral("creature");
 }
 
 QList<Creature> CreatureLibrary::all() const

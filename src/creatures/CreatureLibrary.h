@@ -48,7 +48,8 @@ public:
     QString folder() const;
 
     // Lower case; every character that is neither a letter nor a number
-    // becomes "-"; "creature" when empty. "Mr Whiskers" -> "mr-whiskers".
+    // becomes "-"; "creature" when no letter or number is left.
+    // "Mr Whiskers" -> "mr-whiskers".
     static QString fileSlug(const QString &name);
 
     // The user's creatures, oldest file first, not validated. Never fails:

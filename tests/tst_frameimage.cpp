@@ -1,0 +1,142 @@
+// Drawing a frame into a preview image: size, colours, the one-cell outline.
+
+#include "creatures/Creature.h"
+#include "support/CreatureSamples.h"
+
+#include <QImage>
+#include <QTest>
+
+using namespace bopling;
+
+namespace {
+
+const QRgb kOutline = qRgba(0x12, 0x0d, 0x1c, 255);
+const QRgb kClear = qRgba(0, 0, 0, 0);
+
+// The colour of grid cell (x, y) of an image drawn at `scale`, checked to be
+// the same over the whole square the cell covers.
+QRgb cellColor(const QImage &image, int x, int y, int scale)
+{
+    const QRgb first = image.pixel(x * scale, y * scale);
+    for (int dy = 0; dy < scale; ++dy) {
+        for (int dx = 0; dx < scale; ++dx) {
+            if (image.pixel(x * scale + dx, y * scale + dy) != first)
+                return qRgba(1, 2, 3, 4); // A cell that is not one solid square.
+        }
+    }
+    return first;
+}
+
+Creature withFrame(const QStringList &rows)
+{
+    Creature c = samples::creature();
+    c.frames.insert(QStringLiteral("idle"), rows);
+    return c;
+}
+
+} // namespace
+
+class TestFrameImage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void size_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("scale");
+        QTest::newRow("10x8 at 6") << 10 << 8 << 6;
+        QTest::newRow("40x32 at 1") << 40 << 32 << 1;
+        QTest::newRow("8x20 at 3") << 8 << 20 << 3;
+    }
+    void size()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, scale);
+        const QImage image = withFrame(samples::frame(width, height, 2)).frameImage("idle", scale);
+        QCOMPARE(image.size(), QSize((width + 2) * scale, (height + 2) * scale));
+        QCOMPARE(image.format(), QImage::Format_RGBA8888);
+        QCOMPARE(image.devicePixelRatio(), 1.0);
+    }
+
+    void lonePixelHasPlusOutline()
+    {
+        // One coloured pixel in the middle of a 5x5 frame.
+        QStringList rows = samples::frame(5, 5, 0);
+        rows[2][2] = u'b';
+        const int scale = 3;
+        const QImage image = withFrame(rows).frameImage("idle", scale);
+        QCOMPARE(image.size(), QSize(7 * scale, 7 * scale));
+        for (int y = 0; y < 7; ++y) {
+            for (int x = 0; x < 7; ++x) {
+                QRgb expected = kClear;
+                if (x == 3 && y == 3)
+                    expected = qRgba(0xaa, 0xbb, 0xcc, 255);
+                else if (std::abs(x - 3) + std::abs(y - 3) == 1)
+                    expected = kOutline;
+                QVERIFY2(cellColor(image, x, y, scale) == expected,
+                         qPrintable(QStringLiteral("cell %1,%2").arg(x).arg(y)));
+            }
+        }
+    }
+
+    void outlineHugsTheSprite()
+    {
+        // A sprite in the corner of its frame: the outline uses the free border,
+        // a hole inside the sprite is outlined too, and the outline never
+        // spreads from itself.
+        const QStringList rows{"aaa..", "a.a..", "aaa..", ".....", "....."};
+        const QImage image = withFrame(rows).frameImage("idle", 1);
+        QCOMPARE(image.pixel(0, 1), kOutline); // left border, beside "a"
+        QCOMPARE(image.pixel(1, 0), kOutline); // top border
+        QCOMPARE(image.pixel(0, 0), kClear);   // diagonal only
+        QCOMPARE(image.pixel(2, 2), kOutline); // the hole
+        QCOMPARE(image.pixel(4, 2), kOutline); // right of the sprite
+        QCOMPARE(image.pixel(5, 2), kClear);   // two cells away
+        QCOMPARE(image.pixel(1, 1), qRgba(0x11, 0x22, 0x33, 255));
+        QCOMPARE(image.pixel(4, 4), kClear); // diagonal to the corner pixel
+    }
+
+    void readsUncheckedPalettes()
+    {
+        // A creature that skipped the check: upper-case hex is read, other
+        // colour texts and unknown letters leave their cells empty, and rows
+        // longer than the first are cut.
+        const QRgb pink = qRgba(0xff, 0x00, 0x80, 255);
+        Creature c = samples::creature();
+        c.palette = {{"A", "#FF0080"}, {"x", "#12345"}, {"y", "red"}};
+        c.frames.insert("idle", {"AxyA", "A...", "A...A"});
+        const QImage image = c.frameImage("idle", 1);
+        QCOMPARE(image.size(), QSize(6, 5));
+        QCOMPARE(image.pixel(1, 1), pink);
+        QCOMPARE(image.pixel(4, 1), pink);
+        QCOMPARE(image.pixel(2, 1), kOutline); // "x": not a colour, so outline beside "A"
+        QCOMPARE(image.pixel(3, 1), kOutline);
+        QCOMPARE(image.pixel(1, 3), pink);
+        QCOMPARE(image.pixel(5, 3), kClear); // the fifth "A" lies beyond the first row's width
+    }
+
+    void nothingToDraw_data()
+    {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<int>("scale");
+        QTest::newRow("missing frame") << "crouch" << 6;
+        QTest::newRow("frame without rows") << "skid" << 6;
+        QTest::newRow("scale 0") << "idle" << 0;
+        QTest::newRow("negative scale") << "idle" << -2;
+        QTest::newRow("absurd scale") << "idle" << (1 << 30);
+    }
+    void nothingToDraw()
+    {
+        QFETCH(QString, frame);
+        QFETCH(int, scale);
+        Creature c = samples::creature();
+        c.frames.insert("skid", {});
+        QVERIFY(c.frameImage(frame, scale).isNull());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFrameImage)
+#include "tst_frameimage.moc"
