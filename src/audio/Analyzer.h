@@ -81,7 +81,7 @@ private:
     void estimateTempo(double fps);
     void adoptTempo(double newBpm);
     void appendEvent(char letter);
-    double bandValue(double loHz, double hiHz) const;
+    double bandValue(double loHz, double hiHz);
 
     WallClock wallClock;
 
