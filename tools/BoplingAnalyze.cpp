@@ -4,8 +4,10 @@
 // A new source is one more entry in kModes and one run function.
 
 #include "audio/Analyzer.h"
+#include "audio/AudioTap.h"
 #include "audio/FileFeeder.h"
 #include "audio/MonoFileReader.h"
+#include "audio/PulseBackend.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -30,6 +32,7 @@ constexpr int kLiveIntervalMs = 33;
 const char kHelp[] =
     "Usage: bopling-analyze FILE\n"
     "       bopling-analyze --realtime FILE\n"
+    "       bopling-analyze --system [--seconds N]\n"
     "       bopling-analyze --help\n"
     "\n"
     "Prints Bopling's audio analysis of FILE (any format libsndfile reads: WAV,\n"
@@ -42,10 +45,17 @@ const char kHelp[] =
     "  --realtime FILE  Plays FILE in a loop into the analyzer in real time, as\n"
     "                   Bopling's test audio source does, and prints about 30\n"
     "                   lines a second until interrupted (Ctrl+C).\n"
+    "  --system         Listens to what the computer plays (the default output's\n"
+    "                   mix on the PulseAudio or PipeWire sound server, never a\n"
+    "                   microphone) as Bopling does and prints about 30 lines a\n"
+    "                   second until interrupted. Changes of the capture's status\n"
+    "                   go to standard error.\n"
+    "  --seconds N      With --system: stops after N seconds.\n"
     "  --help           Shows this text.\n"
     "\n"
     "Keys, in order:\n"
-    "  t              seconds of audio (FILE) or of wall-clock time (--realtime)\n"
+    "  t              seconds of audio (FILE) or of wall-clock time (--realtime,\n"
+    "                 --system)\n"
     "  ev             event letters since the previous line: k low-band onset,\n"
     "                 s mid-band onset, h high-band onset, d drop\n"
     "  lv             low, mid and high band level and loudness, each 0...1\n"
@@ -136,8 +146,9 @@ void onInterrupt(int)
 }
 
 // Live modes: the source pushes on its own thread; the main thread prints a
-// snapshot about 30 times a second until SIGINT or SIGTERM.
-int printLive(Analyzer &analyzer)
+// snapshot about 30 times a second until SIGINT or SIGTERM, or until `seconds`
+// have passed when that is above 0.
+int printLive(Analyzer &analyzer, double seconds = 0)
 {
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
@@ -146,7 +157,7 @@ int printLive(Analyzer &analyzer)
     QTimer frames;
     frames.setTimerType(Qt::PreciseTimer);
     QObject::connect(&frames, &QTimer::timeout, &frames, [&] {
-        if (interrupted) {
+        if (interrupted || (seconds > 0 && elapsed.nsecsElapsed() >= seconds * 1e9)) {
             QCoreApplication::quit();
             return;
         }
@@ -169,6 +180,59 @@ int runRealtime(const QString &path)
     };
     feeder.start(path);
     return printLive(analyzer);
+}
+
+// The status line of the capture, as the program words it.
+QString tapStatus(const bopling::AudioTap &tap)
+{
+    const std::optional<QString> error = tap.lastError();
+    if (tap.building() && !tap.running()) {
+        return QStringLiteral("Connecting to the sound server...");
+    }
+    if (tap.hasGivenUp()) {
+        return QStringLiteral("Gave up: ") + error.value_or(QStringLiteral("tap failed"));
+    }
+    if (error) {
+        return QStringLiteral("Cannot listen: ") + *error;
+    }
+    return tap.running() ? QStringLiteral("Listening to system audio")
+                         : QStringLiteral("Not listening");
+}
+
+// --system [--seconds N]: the real audio tap into the analyzer.
+int runSystem(const QStringList &args)
+{
+    double seconds = 0;
+    if (!args.isEmpty()) {
+        bool ok = false;
+        if (args.size() == 2 && args.first() == QLatin1String("--seconds")) {
+            seconds = args.at(1).toDouble(&ok);
+        }
+        if (!ok || !(seconds > 0)) {
+            std::fprintf(stderr, "bopling-analyze: expected --seconds N with N above 0\n"
+                                 "Try 'bopling-analyze --help'.\n");
+            return 2;
+        }
+    }
+    Analyzer analyzer;
+    bopling::AudioTap tap(std::make_unique<bopling::PulseBackend>());
+    tap.onSamples = [&analyzer](const std::vector<float> &samples, double rate) {
+        analyzer.push(samples, rate);
+    };
+    QString shown;
+    QTimer status;
+    QObject::connect(&status, &QTimer::timeout, &status, [&] {
+        const QString line = tapStatus(tap);
+        if (line != shown) {
+            shown = line;
+            std::fprintf(stderr, "bopling-analyze: %s\n", qPrintable(line));
+        }
+    });
+    status.start(50);
+    tap.start();
+    const int result = printLive(analyzer, seconds);
+    tap.stopAndWait(1.5);
+    return result;
 }
 
 struct Mode
@@ -200,6 +264,9 @@ int main(int argc, char **argv)
     }
     if (args.isEmpty()) {
         return usageError("missing FILE");
+    }
+    if (args.first() == QLatin1String("--system")) {
+        return runSystem(args.mid(1));
     }
     for (const Mode &mode : kModes) {
         if (mode.option) {
