@@ -91,6 +91,16 @@ export const MOVES = [
     id: 'pounce', title: 'Pounce bite', category: 'Body', dur: 520, hit: 0.5, power: 2,
     pose: (p, fx) => leapPose(p, fx, 1),
     draw(buf, fx, p) {
+      if (p < 0.5) {
+        // Take-off dust and the arc of the jump, trailing behind the pounce.
+        dust(buf, fx.x - fx.dir * 4, fx.gy - 1, Math.min(1, p * 3), fx.seed, 3);
+        for (let k = 1; k <= 4; k++) {
+          const q = p - k * 0.04;
+          if (q < 0.06) continue;
+          const pose = leapPose(q, fx, 1);
+          buf.dot(fx.x + pose.dx - fx.dir * 4, fx.y + pose.dy + 2, k < 3 ? C.paleYellow : C.white, 16 - k * 3);
+        }
+      }
       if (p > 0.42 && p < 0.8) {
         const q = (p - 0.42) / 0.38;
         const x = fx.tx, y = fx.ty;

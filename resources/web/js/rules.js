@@ -113,11 +113,13 @@ export function planActions(ev, ctx) {
   const budget = [2, 4, 8][ctx.intensity] ?? 4;
   const takenW = new Set();
   const takenF = new Set();
+  // The free warrior whose kind comes first in `prefer` (any kind after those).
   const freeWarrior = (prefer) => {
+    const rank = (kind) => (prefer.includes(kind) ? prefer.indexOf(kind) : prefer.length);
     let best = -1;
     ctx.warriors.forEach((w, i) => {
       if (w.busy || takenW.has(i)) return;
-      if (best < 0 || (prefer.includes(w.kind) && !prefer.includes(ctx.warriors[best].kind))) best = i;
+      if (best < 0 || rank(w.kind) < rank(ctx.warriors[best].kind)) best = i;
     });
     return best;
   };

@@ -1,0 +1,160 @@
+// The page's calls as the host makes them, on a scene drawn in memory.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { load, tobble, creature, evaluate } from './helpers.mjs';
+
+const { Scene } = await load('scene.js');
+const { createQx, FrameTimer } = await load('api.js');
+
+const CONFIG = "qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
+
+function page() {
+  let now = 0;
+  const posted = [];
+  const scene = new Scene(0, 5);
+  const timer = new FrameTimer();
+  let wakes = 0;
+  const { qx } = createQx(scene, (b) => posted.push(b), () => now, { wake: () => wakes++, report: () => timer.report(now * 1000) });
+  const run = (seconds, ticks = null) => {
+    const end = now + seconds;
+    while (now < end) {
+      now = Math.round((now + 1 / 60) * 1e6) / 1e6;
+      if (ticks) { const t = ticks(now); if (t) qx.tick(t); }
+      scene.update(now);
+      scene.draw();
+    }
+  };
+  return { qx, scene, posted, run, at: () => now, wakes: () => wakes };
+}
+
+const loud = (ev) => ({ lv: [0.7, 0.5, 0.4, 0.8], bpm: 120, conf: 0.8, en: 0.8, ev });
+const picture = (scene) => Buffer.from(scene.buf.data).toString('base64');
+
+test('the host texts are taken without an error', () => {
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  evaluate(p.qx, `qx.setFamiliars(${JSON.stringify([tobble()])})`);
+  evaluate(p.qx, "qx.tick({lv:[0.42,0.10,0.00,0.63],bpm:121.9,conf:0.37,en:0.58,ev:'kh'})");
+  evaluate(p.qx, 'qx.tick({silent:true})');
+  assert.deepEqual(p.posted, []);
+  const stats = JSON.parse(evaluate(p.qx, 'return JSON.stringify(qx.stats())'));
+  for (const key of ['frames', 'avgMs', 'worstMs', 'ticks', 'events', 'warriors', 'monsters', 'familiars', 'scene', 'layout', 'asleep', 'errors'])
+    assert.ok(key in stats, `stats has ${key}`);
+  assert.equal(stats.ticks, 2);
+  assert.deepEqual(stats.events, { k: 1, s: 0, h: 1, d: 0 });
+  assert.deepEqual(stats.familiars, ['Tobble']);
+  assert.equal(stats.warriors, 4);
+  assert.equal(stats.asleep, true);
+});
+
+test('malformed calls post an error, never throw, and keep the scene drawing', async (t) => {
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  p.qx.setFamiliars([tobble()]);
+  p.run(1, (now) => (Math.abs(now - 0.5) < 1e-6 ? loud('k') : null));
+  const before = JSON.stringify(p.qx.stats());
+  const rows = [
+    ['config of text', 'qx.config("big")', /qx.config/],
+    ['config with a bad field', "qx.config({W:640,H:480,layout:'diagonal'})", /layout/],
+    ['config with nothing', 'qx.config()', /qx.config/],
+    ['tick of a number', 'qx.tick(4)', /qx.tick/],
+    ['tick with short levels', "qx.tick({lv:[1],ev:'k'})", /lv/],
+    ['tick with events as a list', "qx.tick({lv:[0,0,0,0],ev:['k']})", /ev/],
+    ['familiars not a list', 'qx.setFamiliars({name:"Rex"})', /setFamiliars/],
+    ['familiars of null', 'qx.setFamiliars(null)', /setFamiliars/],
+  ];
+  for (const [name, text, re] of rows) {
+    await t.test(name, () => {
+      const n = p.posted.length;
+      assert.doesNotThrow(() => evaluate(p.qx, text));
+      assert.equal(p.posted.length, n + 1);
+      assert.match(p.posted[n].error, re);
+      assert.equal(typeof p.posted[n].error, 'string');
+    });
+  }
+  const after = p.qx.stats();
+  const b = JSON.parse(before);
+  assert.equal(after.errors, b.errors + rows.length, 'every error is counted');
+  assert.deepEqual([after.scene, after.layout, after.warriors, after.familiars], [b.scene, b.layout, b.warriors, b.familiars]);
+  assert.equal(p.scene.cfg.layout, 'corner');
+  const pic = picture(p.scene);
+  p.run(0.5, () => loud('k'));
+  assert.notEqual(picture(p.scene), pic, 'the scene still draws and moves');
+});
+
+test('one broken familiar does not keep the others away', () => {
+  const p = page();
+  p.qx.setFamiliars([tobble(), { name: 'Ghost' }, creature(['aaaa', 'bbbb'], { name: 'Blob' }), tobble()]);
+  assert.deepEqual(p.qx.stats().familiars, ['Tobble', 'Blob']);
+  assert.equal(p.posted.length, 2, 'one error for the broken creature, one for the fourth');
+  assert.match(p.posted[0].error, /Ghost/);
+  p.qx.setFamiliars([]);
+  assert.deepEqual(p.qx.stats().familiars, []);
+});
+
+test('configuration changes the cast and the canvas', () => {
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  assert.deepEqual(p.qx.stats().canvas, { w: 320, h: 240 });
+  p.qx.config({ layout: 'strip', W: 1510, H: 240, size: 0, scene: 'walk' });
+  const s = p.qx.stats();
+  assert.deepEqual(s.canvas, { w: 755, h: 120 });
+  assert.equal(s.scene, 'walk');
+  assert.equal(s.warriors, 6);
+  p.qx.config({ warriorCount: 0 });
+  assert.equal(p.qx.stats().warriors, 0);
+  p.qx.config({ W: 641, H: 481 });
+  assert.deepEqual(p.qx.stats().canvas, { w: 320, h: 240 }, 'odd sizes round down to whole logical pixels');
+});
+
+test('a drop sends every familiar into its strongest move at once', () => {
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  const fam = (name, attacks) => Object.assign(tobble(), { name, attacks });
+  p.qx.setFamiliars([fam('A', ['pounce', 'holypillar']), fam('B', ['zap', 'quake', 'fire']), fam('C', ['blast'])]);
+  p.run(0.5, (now) => (Math.abs(now - 0.1) < 1e-6 ? loud('') : null));
+  p.qx.tick(loud('d'));
+  const moves = p.scene.familiars.map((f) => f.action && f.action.move.id);
+  assert.deepEqual(moves, ['holypillar', 'quake', 'blast']);
+  assert.equal(p.scene.effects.length, 3);
+  assert.equal(p.scene.bubbles.length, 3, 'every familiar shouts its battle cry');
+  assert.equal(p.qx.stats().events.d, 1);
+});
+
+test('silence puts the party to sleep; sound wakes it on the next frame', () => {
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  p.qx.setFamiliars([tobble()]);
+  p.run(2, (now) => (Math.round(now * 60) % 8 === 0 ? loud(Math.round(now * 60) % 32 === 0 ? 'k' : '') : null));
+  assert.equal(p.qx.stats().asleep, false);
+  p.qx.tick({ silent: true });
+  p.run(0.1);
+  assert.equal(p.qx.stats().asleep, true);
+  assert.equal(p.scene.familiarFrame(p.scene.familiars[0], p.at(), true).frame.startsWith('sleep'), true);
+  assert.equal(p.scene.slow(), false, 'full speed while falling asleep');
+  p.run(4);
+  assert.equal(p.scene.slow(), true, 'a few seconds later the page slows down');
+  // Within one step of the slow clock nothing on screen changes.
+  const k = p.scene.visualKey();
+  const pic = picture(p.scene);
+  p.scene.update(p.at() + 0.01);
+  if (p.scene.visualKey() === k) {
+    p.scene.draw();
+    assert.equal(picture(p.scene), pic);
+  }
+  p.qx.tick(loud('k'));
+  p.scene.update(p.at() + 0.016);
+  assert.equal(p.scene.asleep(), false);
+  assert.equal(p.scene.slow(), false);
+});
+
+test('the frame timer reports the last second only', () => {
+  const t = new FrameTimer();
+  t.record(0, 5);
+  for (let i = 1; i <= 60; i++) t.record(1000 + i * 16, 1);
+  const r = t.report(2000);
+  assert.equal(r.frames, 61);
+  assert.equal(r.fps, 60);
+  assert.equal(r.worstMs, 1);
+  assert.equal(r.avgMs, 1);
+});
