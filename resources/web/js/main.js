@@ -40,8 +40,12 @@ function frame() {
   if (!slow || key !== lastKey) {
     if (image === null || image.width !== scene.buf.w || image.height !== scene.buf.h || image.data.buffer !== scene.buf.data.buffer) image = null;
     fitCanvas();
-    scene.draw();
-    ctx.putImageData(image, 0, 0);
+    const dirty = scene.draw();
+    if (dirty) {
+      if (dirty.w > 0 && dirty.h > 0) ctx.putImageData(image, 0, 0, dirty.x, dirty.y, dirty.w, dirty.h);
+    } else {
+      ctx.putImageData(image, 0, 0);
+    }
     lastKey = key;
     timer.record(t0, performance.now() - t0);
   }

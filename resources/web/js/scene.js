@@ -10,10 +10,18 @@ import {
   DEFAULT_CONFIG, warriorCount, monsterPlan, planActions, SleepClock, beatBpm, walkSpeed, FAMILIAR_COOLDOWN,
 } from './rules.js';
 
+const GROUND_TILE = 540; // a multiple of the dither (4) and of the tuft spacing (9)
 const ACTION_DUR = { heavy: 0.38, swing: 0.3, spell: 0.42, arrow: 0.32 };
 const BUBBLE_S = 1.1;
 const Z_PERIOD = 1.3;
 const Z_LIFE = 2.6;
+
+function copyRect(dst, src, r) {
+  for (let y = r.y; y < r.y + r.h; y++) {
+    const o = y * dst.w;
+    dst.px.set(src.px.subarray(o + r.x, o + r.x + r.w), o + r.x);
+  }
+}
 
 export function canvasSize(cfg) {
   const s = cfg.scale || 2;
@@ -92,7 +100,7 @@ export class Scene {
     this.placeParty();
     this.background = null;
     this.sleepCache = null;
-    this.layers = null;
+    this.groundTile = null;
   }
 
   // Positions of everyone, by scene and layout.
@@ -469,22 +477,33 @@ export class Scene {
 
   // ---------------------------------------------------------------- drawing
 
+  // Draws the scene; returns the rectangle that changed since the last
+  // drawing, or null when the whole picture may have changed.
   draw(buf = this.buf) {
     const now = this.now;
     const asleep = this.sleep.asleep(now);
     if (asleep && this.slow()) {
-      // Asleep: the world only changes with the breathing, so keep it drawn.
+      // Asleep: the world only changes with the breathing, so keep it drawn
+      // and put only the drifting Z's on it.
       const key = Math.floor(now / 1.0) % 2;
-      if (!this.sleepCache || this.sleepCache.key !== key || this.sleepCache.w !== buf.w || this.sleepCache.h !== buf.h) {
-        const c = this.sleepCache && this.sleepCache.w === buf.w && this.sleepCache.h === buf.h
-          ? this.sleepCache.buf : new PixelBuffer(buf.w, buf.h);
-        this.drawWorld(c, now, true);
-        this.sleepCache = { key, buf: c, w: buf.w, h: buf.h };
+      if (!this.sleepCache || this.sleepCache.w !== buf.w || this.sleepCache.h !== buf.h) this.sleepCache = { w: buf.w, h: buf.h, bufs: [] };
+      let cached = this.sleepCache.bufs[key];
+      if (!cached) {
+        cached = new PixelBuffer(buf.w, buf.h);
+        this.drawWorld(cached, key + 0.5, true);
+        this.sleepCache.bufs[key] = cached;
       }
-      buf.copyFrom(this.sleepCache.buf);
+      const full = this.sleepCache.key !== key;
+      this.sleepCache.key = key;
+      const r = this.sleepRect();
+      if (full || this.drawnFull !== true) buf.copyFrom(cached);
+      else copyRect(buf, cached, r);
       this.drawSleepers(buf, now);
-      return;
+      const wasFull = this.drawnFull;
+      this.drawnFull = true;
+      return full || wasFull !== true ? null : r;
     }
+    this.drawnFull = false;
     this.sleepCache = null;
     this.drawWorld(buf, now, asleep);
     if (asleep) this.drawSleepers(buf, now);
@@ -493,6 +512,16 @@ export class Scene {
       this.flashFrames--;
       this.cardFill(buf, C.paleYellow, 9);
     }
+    return null;
+  }
+
+  // Where the Z's of the sleepers drift.
+  sleepRect() {
+    let x0 = this.w, x1 = 0;
+    const sleepers = this.chars.concat(this.monsters.filter((m) => m.def.boss && m.hp > 0));
+    for (const c of sleepers) { x0 = Math.min(x0, c.x); x1 = Math.max(x1, c.x); }
+    const x = Math.max(0, Math.floor(x0) - 2), y = Math.max(0, this.gy - 48);
+    return { x, y, w: Math.max(0, Math.min(this.w, Math.ceil(x1) + 20) - x), h: Math.max(0, this.gy - y) };
   }
 
   drawWorld(buf, now, asleep) {
@@ -637,7 +666,7 @@ export class Scene {
     }
   }
 
-  drawGround(b, scroll) {
+  drawGround(b, scroll, tile = false) {
     const W = this.w;
     for (let y = this.gy; y < this.h; y++) {
       const depth = y - this.gy;
@@ -650,13 +679,16 @@ export class Scene {
       }
     }
     // Tufts and pebbles, moving with the ground.
-    const first = Math.floor(scroll / 9) - 1, last = Math.ceil((scroll + W) / 9) + 1;
+    const first = tile ? 0 : Math.floor(scroll / 9) - 1, last = tile ? W / 9 - 1 : Math.ceil((scroll + W) / 9) + 1;
     for (let k = first; k <= last; k++) {
       const r = hash(k, 5);
       const x = Math.round(k * 9 + hash(k, 6) * 8 - scroll);
       if (r < 0.35) {
         const y = this.gy + (this.walk ? (hash(k, 7) < 0.5 ? 1 : 7) : 1 + Math.floor(hash(k, 7) * 6));
-        b.set(x, y - 1, C.grass1); b.set(x - 1, y - 2, C.grass1); b.set(x + 1, y - 2, C.grass1);
+        for (const wx of tile ? [x, x - W] : [x]) {
+          b.set(wx, y - 1, C.grass1); b.set(wx - 1, y - 2, C.grass1); b.set(wx + 1, y - 2, C.grass1);
+          if (tile && wx + 1 >= W) b.set(wx + 1 - W, y - 2, C.grass1);
+        }
       } else if (r < 0.45 && this.walk) {
         b.set(x, this.gy + 3 + Math.floor(hash(k, 8) * 2), C.stone);
       }
@@ -666,7 +698,28 @@ export class Scene {
   drawLayers(buf) {
     const s = Math.round(this.scroll);
     this.drawHills(buf, s);
-    this.drawGround(buf, s);
+    // The ground repeats every GROUND_TILE pixels: draw it once, then copy
+    // each row from where the walk has got to.
+    if (!this.groundTile) {
+      const t = new PixelBuffer(GROUND_TILE, this.h);
+      const save = this.w;
+      this.w = GROUND_TILE;
+      this.drawGround(t, 0, true);
+      this.w = save;
+      this.groundTile = t;
+    }
+    const t = this.groundTile;
+    const off = ((s % GROUND_TILE) + GROUND_TILE) % GROUND_TILE;
+    for (let y = this.gy; y < this.h; y++) {
+      const row = y * GROUND_TILE, dst = y * this.w;
+      let x = 0, from = off;
+      while (x < this.w) {
+        const n = Math.min(this.w - x, GROUND_TILE - from);
+        buf.px.set(t.px.subarray(row + from, row + from + n), dst + x);
+        x += n;
+        from = 0;
+      }
+    }
     this.cutCard(buf);
   }
 
