@@ -8,6 +8,7 @@ const HEX = {
   night2: '#221b4d',
   night3: '#33265e',
   dusk: '#4b2f68', // horizon glow
+  glow: '#7a3a6e', // the horizon when the music is loud
   star: '#e8e4ff',
   starDim: '#8f8bc6',
   moon: '#f4eed0',
@@ -15,9 +16,10 @@ const HEX = {
   hillFar: '#1d1a42',
   hillNear: '#171536',
   tree: '#10122b',
-  grass0: '#1b2a35', // grass at night
-  grass1: '#23384a',
-  grassLit: '#3f4c3a', // grass in the fire light
+  grass0: '#1d2f3a', // grass at night
+  grass1: '#2b4454',
+  grassTip: '#3f6270', // blades catching the moonlight
+  grassLit: '#4a4636', // grass in the fire light
   grassLit2: '#6a5a3a',
   dirt0: '#2a1f2e',
   dirt1: '#3b2a36',

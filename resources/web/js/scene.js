@@ -85,8 +85,10 @@ export class Scene {
     this.h = h;
     this.strip = this.cfg.layout === 'strip';
     this.walk = this.cfg.scene === 'walk';
-    this.gy = this.strip ? h - Math.max(8, Math.round(h * 0.2)) : Math.round(h * 0.7);
-    this.horizon = this.strip ? Math.round(this.gy - Math.max(10, h * 0.25)) : Math.round(this.gy - h * 0.2);
+    this.gy = this.strip ? h - Math.max(8, Math.round(h * 0.2)) : Math.round(h * 0.76);
+    // Where the meadow meets the forest, behind the party.
+    this.back = this.gy - (this.strip ? Math.max(3, Math.round(h * 0.06)) : Math.round(h * 0.09));
+    this.horizon = this.strip ? Math.round(this.back - Math.max(10, h * 0.3)) : Math.round(this.back - h * 0.24);
     const nW = warriorCount(this.cfg, w, h);
     const kinds = [];
     for (let i = 0; i < nW; i++) kinds.push(WARRIOR_ORDER[i % WARRIOR_ORDER.length]);
@@ -562,15 +564,16 @@ export class Scene {
 
   drawBackground(buf) {
     if (this.walk) {
-      if (!this.background) this.background = this.makeSky();
+      if (!this.background) this.background = this.makeSky(0);
       buf.copyFrom(this.background);
       this.drawLayers(buf);
     } else {
       if (!this.background) {
-        const b = this.makeSky();
+        const b = this.makeSky(0);
         this.drawHills(b, 0);
         this.drawGround(b, 0);
         this.drawCampProps(b);
+        this.drawForeground(b, 0);
         this.cutCard(b);
         this.background = b;
       }
@@ -581,116 +584,164 @@ export class Scene {
 
   makeSky() {
     const b = new PixelBuffer(this.w, this.h);
-    const top = 0, bottom = this.gy;
+    const bottom = this.back;
     const bands = [C.night0, C.night1, C.night2, C.night3, C.dusk];
-    const span = bottom - top;
-    for (let y = top; y < bottom; y++) {
-      const t = (y - top) / span;
-      const f = t * (bands.length - 1);
+    for (let y = 0; y < bottom; y++) {
+      const f = (y / bottom) * (bands.length - 1);
       const i = Math.floor(f), frac = f - i;
       const row = y * this.w;
       for (let x = 0; x < this.w; x++) {
-        const c = i + 1 < bands.length && dithered(x, y, Math.round(frac * 16)) ? bands[i + 1] : bands[i];
-        b.px[row + x] = c;
+        b.px[row + x] = i + 1 < bands.length && dithered(x, y, Math.round(frac * 16)) ? bands[i + 1] : bands[i];
       }
     }
-    // Stars, fewer near the horizon.
-    const n = Math.round((this.w * this.horizon) / 160);
+    // The moon with a stepped halo.
+    const mx = Math.round(this.w * (this.strip ? 0.86 : 0.78)), my = Math.round(Math.max(9, this.horizon * (this.strip ? 0.35 : 0.28)));
+    const mr = this.strip ? Math.max(3, Math.min(6, Math.round(this.h * 0.06))) : Math.max(5, Math.round(this.h * 0.04));
+    this.moon = { x: mx, y: my, r: mr };
+    b.disc(mx, my, mr * 2.2, C.night2, 6);
+    b.disc(mx, my, mr * 1.5, C.night3, 8);
+    // Stars, fewer near the horizon and none on the moon.
+    const n = Math.round((this.w * this.horizon) / 140);
     for (let i = 0; i < n; i++) {
-      const x = Math.floor(hash(i, 11) * this.w), y = Math.floor(Math.pow(hash(i, 12), 1.6) * (this.horizon - 6)) + 2;
-      const bright = hash(i, 13) < 0.25;
+      const x = Math.floor(hash(i, 11) * this.w), y = Math.floor(Math.pow(hash(i, 12), 1.5) * (this.horizon - 4)) + 2;
+      if (Math.hypot(x - mx, y - my) < mr * 2.2) continue;
+      const bright = hash(i, 13) < 0.22;
       b.set(x, y, bright ? C.star : C.starDim);
-      if (bright && hash(i, 14) < 0.3) {
+      if (bright && hash(i, 14) < 0.35) {
         b.set(x - 1, y, C.starDim); b.set(x + 1, y, C.starDim); b.set(x, y - 1, C.starDim); b.set(x, y + 1, C.starDim);
       }
     }
-    // The moon.
-    const mx = Math.round(this.w * (this.strip ? 0.86 : 0.8)), my = Math.round(Math.max(8, this.horizon * 0.3));
-    const mr = this.strip ? Math.max(3, Math.min(6, Math.round(this.h * 0.06))) : Math.max(4, Math.round(this.h * 0.035));
-    b.disc(mx, my, mr + 2, C.night2, 6);
     b.disc(mx, my, mr, C.moon);
-    b.disc(mx + Math.round(mr * 0.35), my - 1, mr * 0.35, C.moonShade);
-    b.set(mx - Math.round(mr * 0.4), my + Math.round(mr * 0.3), C.moonShade);
-    if (this.walk) this.cutCard(b);
+    b.disc(mx + Math.round(mr * 0.3), my - Math.round(mr * 0.2), Math.max(1, mr * 0.3), C.moonShade);
+    b.set(mx - Math.round(mr * 0.45), my + Math.round(mr * 0.35), C.moonShade);
+    b.set(mx - Math.round(mr * 0.1), my + Math.round(mr * 0.55), C.moonShade);
+    // A few long, flat clouds lit from above by the moon.
+    const clouds = this.strip ? Math.round(this.w / 160) : 3;
+    for (let k = 0; k < clouds; k++) {
+      const cw = 30 + Math.floor(hash(k, 41) * 40), cy = Math.round(this.horizon * (0.2 + hash(k, 42) * 0.45));
+      const cx = Math.round(((k + 0.3 + hash(k, 43) * 0.5) / clouds) * this.w);
+      this.cloud(b, cx, cy, cw);
+    }
     return b;
   }
 
-  // Transparent corners and a dark rim around the card.
-  cutCard(b) {
-    const W = this.w, H = this.h;
-    for (let y = 0; y < H; y++) {
-      const i = this.cardInset(y);
-      for (let x = 0; x < i; x++) { b.px[y * W + x] = 0; b.px[y * W + W - 1 - x] = 0; }
-      b.px[y * W + i] = OUTLINE;
-      b.px[y * W + W - 1 - i] = OUTLINE;
-      if (y === 0 || y === H - 1) for (let x = i; x < W - i; x++) b.px[y * W + x] = OUTLINE;
-      else if (y < 4 || H - 1 - y < 4) {
-        // The steps of the corner.
-        const j = this.cardInset(y === 0 || y < 4 ? y - 1 : y + 1);
-        for (let x = i; x <= j; x++) { b.px[y * W + x] = OUTLINE; b.px[y * W + W - 1 - x] = OUTLINE; }
-      }
+  cloud(b, cx, cy, cw) {
+    for (let j = 0; j < 4; j++) {
+      const half = Math.round(cw / 2 - Math.abs(j - 1.2) * 6 - (j === 0 ? 6 : 0));
+      const off = j === 0 ? -4 : j === 3 ? 5 : 0;
+      b.line(cx - half + off, cy + j, cx + half + off, cy + j, j === 0 ? C.night3 : C.night2, j === 3 ? 8 : 16);
     }
   }
 
-  hillHeight(u, far) {
-    const h = this.gy - this.horizon;
-    if (far) return h * (0.55 + 0.25 * Math.sin(u * 0.021) + 0.15 * Math.sin(u * 0.057 + 1.3) + 0.05 * Math.sin(u * 0.13));
-    return h * (0.25 + 0.15 * Math.sin(u * 0.035 + 2) + 0.08 * Math.sin(u * 0.09 + 0.4));
+  // Far mountains: overlapping peaks, seen through the night air.
+  mountain(u) {
+    const top = this.back - this.horizon;
+    let best = 0;
+    const k0 = Math.floor(u / 46);
+    for (let k = k0 - 2; k <= k0 + 2; k++) {
+      const c = k * 46 + hash(k, 21) * 30;
+      const ph = top * (0.45 + hash(k, 22) * 0.6);
+      const v = ph - Math.abs(u - c) * (0.55 + hash(k, 23) * 0.4);
+      if (v > best) best = v;
+    }
+    return best + Math.sin(u * 0.31) * 0.8;
+  }
+
+  hill(u) {
+    const top = this.back - this.horizon;
+    return top * (0.22 + 0.1 * Math.sin(u * 0.031 + 2) + 0.06 * Math.sin(u * 0.083 + 0.4));
   }
 
   drawHills(b, scroll) {
-    for (let x = 0; x < this.w; x++) {
-      const far = Math.round(this.gy - this.hillHeight(x + scroll * 0.15, true));
-      const near = Math.round(this.gy - this.hillHeight(x + scroll * 0.35 + 400, false));
-      for (let y = Math.max(0, far); y < this.gy; y++) b.px[y * this.w + x] = y < near ? C.hillFar : C.hillNear;
-      b.px[Math.max(0, far) * this.w + x] = C.night3;
+    const W = this.w;
+    const sf = Math.round(scroll * 0.12), sn = Math.round(scroll * 0.3);
+    for (let x = 0; x < W; x++) {
+      const far = Math.round(this.back - this.mountain(x + sf));
+      const near = Math.round(this.back - this.hill(x + sn + 400));
+      const y0 = Math.max(1, far);
+      for (let y = y0; y < this.back; y++) b.px[y * W + x] = y < near ? C.hillFar : C.hillNear;
+      // Moonlit ridges and snow on the high peaks.
+      if (far < this.back) b.px[y0 * W + x] = C.night3;
+      if (this.back - far > (this.back - this.horizon) * 0.75) {
+        b.px[y0 * W + x] = C.starDim;
+        if (y0 + 1 < near) b.dot(x, y0 + 1, C.night3, 8);
+      }
     }
     this.drawTrees(b, scroll * 0.55);
   }
 
+  // A forest line of pines along the near hills.
   drawTrees(b, scroll) {
-    // Pines on the near hills, every 20 to 40 pixels of the world.
-    const first = Math.floor((scroll - 20) / 24);
-    const last = Math.ceil((scroll + this.w + 20) / 24);
+    const step = 7;
+    const first = Math.floor((scroll - 16) / step);
+    const last = Math.ceil((scroll + this.w + 16) / step);
+    const tall = this.strip ? Math.max(8, Math.round((this.back - this.horizon) * 0.55)) : Math.round((this.back - this.horizon) * 0.5);
     for (let k = first; k <= last; k++) {
-      if (hash(k, 77) < 0.35) continue;
-      const u = k * 24 + Math.floor(hash(k, 78) * 14);
+      const r = hash(k, 77);
+      if (r < 0.3) continue;
+      const u = k * step + Math.floor(hash(k, 78) * 5);
       const x = Math.round(u - scroll);
-      const base = Math.round(this.gy - this.hillHeight(x + scroll * 0.64 + 400, false) * 0.3);
-      const th = 10 + Math.floor(hash(k, 79) * (this.strip ? 8 : 12));
-      for (let j = 0; j < th; j++) {
-        const hw = Math.floor(((th - j) / th) * (th * 0.35)) + (j % 4 === 0 ? 0 : 0);
-        b.line(x - hw, base - j, x + hw, base - j, C.tree);
-      }
-      b.set(x, base - th, C.tree);
+      const base = this.back - Math.round(this.hill(u * 0.55 + 400) * 0.35) + 2;
+      const th = Math.round(tall * (0.45 + hash(k, 79) * 0.55));
+      this.pine(b, x, base, th, r > 0.85 ? C.hillNear : C.tree);
     }
   }
 
+  pine(b, x, base, th, c) {
+    // Three tiers of branches on a short trunk.
+    for (let j = 0; j < th; j++) {
+      const t = j / th;
+      const tier = (j % Math.max(3, Math.round(th / 3))) / Math.max(3, Math.round(th / 3));
+      const hw = Math.max(0, Math.round((1 - t) * th * 0.32 + (1 - tier) * 1.2 - 0.6));
+      b.line(x - hw, base - j, x + hw, base - j, c);
+    }
+    b.set(x, base - th, c);
+  }
+
   drawGround(b, scroll, tile = false) {
-    const W = this.w;
-    for (let y = this.gy; y < this.h; y++) {
-      const depth = y - this.gy;
+    const W = this.w, back = this.back, G = this.gy - back, below = this.h - this.gy;
+    for (let y = back; y < this.h; y++) {
+      // Each row mixes two colours by an ordered dither: a meadow that is
+      // darkest far away and in front, brightest where the party stands.
+      let c1, c2, level;
+      if (y < this.gy) { c1 = C.grass0; c2 = C.grass1; level = Math.round(10 * (y - back) / Math.max(1, G)); }
+      else if (y === this.gy) { c1 = C.grass1; c2 = C.grass1; level = 16; }
+      else {
+        const d = (y - this.gy) / Math.max(1, below);
+        if (d < 0.3) { c1 = C.grass0; c2 = C.grass1; level = Math.round(12 * (1 - d / 0.3)); }
+        else { c1 = C.grass0; c2 = C.shadow; level = Math.round(Math.min(16, (d - 0.3) * 24)); }
+      }
+      if (y === back) { c1 = C.hillNear; c2 = C.grass0; level = 8; }
+      const row = y * W;
       for (let x = 0; x < W; x++) {
         const u = x + Math.round(scroll);
-        let c = depth === 0 ? C.grass1 : depth < 3 ? C.grass0 : dithered(u, y, Math.max(0, 6 - depth)) ? C.grass1 : C.grass0;
-        if (this.walk && depth >= 2 && depth <= 5) c = depth === 2 || depth === 5 ? C.dirt0 : C.dirt1;
-        if (depth > 8 && dithered(u, y, Math.min(12, depth - 8))) c = C.dirt0;
-        b.px[y * W + x] = c;
+        let c = dithered(u, y, level) ? c2 : c1;
+        if (this.walk) {
+          const depth = y - this.gy;
+          if (depth >= 2 && depth <= 6) c = depth === 2 ? C.dirt0 : depth === 6 ? (dithered(u, y, 8) ? C.dirt0 : c) : C.dirt1;
+        }
+        b.px[row + x] = c;
       }
     }
-    // Tufts and pebbles, moving with the ground.
+    // Tufts, flowers and pebbles, moving with the ground.
     const first = tile ? 0 : Math.floor(scroll / 9) - 1, last = tile ? W / 9 - 1 : Math.ceil((scroll + W) / 9) + 1;
+    const put = (x, y, c) => {
+      b.set(x, y, c);
+      if (tile && x >= W) b.set(x - W, y, c);
+      if (tile && x < 0) b.set(x + W, y, c);
+    };
     for (let k = first; k <= last; k++) {
       const r = hash(k, 5);
-      const x = Math.round(k * 9 + hash(k, 6) * 8 - scroll);
-      if (r < 0.35) {
-        const y = this.gy + (this.walk ? (hash(k, 7) < 0.5 ? 1 : 7) : 1 + Math.floor(hash(k, 7) * 6));
-        for (const wx of tile ? [x, x - W] : [x]) {
-          b.set(wx, y - 1, C.grass1); b.set(wx - 1, y - 2, C.grass1); b.set(wx + 1, y - 2, C.grass1);
-          if (tile && wx + 1 >= W) b.set(wx + 1 - W, y - 2, C.grass1);
-        }
-      } else if (r < 0.45 && this.walk) {
-        b.set(x, this.gy + 3 + Math.floor(hash(k, 8) * 2), C.stone);
+      const x = Math.round(k * 9 + hash(k, 6) * 8 - (tile ? 0 : scroll));
+      const span = this.h - 4 - (this.back + 3);
+      let y = this.back + 3 + Math.floor(hash(k, 7) * span);
+      if (this.walk && y >= this.gy && y <= this.gy + 7) y = this.gy + 1;
+      if (r < 0.4) {
+        put(x, y - 1, C.grassTip); put(x - 1, y - 2, C.grassTip); put(x + 1, y - 3, C.grassTip); put(x + 1, y - 2, C.grassTip);
+      } else if (r < 0.47) {
+        put(x, y - 1, C.grassTip); put(x, y - 2, hash(k, 10) < 0.5 ? C.violet : C.paleYellow);
+      } else if (r < 0.55) {
+        put(x, y, C.stone); put(x + 1, y, C.stone); put(x, y - 1, C.stoneLit);
       }
     }
   }
@@ -710,7 +761,7 @@ export class Scene {
     }
     const t = this.groundTile;
     const off = ((s % GROUND_TILE) + GROUND_TILE) % GROUND_TILE;
-    for (let y = this.gy; y < this.h; y++) {
+    for (let y = this.back; y < this.h; y++) {
       const row = y * GROUND_TILE, dst = y * this.w;
       let x = 0, from = off;
       while (x < this.w) {
@@ -720,34 +771,89 @@ export class Scene {
         from = 0;
       }
     }
+    this.drawForeground(buf, s);
     this.cutCard(buf);
   }
 
+  // Dark bushes along the bottom edge, in front of everything.
+  drawForeground(b, scroll) {
+    const room = this.h - this.gy;
+    if (room < 16) return;
+    const s = Math.round(scroll * 1.4);
+    const step = 26;
+    for (let k = Math.floor((s - 20) / step); k <= Math.ceil((s + this.w + 20) / step); k++) {
+      if (hash(k, 61) < 0.55) continue;
+      const x = Math.round(k * step + hash(k, 62) * 12 - s);
+      if (!this.walk && Math.abs(x - this.w / 2) < this.w * 0.3) continue;
+      const r = 4 + Math.floor(hash(k, 63) * 4);
+      b.oval(x, this.h - 1, r + 2, r, C.shadow);
+      b.oval(x - 2, this.h - 2, r, r - 1, C.hillNear);
+      b.dot(x - 3, this.h - r - 1, C.grass0, 16);
+    }
+  }
+
+  // Transparent corners and a dark rim around the card.
+  cutCard(b) {
+    const W = this.w, H = this.h;
+    for (let y = 0; y < H; y++) {
+      const i = this.cardInset(y);
+      for (let x = 0; x < i; x++) { b.px[y * W + x] = 0; b.px[y * W + W - 1 - x] = 0; }
+      b.px[y * W + i] = OUTLINE;
+      b.px[y * W + W - 1 - i] = OUTLINE;
+      if (y === 0 || y === H - 1) for (let x = i; x < W - i; x++) b.px[y * W + x] = OUTLINE;
+      else if (y < 4 || H - 1 - y < 4) {
+        // The steps of the corner.
+        const j = this.cardInset(y < 4 ? y - 1 : y + 1);
+        for (let x = i; x <= j; x++) { b.px[y * W + x] = OUTLINE; b.px[y * W + W - 1 - x] = OUTLINE; }
+      }
+    }
+  }
+
   drawCampProps(b) {
+    // A trodden clearing around the fire.
+    const cx = this.fireX, cy = this.gy + 2;
+    const rx = this.strip ? 40 : Math.min(70, this.w * 0.25), ry = Math.max(3, Math.min(10, (this.h - this.gy) * 0.2));
+    for (let y = this.gy + 1; y < this.h - 1; y++)
+      for (let x = Math.max(1, Math.floor(cx - rx)); x < Math.min(this.w - 1, cx + rx); x++) {
+        const d = ((x - cx) / rx) ** 2 + ((y - cy) / ry) ** 2;
+        if (d < 1 && dithered(x, y, d < 0.6 ? 16 : 8)) b.px[y * this.w + x] = C.dirt1;
+      }
     // Tents behind the party.
     const t = tent();
-    const xs = this.strip ? [this.fireX - 30] : [this.fireX - 48, this.fireX + 26];
-    for (const x of xs) b.sprite(t, x - t.w / 2 + (this.strip ? -8 : 0), this.gy - t.h + 3);
+    const xs = this.strip ? [this.fireX - 30] : [this.fireX - 52, this.fireX + 40];
+    for (const x of xs) b.sprite(t, x - t.w / 2 + (this.strip ? -8 : 0), this.gy - t.h + 1 - (this.strip ? 0 : 5));
     // Stones around the fire pit.
     for (let i = -2; i <= 2; i++) {
       const x = this.fireX + i * 4;
       b.oval(x, this.gy + 1, 2, 1, C.stone);
       b.set(x, this.gy, C.stoneLit);
     }
+    // Wood stacked for the night.
+    const wx = this.strip ? this.fireX - 52 : this.fireX + 62;
+    if (wx > 8 && wx < this.w - 12) {
+      for (let j = 0; j < 3; j++) {
+        const y = this.gy - j * 2, x0 = wx - 5 + j;
+        b.fill(x0 - 1, y - 2, 10 - j * 2 + 2, 3, OUTLINE);
+        b.fill(x0, y - 1, 10 - j * 2, 1, C.log);
+        b.set(x0 + 10 - j * 2 - 1, y - 1, C.logLit);
+      }
+    }
   }
 
   drawSkyGlow(buf) {
-    // Loud music warms the horizon.
+    // Loud music warms the sky behind the mountains.
     const lv = this.level.lv[3];
     if (this.sleep.asleep(this.now) || lv < 0.15) return;
-    const rows = Math.round(2 + lv * 8);
+    const rows = Math.round(4 + lv * (this.back - this.horizon) * 0.9);
+    const W = this.w;
     for (let k = 0; k < rows; k++) {
-      const y = this.horizon - 4 - k;
-      const level = Math.round((1 - k / rows) * 6 * lv + 1);
-      for (let x = 6; x < this.w - 6; x++) {
-        const i = y * this.w + x;
+      const y = this.back - 1 - k;
+      if (y < 1) break;
+      const level = Math.round((1 - k / rows) * 9 * lv) + 1;
+      for (let x = 2; x < W - 2; x++) {
+        const i = y * W + x;
         const c = buf.px[i];
-        if ((c === C.night3 || c === C.dusk || c === C.night2) && dithered(x, y, level)) buf.px[i] = C.dusk;
+        if ((c === C.night3 || c === C.dusk || c === C.night2) && dithered(x, y, level)) buf.px[i] = k < rows * 0.35 && lv > 0.5 ? C.glow : C.dusk;
       }
     }
   }
@@ -770,12 +876,10 @@ export class Scene {
         if (d >= 1) continue;
         const i = y * this.w + x;
         const c = buf.px[i];
-        if (c === C.grass0 || c === C.grass1 || c === C.dirt0) {
+        if (c === C.grass0 || c === C.grass1 || c === C.dirt0 || c === C.dirt1 || c === C.shadow) {
           if (d < 0.4 && dithered(x, y, asleep ? 6 : 12)) buf.px[i] = C.grassLit2;
           else if (d < 0.7 && dithered(x, y, asleep ? 4 : 12)) buf.px[i] = C.grassLit;
           else if (dithered(x, y, asleep ? 1 : 5)) buf.px[i] = C.grassLit;
-        } else if (!asleep && (c === C.hillNear || c === C.tree) && d < 0.8 && dithered(x, y, 3)) {
-          buf.px[i] = C.night3;
         }
       }
     }
@@ -827,7 +931,7 @@ export class Scene {
     const kind = WARRIOR_KINDS[w.kind];
     const hand = HANDS[pose];
     const hx = x0 + (flip ? s.w - 2 - hand.x : hand.x + 1), hy = y + hand.y + 1;
-    const behind = kind.weapon === 'staff' || kind.weapon === 'bow';
+    const behind = kind.weapon === 'staff';
     if (behind) this.drawWeapon(buf, kind.weapon, hx, hy, hand.a, flip, pose);
     buf.sprite(s, x0, y, flip);
     if (!behind) this.drawWeapon(buf, kind.weapon, hx, hy, hand.a, flip, pose);
@@ -859,10 +963,13 @@ export class Scene {
       buf.line(hx + px * 1.5 + Math.cos(a), hy + py * 1.5 + Math.sin(a), hx - px * 1.5 + Math.cos(a), hy - py * 1.5 + Math.sin(a), C.gold);
     } else if (weapon === 'axe') {
       const e = seg(8, C.log, 0);
-      const px = Math.round(Math.cos(a + Math.PI / 2) * 2), py = Math.round(Math.sin(a + Math.PI / 2) * 2);
-      buf.disc(e.x + px, e.y + py, 2, OUTLINE);
-      buf.disc(e.x + px, e.y + py, 1.2, C.steel);
-      buf.set(e.x + px * 1.5, e.y + py * 1.5, C.white);
+      // A crescent blade on the side the swing leads with.
+      const nx = Math.cos(a + (flip ? -1 : 1) * Math.PI / 2), ny = Math.sin(a + (flip ? -1 : 1) * Math.PI / 2);
+      const bx = e.x - Math.cos(a) * 1.5, by = e.y - Math.sin(a) * 1.5;
+      buf.disc(bx + nx * 2, by + ny * 2, 2.6, OUTLINE);
+      buf.disc(bx + nx * 2, by + ny * 2, 1.6, C.steel);
+      buf.set(bx + nx * 3.5, by + ny * 3.5, C.white);
+      buf.line(e.x, e.y, bx, by, C.log);
     } else if (weapon === 'staff') {
       const up = pose === 'windup' ? -12 : -10;
       buf.line(hx + 1, hy + 3, hx + 1, hy + up, OUTLINE);
