@@ -3,6 +3,7 @@
 #include "render/BundleSchemeHandler.h"
 #include "render/PageChannel.h"
 #include "render/PageMessages.h"
+#include "render/RendererPage.h"
 
 #include <QFile>
 #include <QTimer>
@@ -104,7 +105,7 @@ WebHost::WebHost(const QString &webFolder, QObject *parent) : QObject(parent)
     profile->installUrlSchemeHandler(scheme(), handler);
 
     view = new QWebEngineView();
-    auto *page = new QWebEnginePage(profile, view);
+    auto *page = new RendererPage(profile, view);
     view->setPage(page);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     page->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);

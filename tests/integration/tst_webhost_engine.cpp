@@ -1,0 +1,198 @@
+// The web host inside the real engine, on a small page of the test's own: the bridge's
+// queue before the channel is up, the message rules through the real bridge, the scheme as
+// the engine sees it, the statistics call and the reload after the render process dies.
+
+#include "WaitFor.h"
+#include "render/RendererLog.h"
+#include "render/WebHost.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEngineView>
+
+#include <csignal>
+#include <memory>
+
+using namespace bopling;
+
+namespace {
+
+// Posts before the channel can be up: a plain string and a numeric error (both dropped), a
+// text error, then ready together with a second error.
+constexpr char kPage[] = R"(<!doctype html>
+<html><head><meta charset="utf-8"><style>html,body{margin:0;background:transparent}</style></head>
+<body><div style="position:absolute;left:0;top:0;width:40px;height:40px;background:#ff0000"></div>
+<script>
+var post = function (body) { window.webkit.messageHandlers.qx.postMessage(body); };
+post("ready");
+post({error: 42});
+post({error: "early error"});
+window.qx = { stats: function () { return {loads: 1, title: document.title}; } };
+window.xhr = {};
+function get(name) {
+  var request = new XMLHttpRequest();
+  request.onloadend = function () {
+    xhr[name] = request.status + " " + (request.getResponseHeader("Content-Type") || "-") +
+                " " + request.responseText.length;
+  };
+  request.open("GET", name);
+  request.send();
+}
+["data.json", "missing.js", "sub/", "empty.css", "sub/../data.json"].forEach(get);
+post({ready: true, error: "with ready"});
+</script></body></html>
+)";
+
+QStringList logLines()
+{
+    QFile file(RendererLog().filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    lines.removeAll(QString());
+    // Drop the time stamps.
+    for (QString &line : lines)
+        line = line.section(QLatin1Char(' '), 1);
+    return lines;
+}
+
+} // namespace
+
+class TestWebHostEngine : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir web;
+    std::unique_ptr<WebHost> host;
+    int readies = 0;
+    int crashes = 0;
+
+    void write(const QString &name, const QByteArray &data)
+    {
+        QDir().mkpath(QFileInfo(web.filePath(name)).absolutePath());
+        QFile file(web.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+
+    QVariant evaluated(const QString &script)
+    {
+        QVariant result;
+        bool done = false;
+        host->evaluate(script, [&](const QVariant &value) {
+            result = value;
+            done = true;
+        });
+        if (!waitFor([&] { return done; }, 5000))
+            return QStringLiteral("<no answer>");
+        return result;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QFile::remove(RendererLog().filePath());
+        write(QStringLiteral("index.html"), kPage);
+        write(QStringLiteral("data.json"), R"({"a":1})");
+        write(QStringLiteral("empty.css"), "");
+        write(QStringLiteral("sub/page.html"), "sub");
+        QVERIFY(!WebHost::bridgeScript().isEmpty());
+        host = std::make_unique<WebHost>(web.path());
+        host->onReady = [this] { ++readies; };
+        host->onCrash = [this] { ++crashes; };
+        host->web()->resize(320, 240);
+        host->web()->show();
+    }
+
+    void cleanupTestCase() { host.reset(); }
+
+    void queuedMessagesFollowTheRules()
+    {
+        QVERIFY(waitFor([this] { return readies > 0; }, 10000));
+        spin(300); // anything else the page might still post
+        QCOMPARE(readies, 1);
+        QCOMPARE(logLines(), (QStringList{"early error", "with ready"}));
+        QVERIFY(host->webProcessID().has_value());
+        QVERIFY(*host->webProcessID() > 0);
+    }
+
+    void schemeAsTheEngineSeesIt()
+    {
+        QVERIFY(waitFor(
+            [this] { return evaluated(QStringLiteral("Object.keys(xhr).length")).toInt() == 5; },
+            5000));
+        const auto answer = [this](const char *name) {
+            return evaluated(QStringLiteral("xhr['%1']").arg(QLatin1String(name))).toString();
+        };
+        QCOMPARE(answer("data.json"), QStringLiteral("200 application/json 7"));
+        QCOMPARE(answer("sub/../data.json"), QStringLiteral("200 application/json 7"));
+        QCOMPARE(answer("empty.css"), QStringLiteral("200 text/css 0"));
+        // Failed jobs reach the page as network errors (status 0).
+        QCOMPARE(answer("missing.js"), QStringLiteral("0 - 0"));
+        QCOMPARE(answer("sub/"), QStringLiteral("0 - 0"));
+    }
+
+    void statisticsCall()
+    {
+        QCOMPARE(evaluated(QStringLiteral("JSON.stringify(qx.stats())")).toString(),
+                 QStringLiteral("{\"loads\":1,\"title\":\"\"}"));
+        // A failing script yields no value rather than an error in the program.
+        QVERIFY(!evaluated(QStringLiteral("JSON.stringify(nothing.here())")).isValid());
+    }
+
+    void snapshotShowsThePage()
+    {
+        QVERIFY(QTest::qWaitForWindowExposed(host->web()));
+        QImage image;
+        QVERIFY(waitFor(
+            [&] {
+                image = host->web()->grab().toImage();
+                return !image.isNull() && image.pixelColor(20, 20) == QColor(255, 0, 0);
+            },
+            5000));
+    }
+
+    void staysOnItsOwnPages()
+    {
+        readies = 0;
+        host->evaluate(QStringLiteral("location.href = 'https://example.invalid/'"));
+        host->evaluate(QStringLiteral("window.open('qx://app/sub/page.html')"));
+        spin(500);
+        QCOMPARE(host->web()->url(), WebHost::pageUrl());
+        QCOMPARE(evaluated(QStringLiteral("JSON.stringify(qx.stats())")).toString(),
+                 QStringLiteral("{\"loads\":1,\"title\":\"\"}"));
+        QCOMPARE(readies, 0);
+    }
+
+    void killedRenderProcessIsReloaded()
+    {
+        const qint32 pid = host->webProcessID().value_or(0);
+        QVERIFY(pid > 0);
+        readies = 0;
+        crashes = 0;
+        QCOMPARE(::kill(pid, SIGKILL), 0);
+        QVERIFY(waitFor([this] { return crashes == 1; }, 10000));
+        QVERIFY(waitFor([this] { return readies == 1; }, 10000));
+        QCOMPARE(crashes, 1);
+        const std::optional<qint32> again = host->webProcessID();
+        QVERIFY(again.has_value());
+        QVERIFY(*again != pid);
+        QCOMPARE(logLines().size(), 4); // the reloaded page reported its two errors again
+    }
+};
+
+int main(int argc, char **argv)
+{
+    WebHost::registerScheme();
+    QApplication app(argc, argv);
+    TestWebHostEngine test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_webhost_engine.moc"
