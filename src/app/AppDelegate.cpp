@@ -1,0 +1,396 @@
+#include "app/AppDelegate.h"
+
+#include "app/StateLog.h"
+#include "app/StatusLine.h"
+#include "app/TerminationSignals.h"
+#include "app/TrayIcon.h"
+#include "audio/Analyzer.h"
+#include "audio/AudioTap.h"
+#include "audio/FileFeeder.h"
+#include "audio/PulseBackend.h"
+#include "creatures/CreatureLibrary.h"
+#include "overlay/DragView.h"
+#include "overlay/OverlayPanel.h"
+#include "render/FamiliarsCall.h"
+#include "render/RendererProtocol.h"
+#include "render/ScriptCalls.h"
+#include "render/WebHost.h"
+#include "settings/Resources.h"
+#include "settings/Settings.h"
+#include "settings/SystemLog.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QWebEngineView>
+
+#include <cstdio>
+#include <span>
+
+namespace bopling {
+
+namespace {
+
+// The list placement works on: every screen, primary first, with its visible
+// area in global coordinates with y upwards.
+QList<ScreenInfo> currentScreens()
+{
+    QList<ScreenInfo> screens;
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return screens;
+    const QRectF primaryArea(primary->geometry());
+    QList<QScreen *> all = QGuiApplication::screens();
+    all.removeOne(const_cast<QScreen *>(primary));
+    all.prepend(const_cast<QScreen *>(primary));
+    for (const QScreen *screen : all) {
+        screens.append({screenNumber(screen->name()),
+                        frameFromQt(QRectF(screen->availableGeometry()), primaryArea)});
+    }
+    return screens;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
+    : QObject(parent), env(std::move(environment)), options(LaunchOptions::fromEnvironment(env)),
+      settings(Settings::shared()), panel(std::make_unique<OverlayPanel>()),
+      tap(std::make_unique<AudioTap>(std::make_unique<PulseBackend>())),
+      analyzer(std::make_shared<Analyzer>()), feeder(std::make_unique<FileFeeder>()),
+      drag(new DragView), library(std::make_unique<CreatureLibrary>())
+{
+    const auto evaluate = [this](const QString &script) {
+        if (host)
+            host->evaluate(script);
+    };
+    familiars = std::make_unique<FamiliarsCall>(evaluate, settings, *library);
+    protocol = std::make_unique<RendererProtocol>(
+        evaluate, &RendererProtocol::wallClock, settings,
+        [this] {
+            const Frame frame = panel->frame();
+            return QSizeF(frame.width, frame.height);
+        },
+        familiars.get());
+
+    PlacementActions::Panel placed;
+    placed.screens = &currentScreens;
+    placed.frame = [this] { return panel->frame(); };
+    placed.setFrame = [this](const Frame &frame) { panel->setFrame(frame); };
+    placed.sizeChanged = [this] { pushConfig(); };
+    placement = std::make_unique<PlacementActions>(settings, std::move(placed));
+}
+
+AppDelegate::~AppDelegate()
+{
+    // The audio threads call into the analyzer; stop them before anything goes.
+    feeder.reset();
+    tap.reset();
+    delete drag.data();
+}
+
+bool AppDelegate::applicationDidFinishLaunching()
+{
+    if (options.debug)
+        setSystemLogMirror(true);
+
+    // 1-2. The page, and what its readiness and crashes mean here.
+    const QString webFolder = resourcePath(QStringLiteral("web"));
+    if (!QFileInfo::exists(webFolder + QStringLiteral("/index.html"))) {
+        std::fprintf(stderr, "Bopling: the renderer page is missing from %s; reinstall Bopling.\n",
+                     qPrintable(webFolder));
+        return false;
+    }
+    host = std::make_unique<WebHost>(webFolder);
+    const QPointer<AppDelegate> self(this);
+    host->onCrash = [self] {
+        if (self)
+            self->protocol->pageDidCrash();
+    };
+    host->onReady = [self] {
+        if (self)
+            self->protocol->pageDidBecomeReady();
+    };
+
+    // 3-4. The page, with the drag layer above it, fills the panel.
+    auto *container = new QWidget;
+    auto *layout = new QGridLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(host->web(), 0, 0);
+    layout->addWidget(drag, 0, 0);
+    drag->hide();
+    drag->raise();
+    panel->setContentView(container);
+
+    // 5-6.
+    applyPlacement();
+    panel->setWindowTitle(QStringLiteral("Bopling"));
+    panel->orderFrontRegardless();
+
+    // 7. The tray icon; its menu is built each time it opens.
+    status = std::make_unique<TrayIcon>(QIcon(resourcePath(QStringLiteral("icons/bopling.svg"))));
+    status->buildMenu = [this] { return menuItems(); };
+    status->onAction = [this](const MenuItem &item) { perform(item); };
+    status->show();
+
+    // 8-10.
+    observeScreens();
+    startCreatureRunner();
+    scheduleClaudeLookup();
+
+    // 11. Samples go straight into the analyzer on the audio source's thread.
+    const std::shared_ptr<Analyzer> sink = analyzer;
+    tap->onSamples = [sink](const std::vector<float> &samples, double rate) {
+        sink->push(std::span<const float>(samples), rate);
+    };
+    feeder->onSamples = [sink](std::span<const float> samples, double rate) {
+        sink->push(samples, rate);
+    };
+
+    // 12. SIGTERM and SIGINT end the program through the way out.
+    signalSources = std::make_unique<TerminationSignals>();
+    connect(signalSources.get(), &TerminationSignals::received, this, [this] { quit(); });
+
+    // 13-14.
+    startAudioSource();
+    timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, &AppDelegate::tick);
+    timer->start(kFrameMilliseconds);
+    tick();
+
+    // 15-16.
+    startMoveAndFullScreenChecks();
+    observeWorkspace();
+
+    // 17. The debug state log.
+    if (options.debug && options.logPath) {
+        debugTimer = new QTimer(this);
+        connect(debugTimer, &QTimer::timeout, this, &AppDelegate::writeStateLine);
+        debugTimer->start(kStateLogMilliseconds);
+    }
+    return true;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (terminated)
+        return;
+    terminated = true;
+    stopCreatureRunner();
+    tap->stopAndWait(kStopWaitSeconds);
+}
+
+void AppDelegate::startAudioSource()
+{
+    if (options.testAudio) {
+        feeder->start(*options.testAudio);
+        return;
+    }
+    if (!settings.paused())
+        tap->start();
+}
+
+void AppDelegate::observeScreens()
+{
+    const auto watch = [this](QScreen *screen) {
+        connect(screen, &QScreen::geometryChanged, this, &AppDelegate::screensChanged);
+        connect(screen, &QScreen::availableGeometryChanged, this, &AppDelegate::screensChanged);
+    };
+    for (QScreen *screen : QGuiApplication::screens())
+        watch(screen);
+    auto *app = qGuiApp;
+    connect(app, &QGuiApplication::screenAdded, this, [this, watch](QScreen *screen) {
+        watch(screen);
+        screensChanged();
+    });
+    // A screen's removal is seen before it is gone from the list, so the
+    // placement waits for the event loop to come round.
+    connect(app, &QGuiApplication::screenRemoved, this,
+            [this] { QTimer::singleShot(0, this, &AppDelegate::screensChanged); });
+    connect(app, &QGuiApplication::primaryScreenChanged, this, &AppDelegate::screensChanged);
+}
+
+void AppDelegate::startCreatureRunner()
+{
+    // The creature runner sweeps its leftover folders and looks up the CLI
+    // here once it exists.
+}
+
+void AppDelegate::scheduleClaudeLookup()
+{
+    const QPointer<AppDelegate> self(this);
+    QTimer::singleShot(kClaudeLookupMilliseconds, this, [self] {
+        if (self)
+            self->claudeLookedUp = true;
+    });
+}
+
+void AppDelegate::startMoveAndFullScreenChecks()
+{
+    // Moving the panel by hand (the 60 ms grab check and the click monitor)
+    // and the 1 s full-screen check start here once they exist.
+}
+
+void AppDelegate::observeWorkspace()
+{
+    // Desktop switches and window activations trigger the full-screen check
+    // here once it exists.
+}
+
+void AppDelegate::stopCreatureRunner()
+{
+    // A running creature drawing is cancelled and its folders swept here once
+    // the creature window exists.
+}
+
+void AppDelegate::setLayout(int tag)
+{
+    placement->setLayout(tag);
+}
+
+void AppDelegate::setCorner(int tag)
+{
+    placement->setCorner(tag);
+}
+
+void AppDelegate::setSize(int tag)
+{
+    placement->setSize(tag);
+}
+
+void AppDelegate::snapToPreset()
+{
+    placement->snapToPreset();
+}
+
+void AppDelegate::screensChanged()
+{
+    applyPlacement();
+}
+
+void AppDelegate::applyPlacement()
+{
+    placement->applyPlacement();
+}
+
+void AppDelegate::togglePause()
+{
+    const bool paused = !settings.paused();
+    settings.setPaused(paused);
+    if (paused) {
+        tap->stop();
+    } else if (!options.testAudio) {
+        analyzer->reset();
+        tap->start();
+    }
+    protocol->pauseDidToggle();
+}
+
+void AppDelegate::retryTap()
+{
+    analyzer->reset();
+    tap->retry();
+}
+
+void AppDelegate::openPrivacy()
+{
+    // The first sound settings tool the desktop has.
+    const QList<QStringList> tools = {
+        {QStringLiteral("pavucontrol")},
+        {QStringLiteral("gnome-control-center"), QStringLiteral("sound")},
+        {QStringLiteral("systemsettings"), QStringLiteral("kcm_pulseaudio")},
+    };
+    for (const QStringList &tool : tools) {
+        const QString program = QStandardPaths::findExecutable(tool.first());
+        if (!program.isEmpty()) {
+            QProcess::startDetached(program, tool.mid(1));
+            return;
+        }
+    }
+}
+
+void AppDelegate::quit()
+{
+    QCoreApplication::quit();
+}
+
+QString AppDelegate::statusText() const
+{
+    StatusInputs in;
+    in.paused = settings.paused();
+    in.testAudio = options.debug && options.testAudio;
+    in.building = tap->building();
+    in.running = tap->running();
+    in.gaveUp = tap->hasGivenUp();
+    in.lastError = tap->lastError();
+    in.silentSeconds = protocol->silentSeconds();
+    return bopling::statusText(in);
+}
+
+void AppDelegate::pushConfig()
+{
+    protocol->pushConfig();
+}
+
+void AppDelegate::tick()
+{
+    protocol->tick([this] { return analyzer->takeSnapshot(); });
+}
+
+QList<MenuItem> AppDelegate::menuItems() const
+{
+    StatusMenuState state;
+    state.statusText = statusText();
+    state.paused = settings.paused();
+    state.silentSeconds = protocol->silentSeconds();
+    state.gaveUp = tap->hasGivenUp();
+    state.lastError = tap->lastError();
+    return buildStatusMenu(state);
+}
+
+void AppDelegate::perform(const MenuItem &item)
+{
+    switch (item.action) {
+    case MenuAction::openPrivacy:
+        openPrivacy();
+        break;
+    case MenuAction::retryTap:
+        retryTap();
+        break;
+    case MenuAction::togglePause:
+        togglePause();
+        break;
+    case MenuAction::quit:
+        quit();
+        break;
+    case MenuAction::none:
+        break;
+    }
+}
+
+void AppDelegate::writeStateLine()
+{
+    if (!host || !options.logPath)
+        return;
+    const QPointer<AppDelegate> self(this);
+    host->evaluate(ScriptCalls::stats(), [self](const QVariant &result) {
+        if (!self)
+            return;
+        StateLogEntry entry;
+        entry.pid = QCoreApplication::applicationPid();
+        entry.web = self->host ? self->host->webProcessID().value_or(0) : 0;
+        entry.grab = self->grabbable;
+        entry.unlocked = self->unlocked;
+        entry.audio = self->statusText();
+        entry.silentSeconds = self->protocol->silentSeconds();
+        entry.js = StateLogEntry::pageAnswer(result);
+        appendStateLine(*self->options.logPath, stateLogLine(entry));
+    });
+}
+
+} // namespace bopling

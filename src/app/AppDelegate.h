@@ -1,0 +1,132 @@
+#pragma once
+
+#include "app/LaunchOptions.h"
+#include "app/StatusMenu.h"
+#include "overlay/PlacementActions.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QTimer;
+
+namespace bopling {
+
+class Analyzer;
+class AudioTap;
+class CreatureLibrary;
+class DragView;
+class FamiliarsCall;
+class FileFeeder;
+class OverlayPanel;
+class RendererProtocol;
+class Settings;
+class TerminationSignals;
+class TrayIcon;
+class WebHost;
+
+// The application controller: owns every long-lived object, starts them in a
+// fixed order, moves analysis results to the page every 33 ms, answers the
+// menu, and stops capture on the way out. Lives on the main thread for the
+// whole process.
+class AppDelegate final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Frame timer period: about thirty ticks a second.
+    static constexpr int kFrameMilliseconds = 33;
+    // The state log's period in debug mode.
+    static constexpr int kStateLogMilliseconds = 2000;
+    // How long the way out waits for capture to stop.
+    static constexpr double kStopWaitSeconds = 1.5;
+    // After this long the menu stops waiting for the Claude lookup.
+    static constexpr int kClaudeLookupMilliseconds = 6000;
+
+    // Copies the environment; creates the settings, the panel, the tap, the
+    // analyzer and the feeder, none of them started.
+    explicit AppDelegate(QHash<QString, QString> env = LaunchOptions::processEnvironment(),
+                         QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // Start-up: loads the page, places and shows the panel, creates the tray
+    // icon, wires the samples, installs the signal handlers, starts the audio
+    // source (unless paused) and the timers. False when the resource folder is
+    // missing, which makes the program unusable.
+    bool applicationDidFinishLaunching();
+    // The way out: stops the creature run and capture, waiting at most 1.5 s
+    // for capture. Runs once, from QCoreApplication::aboutToQuit.
+    void applicationWillTerminate();
+
+    // Placement actions; the tag is the stored value the menu item stands for.
+    void setLayout(int tag);
+    void setCorner(int tag);
+    void setSize(int tag);
+    void snapToPreset();
+    void screensChanged();
+    void applyPlacement();
+
+    // Controller actions of the menu.
+    void togglePause();
+    void retryTap();
+    void openPrivacy();
+    void quit();
+
+    QString statusText() const;
+    bool isDebug() const { return options.debug; }
+
+    // Sends the renderer configuration (and the familiars) while the page is ready.
+    void pushConfig();
+    // The frame timer's work: at most one tick to the page.
+    void tick();
+
+    // The tray menu as it would open now.
+    QList<MenuItem> menuItems() const;
+    void perform(const MenuItem &item);
+
+    OverlayPanel &overlayPanel() const { return *panel; }
+    WebHost *webHost() const { return host.get(); }
+
+private:
+    void observeScreens();
+    void startAudioSource();
+    void writeStateLine();
+    // Start-up and way-out steps that belong to features built separately: the
+    // creature runner, moving the panel by hand and full-screen hiding.
+    void startCreatureRunner();
+    void scheduleClaudeLookup();
+    void startMoveAndFullScreenChecks();
+    void observeWorkspace();
+    void stopCreatureRunner();
+
+    const QHash<QString, QString> env;
+    const LaunchOptions options;
+
+    Settings &settings;
+    std::unique_ptr<OverlayPanel> panel;
+    std::unique_ptr<WebHost> host;
+    std::unique_ptr<AudioTap> tap;
+    // Shared with the audio callbacks, which hold the analyzer, not the controller.
+    std::shared_ptr<Analyzer> analyzer;
+    std::unique_ptr<FileFeeder> feeder;
+    std::unique_ptr<TrayIcon> status;
+    std::unique_ptr<TerminationSignals> signalSources;
+    QTimer *timer = nullptr;
+    // Owned by the panel's content view once start-up has placed it.
+    QPointer<DragView> drag;
+    bool unlocked = false;
+    bool grabbable = false;
+    bool claudeLookedUp = false;
+    QTimer *debugTimer = nullptr;
+    bool terminated = false;
+
+    std::unique_ptr<CreatureLibrary> library;
+    std::unique_ptr<FamiliarsCall> familiars;
+    std::unique_ptr<RendererProtocol> protocol;
+    std::unique_ptr<PlacementActions> placement;
+};
+
+} // namespace bopling

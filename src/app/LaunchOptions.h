@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <optional>
+
+namespace bopling {
+
+// What the environment asks of this run, read once at start:
+//   QX_DEBUG=1          debug mode (any other value, or none, is normal mode);
+//   QX_TEST_AUDIO=path  in debug mode only: play this file instead of listening;
+//   QX_LOG=path         in debug mode only: append a state line every 2 s.
+struct LaunchOptions
+{
+    bool debug = false;
+    std::optional<QString> testAudio;
+    std::optional<QString> logPath;
+
+    static LaunchOptions fromEnvironment(const QHash<QString, QString> &env);
+    // The process environment as a map, copied once.
+    static QHash<QString, QString> processEnvironment();
+};
+
+} // namespace bopling

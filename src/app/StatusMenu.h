@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace bopling {
+
+// The actions a menu item can send to the application controller.
+enum class MenuAction { none, openPrivacy, retryTap, togglePause, quit };
+
+// One entry of the status menu, free of any toolkit: the tray turns it into
+// a QMenu each time the menu opens, and tests read it as it is.
+struct MenuItem
+{
+    bool separator = false;
+    QString title;
+    MenuAction action = MenuAction::none;
+    // The stored value the item stands for (a corner, a size...).
+    int tag = 0;
+    // A creature's name, for items that stand for one.
+    QString representedObject;
+    bool checked = false;
+    // Items without an action are shown disabled; items with a submenu set it.
+    bool enabled = false;
+    QList<MenuItem> submenu;
+
+    static MenuItem separatorItem();
+    static MenuItem command(const QString &title, MenuAction action, int tag = 0);
+    static MenuItem label(const QString &title);
+};
+
+// What the menu shows, read when it opens.
+struct StatusMenuState
+{
+    QString statusText;
+    bool paused = false;
+    double silentSeconds = 0;
+    bool gaveUp = false;
+    std::optional<QString> lastError;
+};
+
+// Seconds of silence after which the menu offers the sound settings.
+inline constexpr double kOfferSettingsAfterSeconds = 12.0;
+
+// The status menu: the status line (disabled); the sound settings offer after
+// long silence or a capture error, with "Retry" once capture has given up;
+// "Resume" or "Pause"; "Quit Bopling".
+QList<MenuItem> buildStatusMenu(const StatusMenuState &state);
+
+} // namespace bopling

@@ -1,0 +1,32 @@
+#include "app/AppDelegate.h"
+#include "render/WebHost.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+
+int main(int argc, char *argv[])
+{
+    // X11, and XWayland on Wayland desktops: the panel's window manager hints,
+    // click-through and the desktop queries are X11's.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    // The page's scheme must be known before the application object exists.
+    bopling::WebHost::registerScheme();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
+    QApplication app(argc, argv);
+    // The web engine describes its set-up on every start; users have no use for it.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    QApplication::setApplicationName(QStringLiteral("Bopling"));
+    QApplication::setDesktopFileName(QStringLiteral("bopling"));
+    // No main window: closing the creature window must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    bopling::AppDelegate delegate;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     &bopling::AppDelegate::applicationWillTerminate);
+    if (!delegate.applicationDidFinishLaunching())
+        return 1;
+    return app.exec();
+}
