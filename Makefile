@@ -21,8 +21,9 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)
 
+# Starts Bopling listening to system audio; Ctrl-C ends it.
 run: build
-	$(BUILD_DIR)/tools/bopling-analyze --realtime $(DEMO)
+	$(BUILD_DIR)/bopling
 
 test: build
 	scripts/test-env ctest --test-dir $(BUILD_DIR) --output-on-failure
