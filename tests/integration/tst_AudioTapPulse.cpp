@@ -103,6 +103,7 @@ private slots:
     void microphoneIsNeverCaptured();
     void followsTheDefaultSink();
     void resumesAfterServerRestart();
+    void unpluggedOutputFallsBackToTheNewDefault();
     void stopLeavesNoStream();
     void stopAndWaitWithBusyControlThread();
 
@@ -111,6 +112,19 @@ private:
     bool waitRunning(AudioTap &tap)
     {
         return QTest::qWaitFor([&] { return tap.running(); }, kTimeoutMs);
+    }
+
+    // Source index → source name.
+    QMap<QString, QString> sourceNames()
+    {
+        QMap<QString, QString> names;
+        for (const QString &line :
+             pulse->pactl({"list", "short", "sources"}).value_or(QString()).split('\n')) {
+            const QStringList fields = line.split('\t');
+            if (fields.size() > 1)
+                names.insert(fields[0], fields[1]);
+        }
+        return names;
     }
 
     std::unique_ptr<PrivatePulse> pulse;
@@ -209,19 +223,11 @@ void AudioTapPulseTest::microphoneIsNeverCaptured()
     QCOMPARE(captured.peakSince(0), 0.0f);
 
     // The one stream records from the default sink's monitor.
-    const std::optional<QString> sources = pulse->pactl({"list", "short", "sources"});
-    QVERIFY(sources);
-    QString monitorIndex;
-    for (const QString &line : sources->split('\n')) {
-        const QStringList fields = line.split('\t');
-        if (fields.size() > 1 && fields[1] == QStringLiteral("bopling_a.monitor"))
-            monitorIndex = fields[0];
-    }
     QList<PrivatePulse::SourceOutput> outputs = pulse->sourceOutputs();
     QCOMPARE(outputs.size(), 1);
     QCOMPARE(outputs[0].applicationName, QStringLiteral("Bopling"));
     QCOMPARE(outputs[0].mediaName, QStringLiteral("Bopling Tap"));
-    QCOMPARE(outputs[0].source, monitorIndex);
+    QCOMPARE(sourceNames().value(outputs[0].source), QStringLiteral("bopling_a.monitor"));
 }
 
 void AudioTapPulseTest::followsTheDefaultSink()
@@ -281,6 +287,45 @@ void AudioTapPulseTest::resumesAfterServerRestart()
     QVERIFY2(player, qPrintable(pulse->errorString()));
     QVERIFY(QTest::qWaitFor([&] { return captured.peakSince(mark) > 0.45f; }, kTimeoutMs));
     stopPlaying(player);
+}
+
+// The default output disappears (a headset unplugged): the server picks another
+// default sink, and the capture must follow it rather than be moved onto the
+// microphone.
+void AudioTapPulseTest::unpluggedOutputFallsBackToTheNewDefault()
+{
+    const std::optional<quint32> module = pulse->loadModule(
+        QStringLiteral("module-null-sink"),
+        {QStringLiteral("sink_name=bopling_headset"), QStringLiteral("rate=%1").arg(kRate)});
+    QVERIFY2(module, qPrintable(pulse->errorString()));
+    QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_headset")));
+    auto tap = makeTap();
+    tap->start();
+    QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
+
+    const QMap<QString, QString> names = sourceNames();
+    const std::size_t mark = captured.size();
+    QVERIFY(pulse->unloadModule(*module));
+    // Until the tap has rebuilt on the new default, its stream is never seen on
+    // anything but a monitor (the server would move it to the default source).
+    QStringList recordedFrom;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs()) {
+                if (output.applicationName == QStringLiteral("Bopling"))
+                    recordedFrom << names.value(output.source, output.source);
+            }
+            return rebuilds() >= 2 && tap->running();
+        },
+        kTimeoutMs));
+    for (const QString &source : recordedFrom)
+        QVERIFY2(source.endsWith(QStringLiteral(".monitor")), qPrintable(source));
+    QCOMPARE(sourceNames().value(pulse->sourceOutputs().value(0).source),
+             QStringLiteral("bopling_a.monitor"));
+    const std::size_t rebuilt = captured.size();
+    QVERIFY(QTest::qWaitFor([&] { return captured.size() > rebuilt + kRate / 2; }, kTimeoutMs));
+    // Nothing plays anywhere, so anything heard would be the sine "microphone".
+    QCOMPARE(captured.peakSince(mark), 0.0f);
 }
 
 void AudioTapPulseTest::stopLeavesNoStream()
