@@ -13,5 +13,7 @@ target_link_libraries(bopling_audio
 # The per-hop loops (window, squared magnitudes, square roots, band sums)
 # vectorise only when sqrt need not set errno and the vectoriser may add loop
 # tails. Neither is fast-math: every result stays IEEE.
-set_source_files_properties(Analyzer.cpp PROPERTIES
-  COMPILE_OPTIONS "-fno-math-errno;-fvect-cost-model=dynamic")
+set_source_files_properties(Analyzer.cpp PROPERTIES COMPILE_OPTIONS "-fno-math-errno")
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set_property(SOURCE Analyzer.cpp APPEND PROPERTY COMPILE_OPTIONS "-fvect-cost-model=dynamic")
+endif()
