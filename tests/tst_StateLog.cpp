@@ -1,0 +1,102 @@
+#include "app/StateLog.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace bopling;
+
+class StateLogTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lineHasTheFieldsInOrder()
+    {
+        StateLogEntry entry;
+        entry.pid = 4242;
+        entry.web = 4250;
+        entry.grab = false;
+        entry.unlocked = true;
+        entry.audio = QStringLiteral("Listening to system audio");
+        entry.silentSeconds = 0.25;
+        entry.js = QStringLiteral("{\"ticks\":12,\"events\":{\"k\":3}}");
+        QCOMPARE(stateLogLine(entry),
+                 QByteArray("{\"pid\":4242,\"web\":4250,\"grab\":false,\"unlocked\":true,"
+                            "\"audio\":\"Listening to system audio\",\"silentSeconds\":0.25,"
+                            "\"js\":{\"ticks\":12,\"events\":{\"k\":3}}}"
+                            "\n"));
+    }
+
+    void everyLineIsValidJson_data()
+    {
+        QTest::addColumn<QString>("audio");
+        QTest::addColumn<double>("silentSeconds");
+        QTest::addColumn<QVariant>("answer");
+        QTest::addColumn<QByteArray>("jsField");     // compact JSON of "js"
+        QTest::addColumn<QByteArray>("secondsText"); // as written
+
+        QTest::newRow("no answer")
+            << "Paused" << 0.0 << QVariant() << QByteArray("null") << QByteArray("0.0");
+        QTest::newRow("an answer that is not text")
+            << "Paused" << 3.0 << QVariant(17) << QByteArray("null") << QByteArray("3.0");
+        QTest::newRow("a page without stats answers undefined as no text")
+            << "Test audio" << 1.5 << QVariant(QVariant::fromValue(nullptr)) << QByteArray("null")
+            << QByteArray("1.5");
+        QTest::newRow("a scalar answer") << "x" << 12.345 << QVariant(QStringLiteral("42"))
+                                         << QByteArray("[42]") << QByteArray("12.345");
+        QTest::newRow("text that is not JSON is quoted")
+            << "x" << 0.0 << QVariant(QStringLiteral("oops \"}")) << QByteArray("[\"oops \\\"}\"]")
+            << QByteArray("0.0");
+        QTest::newRow("two values are quoted") << "x" << 0.0 << QVariant(QStringLiteral("1,2"))
+                                               << QByteArray("[\"1,2\"]") << QByteArray("0.0");
+        QTest::newRow("a quote in the status")
+            << "Cannot listen: \"odd\" error" << 0.0 << QVariant(QStringLiteral("{}"))
+            << QByteArray("[{}]") << QByteArray("0.0");
+        QTest::newRow("a broken number")
+            << "x" << qQNaN() << QVariant() << QByteArray("null") << QByteArray("0");
+    }
+
+    void everyLineIsValidJson()
+    {
+        QFETCH(QString, audio);
+        QFETCH(double, silentSeconds);
+        QFETCH(QVariant, answer);
+        QFETCH(QByteArray, jsField);
+        QFETCH(QByteArray, secondsText);
+
+        StateLogEntry entry;
+        entry.audio = audio;
+        entry.silentSeconds = silentSeconds;
+        entry.js = StateLogEntry::pageAnswer(answer);
+        const QByteArray line = stateLogLine(entry);
+        QVERIFY(line.endsWith("}\n"));
+        QVERIFY(line.contains("\"silentSeconds\":" + secondsText + ",\"js\""));
+
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+        QCOMPARE(object.value(QStringLiteral("audio")).toString(), audio);
+        const QByteArray js = QJsonDocument(QJsonArray{object.value(QStringLiteral("js"))})
+                                  .toJson(QJsonDocument::Compact);
+        QCOMPARE(js, jsField == "null" ? QByteArray("[null]") : jsField);
+    }
+
+    void linesAreAppended()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("state.log"));
+        QVERIFY(appendStateLine(path, "one\n"));
+        QVERIFY(appendStateLine(path, "two\n"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("one\ntwo\n"));
+        QVERIFY(!appendStateLine(dir.filePath(QStringLiteral("missing/state.log")), "x\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(StateLogTest)
+#include "tst_StateLog.moc"

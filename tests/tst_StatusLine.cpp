@@ -1,0 +1,113 @@
+#include "app/LaunchOptions.h"
+#include "app/StatusLine.h"
+
+#include <QTest>
+
+using namespace bopling;
+
+Q_DECLARE_METATYPE(bopling::StatusInputs)
+
+using Env = QHash<QString, QString>;
+Q_DECLARE_METATYPE(Env)
+
+// What the environment turns on, and the status line built from the state.
+class StatusLineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void environmentIsHonouredOnlyInDebugMode_data()
+    {
+        QTest::addColumn<Env>("env");
+        QTest::addColumn<bool>("debug");
+        QTest::addColumn<QString>("testAudio"); // "-" for none
+        QTest::addColumn<QString>("log");
+
+        const QString wav = QStringLiteral("/music/demo.wav");
+        const QString log = QStringLiteral("/tmp/state.log");
+        QTest::newRow("nothing") << Env{} << false << "-"
+                                 << "-";
+        QTest::newRow("debug only") << Env{{"QX_DEBUG", "1"}} << true << "-"
+                                    << "-";
+        QTest::newRow("debug with both")
+            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << true << wav
+            << log;
+        QTest::newRow("test audio without debug")
+            << Env{{"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << false << "-"
+            << "-";
+        QTest::newRow("debug true is not 1")
+            << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << "-"
+            << "-";
+        QTest::newRow("debug 1 with a space")
+            << Env{{"QX_DEBUG", "1 "}, {"QX_TEST_AUDIO", wav}} << false << "-"
+            << "-";
+        QTest::newRow("empty debug") << Env{{"QX_DEBUG", ""}, {"QX_LOG", log}} << false << "-"
+                                     << "-";
+        QTest::newRow("present but empty path")
+            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << ""
+            << "-";
+    }
+
+    void environmentIsHonouredOnlyInDebugMode()
+    {
+        QFETCH(Env, env);
+        QFETCH(bool, debug);
+        QFETCH(QString, testAudio);
+        QFETCH(QString, log);
+
+        const LaunchOptions options = LaunchOptions::fromEnvironment(env);
+        QCOMPARE(options.debug, debug);
+        QCOMPARE(options.testAudio.value_or(QStringLiteral("-")), testAudio);
+        QCOMPARE(options.logPath.value_or(QStringLiteral("-")), log);
+    }
+
+    void processEnvironmentIsCopied()
+    {
+        qputenv("QX_BOPLING_PROBE", "yes");
+        QCOMPARE(LaunchOptions::processEnvironment().value(QStringLiteral("QX_BOPLING_PROBE")),
+                 QStringLiteral("yes"));
+        qunsetenv("QX_BOPLING_PROBE");
+    }
+
+    void firstRuleThatAppliesWins_data()
+    {
+        QTest::addColumn<StatusInputs>("in");
+        QTest::addColumn<QString>("text");
+
+        StatusInputs all;
+        all.paused = all.testAudio = all.building = all.gaveUp = true;
+        all.lastError = QStringLiteral("capture lost (-6)");
+        all.silentSeconds = 30;
+        QTest::newRow("paused beats everything") << all << "Paused";
+        all.paused = false;
+        QTest::newRow("then test audio") << all << "Test audio";
+        all.testAudio = false;
+        QTest::newRow("then connecting") << all << "Connecting to the sound server...";
+        all.running = true;
+        QTest::newRow("building while running is not connecting")
+            << all << "Check the sound server, then choose Retry";
+        all.gaveUp = false;
+        QTest::newRow("then the error") << all << "Cannot listen: capture lost (-6)";
+        all.lastError.reset();
+        QTest::newRow("then silence") << all << "No sound heard";
+        all.silentSeconds = 12.0;
+        QTest::newRow("12 s is not yet silence") << all << "Listening to system audio";
+        all.silentSeconds = 12.01;
+        QTest::newRow("just over 12 s") << all << "No sound heard";
+        QTest::newRow("fresh start") << StatusInputs{} << "Listening to system audio";
+        StatusInputs emptyError;
+        emptyError.lastError = QString();
+        QTest::newRow("an empty error is still an error") << emptyError << "Cannot listen: ";
+    }
+
+    void firstRuleThatAppliesWins()
+    {
+        QFETCH(StatusInputs, in);
+        QFETCH(QString, text);
+        QCOMPARE(statusText(in), text);
+    }
+};
+
+
+QTEST_GUILESS_MAIN(StatusLineTest)
+#include "tst_StatusLine.moc"

@@ -1,0 +1,92 @@
+#include "app/StatusMenu.h"
+
+#include <QTest>
+
+using namespace bopling;
+
+Q_DECLARE_METATYPE(bopling::StatusMenuState)
+
+namespace {
+
+// The menu as "title|action|enabled" lines, separators as "----".
+QStringList describe(const QList<MenuItem> &items)
+{
+    QStringList lines;
+    for (const MenuItem &item : items) {
+        if (item.separator) {
+            lines << QStringLiteral("----");
+            continue;
+        }
+        lines << QStringLiteral("%1|%2|%3")
+                     .arg(item.title)
+                     .arg(int(item.action))
+                     .arg(item.enabled ? QStringLiteral("on") : QStringLiteral("off"));
+    }
+    return lines;
+}
+
+QString line(const QString &title, MenuAction action)
+{
+    return QStringLiteral("%1|%2|%3")
+        .arg(title)
+        .arg(int(action))
+        .arg(action == MenuAction::none ? QStringLiteral("off") : QStringLiteral("on"));
+}
+
+} // namespace
+
+class StatusMenuTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void itemsFollowTheState_data()
+    {
+        QTest::addColumn<StatusMenuState>("state");
+        QTest::addColumn<QStringList>("expected");
+
+        const QString pause = line(QStringLiteral("Pause"), MenuAction::togglePause);
+        const QString resume = line(QStringLiteral("Resume"), MenuAction::togglePause);
+        const QString quit = line(QStringLiteral("Quit Bopling"), MenuAction::quit);
+        const QString hint = line(QStringLiteral("If nothing reacts: open Sound Settings..."),
+                                  MenuAction::openPrivacy);
+        const QString settings =
+            line(QStringLiteral("Open Sound Settings..."), MenuAction::openPrivacy);
+        const QString retry = line(QStringLiteral("Retry"), MenuAction::retryTap);
+
+        StatusMenuState listening;
+        listening.statusText = QStringLiteral("Listening to system audio");
+        const QString status = line(listening.statusText, MenuAction::none);
+        QTest::newRow("listening") << listening << QStringList{status, "----", pause, quit};
+
+        StatusMenuState paused = listening;
+        paused.paused = true;
+        QTest::newRow("paused") << paused << QStringList{status, "----", resume, quit};
+
+        StatusMenuState quiet = listening;
+        quiet.silentSeconds = 13;
+        QTest::newRow("13 s of silence") << quiet << QStringList{status, hint, "----", pause, quit};
+        quiet.silentSeconds = 12;
+        QTest::newRow("12 s of silence") << quiet << QStringList{status, "----", pause, quit};
+
+        StatusMenuState failing = listening;
+        failing.lastError = QStringLiteral("no output device");
+        QTest::newRow("an error") << failing << QStringList{status, hint, "----", pause, quit};
+
+        StatusMenuState gaveUp = failing;
+        gaveUp.gaveUp = true;
+        QTest::newRow("given up") << gaveUp
+                                  << QStringList{status, settings, retry, "----", pause, quit};
+    }
+
+    void itemsFollowTheState()
+    {
+        QFETCH(StatusMenuState, state);
+        QFETCH(QStringList, expected);
+        QCOMPARE(describe(buildStatusMenu(state)), expected);
+    }
+};
+
+
+QTEST_GUILESS_MAIN(StatusMenuTest)
+#include "tst_StatusMenu.moc"
