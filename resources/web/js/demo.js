@@ -28,18 +28,25 @@ export async function runDemo(qx, params) {
   }
   const loud = mode !== 'quiet';
   const bpm = 120;
+  const every = num('tick', 250); // ms between ticks; the host sends up to one every 33 ms
+  const eighth = 60000 / bpm / 2;
+  const start = performance.now();
   let beat = 0;
   const step = () => {
-    const phase = beat % 4;
     let ev = '';
-    if (phase === 0) ev += 'k';
-    if (phase === 2) ev += 's';
-    if (loud && beat % 2 === 1) ev += 'h';
-    if (loud && beat % 64 === 60) ev += 'd';
+    // The eighth notes that have come due since the last tick.
+    while ((performance.now() - start) / eighth >= beat) {
+      const phase = beat % 4;
+      if (phase === 0) ev += 'k';
+      if (phase === 2) ev += 's';
+      if (loud && beat % 2 === 1) ev += 'h';
+      if (loud && beat % 64 === 60) ev += 'd';
+      beat++;
+    }
     const e = loud ? 0.75 : 0.3;
-    qx.tick({ lv: [loud ? 0.7 : 0.3, 0.5, 0.4, loud ? 0.8 : 0.35], bpm, conf: 0.8, en: e, ev });
-    beat++;
+    const wobble = 0.1 * Math.sin(performance.now() / 300);
+    qx.tick({ lv: [(loud ? 0.7 : 0.3) + wobble, 0.5, 0.4, (loud ? 0.8 : 0.35) + wobble], bpm, conf: 0.8, en: e, ev });
   };
-  setInterval(step, 60000 / bpm / 2);
+  setInterval(step, every);
   step();
 }

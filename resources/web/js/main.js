@@ -15,7 +15,7 @@ const clock = () => performance.now() / 1000;
 const scene = new Scene(clock());
 const timer = new FrameTimer();
 let image = null;
-let pending = 0; // a scheduled frame: 1 animation frame, 2 timeout
+let pending = null; // {kind: 'frame' | 'timer', id}
 let lastKey = null;
 
 function fitCanvas() {
@@ -26,13 +26,14 @@ function fitCanvas() {
     canvas.height = h;
     image = null;
   }
-  canvas.style.width = `${w * s}px`;
-  canvas.style.height = `${h * s}px`;
+  const cssW = `${w * s}px`, cssH = `${h * s}px`;
+  if (canvas.style.width !== cssW) canvas.style.width = cssW;
+  if (canvas.style.height !== cssH) canvas.style.height = cssH;
   if (!image) image = new ImageData(scene.buf.data, scene.buf.w, scene.buf.h);
 }
 
 function frame() {
-  pending = 0;
+  pending = null;
   const t0 = performance.now();
   scene.update(t0 / 1000);
   const slow = scene.slow();
@@ -52,22 +53,25 @@ function frame() {
   schedule();
 }
 
+// Every display frame while anything moves; while the party sleeps, only
+// when the picture is next due to change.
 function schedule() {
   if (pending) return;
   if (scene.slow()) {
-    pending = 2;
-    setTimeout(frame, 250);
+    const now = performance.now() / 1000;
+    const delay = Math.max(20, Math.ceil((scene.nextVisualChange() - now) * 1000) + 2);
+    pending = { kind: 'timer', id: setTimeout(frame, delay) };
   } else {
-    pending = 1;
-    requestAnimationFrame(frame);
+    pending = { kind: 'frame', id: requestAnimationFrame(frame) };
   }
 }
 
 // A tick with sound (or a new configuration) must not wait for the slow timer.
 function wake() {
   lastKey = null;
-  if (pending === 2 && !scene.slow()) {
-    pending = 0;
+  if (pending && pending.kind === 'timer') {
+    clearTimeout(pending.id);
+    pending = null;
   }
   schedule();
 }

@@ -13,6 +13,8 @@ import {
 const GROUND_TILE = 540; // a multiple of the dither (4) and of the tuft spacing (9)
 const ACTION_DUR = { heavy: 0.38, swing: 0.3, spell: 0.42, arrow: 0.32 };
 const BUBBLE_S = 1.1;
+const BREATH_S = 2; // one breath in, one out, while asleep
+const SLOW_STEP_S = 1; // how often the sleeping scene changes once the page has slowed down
 const Z_PERIOD = 1.3;
 const Z_LIFE = 2.6;
 
@@ -86,9 +88,10 @@ export class Scene {
     this.strip = this.cfg.layout === 'strip';
     this.walk = this.cfg.scene === 'walk';
     this.gy = this.strip ? h - Math.max(8, Math.round(h * 0.2)) : Math.round(h * 0.76);
-    // Where the meadow meets the forest, behind the party.
-    this.back = this.gy - (this.strip ? Math.max(3, Math.round(h * 0.06)) : Math.round(h * 0.09));
-    this.horizon = this.strip ? Math.round(this.back - Math.max(10, h * 0.3)) : Math.round(this.back - h * 0.24);
+    // Where the meadow meets the forest, behind the party, and how high the
+    // mountains rise above it (in the strip they leave only a band of sky).
+    this.back = this.gy - (this.strip ? Math.max(3, Math.round(h * 0.1)) : Math.round(h * 0.09));
+    this.horizon = this.strip ? Math.round(this.back - Math.max(10, h * 0.42)) : Math.round(this.back - h * 0.24);
     const nW = warriorCount(this.cfg, w, h);
     const kinds = [];
     for (let i = 0; i < nW; i++) kinds.push(WARRIOR_ORDER[i % WARRIOR_ORDER.length]);
@@ -253,6 +256,8 @@ export class Scene {
       for (const c of this.chars) c.action = null;
       this.effects = [];
       this.bubbles = [];
+      // Deep asleep nothing but the clock moves: skip the rest.
+      if (this.particles.length === 0 && this.pace === 0 && this.sleep.slow(now)) return;
     }
 
     // Walking pace: the party stops to fight what stands in front of it.
@@ -338,7 +343,9 @@ export class Scene {
     const ahead = (limit - m.x) * m.dir;
     if (this.walk) m.x -= this.pace * dt; // the ground carries them toward the party
     if (!asleep && ahead > 0) {
-      m.x += m.dir * Math.min(ahead, m.def.speed * dt);
+      // Far away they hurry, so that a wide strip does not keep them walking for ages.
+      const hurry = ahead > 70 ? 3.5 : 1;
+      m.x += m.dir * Math.min(ahead, m.def.speed * hurry * dt);
       m.phase += dt * 4;
     } else if (!asleep && ahead <= 0) {
       if (ahead < -2) m.x = limit;
@@ -440,7 +447,12 @@ export class Scene {
   // While asleep and slowed down the picture changes only in steps; this key
   // changes when a redraw would show something new.
   visualKey() {
-    return Math.floor(this.now * 2);
+    return Math.floor(this.now / SLOW_STEP_S);
+  }
+
+  // When the slowed-down picture changes next (seconds, page clock).
+  nextVisualChange() {
+    return (Math.floor(this.now / SLOW_STEP_S) + 1) * SLOW_STEP_S;
   }
 
   beatPhase() {
@@ -487,23 +499,22 @@ export class Scene {
     if (asleep && this.slow()) {
       // Asleep: the world only changes with the breathing, so keep it drawn
       // and put only the drifting Z's on it.
-      const key = Math.floor(now / 1.0) % 2;
+      const key = Math.floor(now / BREATH_S) % 2;
       if (!this.sleepCache || this.sleepCache.w !== buf.w || this.sleepCache.h !== buf.h) this.sleepCache = { w: buf.w, h: buf.h, bufs: [] };
       let cached = this.sleepCache.bufs[key];
       if (!cached) {
         cached = new PixelBuffer(buf.w, buf.h);
-        this.drawWorld(cached, key + 0.5, true);
+        this.drawWorld(cached, (key + 0.5) * BREATH_S, true);
         this.sleepCache.bufs[key] = cached;
       }
-      const full = this.sleepCache.key !== key;
-      this.sleepCache.key = key;
+      // The two breaths differ only around the sleepers, where the Z's are too.
       const r = this.sleepRect();
-      if (full || this.drawnFull !== true) buf.copyFrom(cached);
+      const full = this.drawnFull !== true;
+      if (full) buf.copyFrom(cached);
       else copyRect(buf, cached, r);
       this.drawSleepers(buf, now);
-      const wasFull = this.drawnFull;
       this.drawnFull = true;
-      return full || wasFull !== true ? null : r;
+      return full ? null : r;
     }
     this.drawnFull = false;
     this.sleepCache = null;
@@ -512,7 +523,7 @@ export class Scene {
     this.drawBubbles(buf, now);
     if (this.flashFrames > 0) {
       this.flashFrames--;
-      this.cardFill(buf, C.paleYellow, 9);
+      this.cardFill(buf, C.paleYellow, 5);
     }
     return null;
   }
@@ -521,9 +532,10 @@ export class Scene {
   sleepRect() {
     let x0 = this.w, x1 = 0;
     const sleepers = this.chars.concat(this.monsters.filter((m) => m.def.boss && m.hp > 0));
-    for (const c of sleepers) { x0 = Math.min(x0, c.x); x1 = Math.max(x1, c.x); }
-    const x = Math.max(0, Math.floor(x0) - 2), y = Math.max(0, this.gy - 48);
-    return { x, y, w: Math.max(0, Math.min(this.w, Math.ceil(x1) + 20) - x), h: Math.max(0, this.gy - y) };
+    for (const c of sleepers) { x0 = Math.min(x0, c.x - 22); x1 = Math.max(x1, c.x + 22); }
+    if (!this.walk) { x0 = Math.min(x0, this.fireX - 8); x1 = Math.max(x1, this.fireX + 8); }
+    const x = Math.max(0, Math.floor(x0)), y = Math.max(0, this.gy - 52);
+    return { x, y, w: Math.max(0, Math.min(this.w, Math.ceil(x1)) - x), h: Math.max(0, Math.min(this.h, this.gy + 3) - y) };
   }
 
   drawWorld(buf, now, asleep) {
@@ -994,7 +1006,7 @@ export class Scene {
 
   familiarFrame(f, now, asleep) {
     const d = f.def;
-    if (asleep) return { frame: d.has.sleep2 && Math.floor(now / 1.0) % 2 ? 'sleep2' : 'sleep', dx: 0, dy: 0 };
+    if (asleep) return { frame: d.has.sleep2 && Math.floor(now / BREATH_S) % 2 ? 'sleep2' : 'sleep', dx: 0, dy: 0 };
     const a = f.action;
     if (a) {
       const p = Math.min(0.999, (now - a.start) / (a.end - a.start));
@@ -1092,17 +1104,19 @@ export class Scene {
 
   // Z's drifting up from every sleeper, one about every second each.
   drawSleepers(buf, now) {
+    // Deep asleep the Z's rise a step a second, more slowly and for longer.
     const slow = this.slow();
-    const t = slow ? Math.floor(now * 2) / 2 : now;
+    const t = slow ? Math.floor(now / SLOW_STEP_S) * SLOW_STEP_S : now;
+    const life = slow ? Z_LIFE * 2 : Z_LIFE;
     const sleepers = this.chars.concat(this.monsters.filter((m) => m.def.boss && m.hp > 0));
     sleepers.forEach((c, i) => {
       const big = Boolean(c.def && c.def.frames && !c.def.boss);
-      const period = Z_PERIOD + (i % 3) * 0.2;
+      const period = (slow ? 2 : 1) * (Z_PERIOD + (i % 3) * 0.2);
       const off = hash(i, 3) * period;
       for (let k = 0; k < 2; k++) {
         const age = ((t + off) % period) + k * period;
-        if (age > Z_LIFE) continue;
-        const q = age / Z_LIFE;
+        if (age > life) continue;
+        const q = age / life;
         const topY = c.def && c.def.frames && c.def.frames.sleep ? this.gy - (c.def.frames.sleep.bottom - c.def.frames.sleep.top) : this.gy - 8;
         const x = Math.round((c.x !== undefined ? c.x : 0) + 3 + q * 6 + Math.sin(q * 6) * 1.5);
         const y = Math.round(topY - 4 - q * 16);
@@ -1130,7 +1144,9 @@ export class Scene {
   }
 
   drawBubbles(buf, now) {
-    for (const b of this.bubbles) {
+    const placed = [];
+    const order = this.bubbles.slice().sort((a, b) => a.owner.x - b.owner.x);
+    for (const b of order) {
       const f = b.owner;
       const text = b.text;
       const tw = textWidth(text);
@@ -1138,7 +1154,10 @@ export class Scene {
       const top = this.gy - (f.def.frames.idle.bottom - f.def.frames.idle.top) - bh - 6;
       let x = Math.round(f.x - bw / 2);
       x = Math.max(5, Math.min(this.w - bw - 5, x));
-      const y = Math.max(5, top);
+      let y = Math.max(5, top);
+      // Bubbles that would overlap stack upward.
+      while (placed.some((p) => x < p.x + p.w + 1 && p.x < x + bw + 1 && y < p.y + p.h + 2 && p.y < y + bh + 2) && y > 5) y -= bh + 2;
+      placed.push({ x, y, w: bw, h: bh });
       // Rounded box, dark rim, tail of two pixels toward the speaker.
       buf.fill(x + 1, y, bw - 2, bh, OUTLINE);
       buf.fill(x, y + 1, bw, bh - 2, OUTLINE);
