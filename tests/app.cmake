@@ -11,3 +11,11 @@ if(BOPLING_GUI)
   bopling_add_test(NAME tst_overlay_panel SOURCES tst_OverlayPanel.cpp
     LIBS bopling_overlay PkgConfig::XCB LABELS integration TIMEOUT 60)
 endif()
+
+if(BOPLING_GUI)
+  # The program end to end under scripts/test-env: display, window manager,
+  # a private PulseAudio, the real page.
+  bopling_add_test(NAME tst_program SOURCES integration/tst_Program.cpp
+    LIBS bopling_private_pulse LABELS integration TIMEOUT 180)
+  add_dependencies(tst_program bopling demo-track)
+endif()

@@ -1,0 +1,268 @@
+#include "support/PrivatePulse.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace bopling;
+
+namespace {
+
+const QString kProgram = QStringLiteral(BOPLING_BINARY_DIR "/bopling");
+const QString kDemoTrack = QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav");
+const QString kClient = QStringLiteral("Bopling");
+
+// One line of the state log, with the page's statistics taken apart.
+struct StateLine
+{
+    QString audio;
+    double silentSeconds = 0;
+    bool hasPage = false; // the page answered the statistics call
+    int ticks = 0;
+    int events = 0;
+    bool asleep = false;
+};
+
+// Bopling started as a user would, with a home of its own and the private
+// sound server; its state log and output are kept for the checks.
+class Program
+{
+public:
+    Program(PrivatePulse &pulse, const QHash<QString, QString> &variables,
+            const QByteArray &settingsJson = {})
+    {
+        QProcessEnvironment env = pulse.environment();
+        for (const char *name : {"QX_DEBUG", "QX_TEST_AUDIO", "QX_LOG"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
+        // "@log" stands for the state log in this run's home.
+        for (auto it = variables.begin(); it != variables.end(); ++it)
+            env.insert(it.key(), it.value() == QLatin1String("@log") ? logPath() : it.value());
+        if (!settingsJson.isEmpty()) {
+            QDir(home.path()).mkpath(QStringLiteral("config/Bopling"));
+            QFile file(home.filePath(QStringLiteral("config/Bopling/settings.json")));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(settingsJson);
+        }
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(kProgram, {});
+    }
+
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    QString logPath() const { return home.filePath(QStringLiteral("state.log")); }
+
+    QList<StateLine> lines() const
+    {
+        QList<StateLine> result;
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        for (const QByteArray &text : file.readAll().split('\n')) {
+            if (text.isEmpty())
+                continue;
+            const QJsonObject object = QJsonDocument::fromJson(text).object();
+            StateLine line;
+            line.audio = object.value(QStringLiteral("audio")).toString();
+            line.silentSeconds = object.value(QStringLiteral("silentSeconds")).toDouble();
+            const QJsonObject page = object.value(QStringLiteral("js")).toObject();
+            line.hasPage = !page.isEmpty();
+            line.ticks = page.value(QStringLiteral("ticks")).toInt();
+            const QJsonObject events = page.value(QStringLiteral("events")).toObject();
+            for (auto it = events.begin(); it != events.end(); ++it)
+                line.events += it.value().toInt();
+            line.asleep = page.value(QStringLiteral("asleep")).toBool();
+            result.append(line);
+        }
+        return result;
+    }
+
+    // Waits for a state log line written after the first `after` lines that
+    // satisfies `accept`.
+    template <typename Accept>
+    std::optional<StateLine> waitForLine(int timeoutMs, Accept accept, qsizetype after = 0)
+    {
+        std::optional<StateLine> found;
+        [[maybe_unused]] const bool done = QTest::qWaitFor(
+            [&] {
+                const QList<StateLine> all = lines();
+                for (qsizetype i = after; i < all.size(); ++i) {
+                    if (accept(all[i])) {
+                        found = all[i];
+                        return true;
+                    }
+                }
+                return process.state() == QProcess::NotRunning;
+            },
+            timeoutMs);
+        return found;
+    }
+
+    // Sends `signal` and waits for the exit; the milliseconds it took, or -1.
+    qint64 stop(int signal, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), signal);
+        if (!process.waitForFinished(timeoutMs))
+            return -1;
+        return clock.elapsed();
+    }
+
+    QString output() { return QString::fromLocal8Bit(process.readAll()); }
+
+    QTemporaryDir home;
+    QProcess process;
+};
+
+// Plays the demo track into the default sink, as a music player would.
+std::unique_ptr<QProcess> playDemo(PrivatePulse &pulse)
+{
+    auto player = std::make_unique<QProcess>();
+    player->setProcessEnvironment(pulse.environment());
+    player->start(QStringLiteral("paplay"), {kDemoTrack});
+    return player;
+}
+
+} // namespace
+
+// The program end to end: Xvfb with openbox, a private PulseAudio, the real
+// web engine and page.
+class ProgramTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PrivatePulse> pulse;
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X11 display (run under scripts/test-env)");
+        QVERIFY2(QFile::exists(kProgram), qPrintable(kProgram));
+        QVERIFY2(QFile::exists(kDemoTrack), qPrintable(kDemoTrack));
+        pulse = std::make_unique<PrivatePulse>();
+        QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
+    }
+
+    void listensReactsToMusicAndStopsCleanly()
+    {
+        Program bopling(*pulse, {{"QX_DEBUG", "1"}, {"QX_LOG", "@log"}});
+        const auto fail = [&] { return qPrintable(bopling.output()); };
+
+        // Up and listening, one recording stream on the server, the page answering.
+        const auto listening = bopling.waitForLine(30000, [](const StateLine &line) {
+            return line.hasPage && line.audio == QLatin1String("Listening to system audio");
+        });
+        QVERIFY2(listening, fail());
+        QCOMPARE(pulse->countSourceOutputs(kClient), 1);
+
+        // Nothing plays: the page gets one silent tick for the whole stretch
+        // and the party sleeps.
+        qsizetype seen = bopling.lines().size();
+        const auto asleep = bopling.waitForLine(
+            20000, [](const StateLine &line) { return line.asleep && line.silentSeconds > 1.5; },
+            seen);
+        QVERIFY2(asleep, fail());
+        seen = bopling.lines().size();
+        const auto later = bopling.waitForLine(
+            10000, [](const StateLine &) { return true; }, seen);
+        QVERIFY2(later, fail());
+        QCOMPARE(later->ticks, asleep->ticks);
+        QCOMPARE(later->events, asleep->events);
+        QVERIFY(later->asleep);
+
+        // Music in the default sink: ticks with events reach the page.
+        const auto player = playDemo(*pulse);
+        QVERIFY(player->waitForStarted());
+        seen = bopling.lines().size();
+        const auto dancing = bopling.waitForLine(
+            20000,
+            [&](const StateLine &line) {
+                return line.events >= later->events + 5 && line.ticks > later->ticks + 5 &&
+                       !line.asleep && line.audio == QLatin1String("Listening to system audio");
+            },
+            seen);
+        QVERIFY2(dancing, fail());
+        player->kill();
+        player->waitForFinished();
+
+        // SIGTERM ends it through the way out: in time, with a normal exit,
+        // and without leaving its recording stream on the server.
+        const qint64 took = bopling.stop(SIGTERM, 2000);
+        QVERIFY2(took >= 0, "still running 2 s after SIGTERM");
+        QCOMPARE(bopling.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(bopling.process.exitCode(), 0);
+        QCOMPARE(pulse->countSourceOutputs(kClient), 0);
+        qInfo("SIGTERM to exit: %lld ms", took);
+    }
+
+    void pausedLaunchSendsOneSilentTick()
+    {
+        Program bopling(*pulse, {{"QX_DEBUG", "1"}, {"QX_LOG", "@log"}}, R"({"paused": true})");
+        const auto fail = [&] { return qPrintable(bopling.output()); };
+        const auto first = bopling.waitForLine(
+            30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; });
+        QVERIFY2(first, fail());
+        const qsizetype seen = bopling.lines().size();
+        const auto next = bopling.waitForLine(
+            10000, [](const StateLine &) { return true; }, seen + 1);
+        QVERIFY2(next, fail());
+        for (const StateLine &line : bopling.lines()) {
+            QCOMPARE(line.audio, QStringLiteral("Paused"));
+            if (line.hasPage) {
+                QCOMPARE(line.ticks, 1);
+                QCOMPARE(line.events, 0);
+            }
+        }
+        QCOMPARE(pulse->countSourceOutputs(kClient), 0);
+        QVERIFY(bopling.stop(SIGINT, 5000) >= 0);
+        QCOMPARE(bopling.process.exitCode(), 0);
+    }
+
+    void testAudioNeedsDebugMode()
+    {
+        // Without debug mode the file is ignored (and so is the log): the
+        // program listens to the system.
+        Program normal(*pulse, {{"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}});
+        QVERIFY2(QTest::qWaitFor([&] { return pulse->countSourceOutputs(kClient) == 1; }, 30000),
+                 qPrintable(normal.output()));
+        QTest::qWait(2500);
+        QVERIFY(!QFile::exists(normal.logPath()));
+        QVERIFY(normal.stop(SIGINT, 5000) >= 0);
+        QCOMPARE(normal.process.exitCode(), 0);
+        QCOMPARE(pulse->countSourceOutputs(kClient), 0);
+
+        // In debug mode the file plays and the system is not recorded.
+        Program debug(*pulse,
+                      {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}});
+        const auto playing = debug.waitForLine(30000, [](const StateLine &line) {
+            return line.hasPage && line.events > 0 && line.audio == QLatin1String("Test audio");
+        });
+        QVERIFY2(playing, qPrintable(debug.output()));
+        QCOMPARE(pulse->countSourceOutputs(kClient), 0);
+        QVERIFY(debug.stop(SIGTERM, 5000) >= 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramTest)
+#include "tst_Program.moc"
