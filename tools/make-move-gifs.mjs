@@ -21,7 +21,7 @@ const { C } = await load('palette.js');
 const { decodeCreature, monsterDef } = await load('sprites.js');
 const { MOVES, drawMove } = await load('effects.js');
 
-const W = 108, H = 72, SCALE = 2, GY = 58, STEP_MS = 40, REST_MS = 360;
+const W = 72, H = 48, SCALE = 3, GY = 40, STEP_MS = 40, REST_MS = 360;
 const outDir = path.resolve(process.argv[2] || path.join(root, 'resources', 'moves'));
 const creature = decodeCreature(JSON.parse(fs.readFileSync(path.join(web, 'creatures', 'tobble.json'), 'utf8')));
 
@@ -32,9 +32,9 @@ function backdrop() {
     const f = (y / GY) * (bands.length - 1), i = Math.floor(f);
     for (let x = 0; x < W; x++) b.px[y * W + x] = i + 1 < bands.length && dithered(x, y, Math.round((f - i) * 16)) ? bands[i + 1] : bands[i];
   }
-  for (let i = 0; i < 40; i++) b.set(Math.floor(hash(i, 1) * W), Math.floor(hash(i, 2) * (GY - 20)), hash(i, 3) < 0.3 ? C.star : C.starDim);
+  for (let i = 0; i < 24; i++) b.set(Math.floor(hash(i, 1) * W), Math.floor(hash(i, 2) * (GY - 14)), hash(i, 3) < 0.3 ? C.star : C.starDim);
   for (let x = 0; x < W; x++) {
-    const hh = Math.round(10 + 5 * Math.sin(x * 0.07) + 3 * Math.sin(x * 0.19 + 1));
+    const hh = Math.round(7 + 3 * Math.sin(x * 0.09) + 2 * Math.sin(x * 0.23 + 1));
     for (let y = GY - hh; y < GY; y++) b.px[y * W + x] = C.hillFar;
     b.px[(GY - hh) * W + x] = C.night3;
   }
@@ -47,9 +47,9 @@ function render(move) {
   const base = backdrop();
   const frames = [];
   const total = move.dur + REST_MS;
-  const caster = { x: 24 };
-  const foes = [{ def: monsterDef('slime'), x: 84, y: GY }];
-  if (move.id === 'chainlightning') foes.push({ def: monsterDef('bat'), x: 98, y: GY - 24 }, { def: monsterDef('bat'), x: 66, y: GY - 30 });
+  const caster = { x: 15 };
+  const foes = [{ def: monsterDef('slime'), x: 56, y: GY }];
+  if (move.id === 'chainlightning') foes.push({ def: monsterDef('bat'), x: 64, y: GY - 20 }, { def: monsterDef('bat'), x: 44, y: GY - 26 });
   const target = foes[0];
   const th = target.def.frames[0];
   const fh = creature.frames.idle.bottom - creature.frames.idle.top + 1;
@@ -77,7 +77,7 @@ function render(move) {
     b.sprite(s, caster.x - Math.floor(s.w / 2) + Math.round(pose.dx || 0), sy, Boolean(pose.flip));
     fx.t = t;
     drawMove(b, move, fx);
-    if (move.flash && p >= move.hit && p < move.hit + 0.08) b.fill(0, 0, W, H, C.paleYellow, 8);
+    if (move.flash && p >= move.hit && p < move.hit + 0.08) b.fill(0, 0, W, H, C.paleYellow, 2);
     b.ox = 0;
     // A dark rim around the picture.
     for (let x = 0; x < W; x++) { b.px[x] = OUTLINE; b.px[(H - 1) * W + x] = OUTLINE; }

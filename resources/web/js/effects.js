@@ -469,13 +469,19 @@ export const MOVES = [
         const x = fx.tx + (k - 1.5) * 6 + (hash(fx.seed, k) - 0.5) * 3;
         const top = Math.min(0, fx.gy - 56);
         if (q < 1) {
-          const y = lerp(top, fx.gy - 6, q * q);
-          for (let j = 0; j < 7; j++) {
-            const w = j < 3 ? 1 : 0;
-            buf.line(x - w, y - 7 + j, x + w, y - 7 + j, j < 2 ? C.white : C.ice);
+          // An icicle, point down, with a dark rim so it reads against the sky.
+          const y = Math.round(lerp(top, fx.gy - 4, q * q));
+          for (let j = 0; j < 9; j++) {
+            const w = j < 3 ? 1 : j < 6 ? 1 : 0;
+            const yy = y - 9 + j;
+            buf.line(x - w - 1, yy, x + w + 1, yy, C.outline);
           }
-          buf.set(x, y, C.cyan);
-          buf.set(x - 1, y - 7, C.outline); buf.set(x + 1, y - 7, C.outline);
+          for (let j = 0; j < 8; j++) {
+            const w = j < 4 ? 1 : 0;
+            buf.line(x - w, y - 9 + j, x + w, y - 9 + j, j < 2 ? C.white : j < 5 ? C.ice : C.cyan);
+          }
+          buf.set(x - 1, y - 8, C.white);
+          buf.set(x, y, C.outline);
         } else if (q < 1.6) {
           const b = (q - 1) / 0.6;
           for (let s = 0; s < 5; s++) {
