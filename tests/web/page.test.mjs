@@ -158,3 +158,13 @@ test('the frame timer reports the last second only', () => {
   assert.equal(r.worstMs, 1);
   assert.equal(r.avgMs, 1);
 });
+
+test('the same error is posted once in a while, but every one is counted', () => {
+  const p = page();
+  for (let i = 0; i < 5; i++) p.qx.tick('noise');
+  assert.equal(p.posted.length, 1);
+  assert.equal(p.qx.stats().errors, 5);
+  p.run(6);
+  p.qx.tick('noise');
+  assert.equal(p.posted.length, 2, 'after a few seconds it is posted again');
+});

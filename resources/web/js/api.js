@@ -4,14 +4,25 @@
 import { parseConfig, parseTick } from './rules.js';
 import { decodeCreature } from './sprites.js';
 
+export const REPEAT_S = 5;
+
 export function createQx(scene, post, clock, timing) {
   let errors = 0;
   let config = scene.cfg;
+  const lastSent = new Map(); // error text -> when it was last posted
 
+  // Every error is counted; the same text is posted at most once in
+  // REPEAT_S seconds, so that a fault in every frame cannot flood the log.
   const fail = (text) => {
     errors++;
+    text = String(text).slice(0, 500);
+    const now = clock();
+    const last = lastSent.get(text);
+    if (last !== undefined && now - last < REPEAT_S) return;
+    if (lastSent.size > 50) lastSent.clear();
+    lastSent.set(text, now);
     try {
-      post({ error: String(text) });
+      post({ error: text });
     } catch (e) {
       // Nothing more can be done when the host cannot be told.
     }

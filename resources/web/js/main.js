@@ -34,6 +34,15 @@ function fitCanvas() {
 
 function frame() {
   pending = null;
+  try {
+    drawFrame();
+  } catch (e) {
+    fail(`drawing failed: ${e && e.message ? e.message : String(e)}`);
+  }
+  schedule();
+}
+
+function drawFrame() {
   const t0 = performance.now();
   scene.update(t0 / 1000);
   const slow = scene.slow();
@@ -50,7 +59,6 @@ function frame() {
     lastKey = key;
     timer.record(t0, performance.now() - t0);
   }
-  schedule();
 }
 
 // Every display frame while anything moves; while the party sleeps, only
