@@ -406,14 +406,6 @@ private slots:
         QVERIFY(configText.contains(QLatin1String("warriorCount:-1,")));
     }
 
-    void staticTexts()
-    {
-        QCOMPARE(ScriptCalls::silentTick(), QStringLiteral("qx.tick({silent:true})"));
-        QCOMPARE(ScriptCalls::stats(), QStringLiteral("JSON.stringify(qx.stats())"));
-        QCOMPARE(ScriptCalls::setFamiliars(QStringLiteral("[]")),
-                 QStringLiteral("qx.setFamiliars([])"));
-    }
-
     void familiarsInSettingOrder()
     {
         library->save(creature(QStringLiteral("Rex")));
