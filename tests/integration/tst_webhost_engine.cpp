@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 #include <memory>
@@ -118,6 +120,14 @@ private slots:
         QCOMPARE(logLines(), (QStringList{"early error", "with ready"}));
         QVERIFY(host->webProcessID().has_value());
         QVERIFY(*host->webProcessID() > 0);
+    }
+
+    void privateTransparentView()
+    {
+        QWebEnginePage *page = host->web()->page();
+        QVERIFY(page->profile()->isOffTheRecord());
+        QCOMPARE(page->backgroundColor(), QColor(Qt::transparent));
+        QCOMPARE(page->url(), WebHost::pageUrl());
     }
 
     void schemeAsTheEngineSeesIt()
