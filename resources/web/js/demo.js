@@ -12,8 +12,7 @@ export async function runDemo(qx, params) {
   };
   qx.config(cfg);
   const count = num('familiars', 3);
-  const res = await fetch('creatures/tobble.json');
-  const tobble = await res.json();
+  const tobble = await readJson('creatures/tobble.json');
   const swap = (name, pal, attacks, sound) => Object.assign({}, tobble, { name, palette: Object.assign({}, tobble.palette, pal), attacks, sound });
   const cast = [
     Object.assign({}, tobble, { attacks: ['pounce', 'fire', 'starfall'] }),
@@ -49,4 +48,23 @@ export async function runDemo(qx, params) {
   };
   setInterval(step, every);
   step();
+}
+
+// XMLHttpRequest rather than fetch: the engine's fetch does not serve custom
+// schemes such as the program's own.
+function readJson(url) {
+  return new Promise((resolve, reject) => {
+    const xhr = new XMLHttpRequest();
+    xhr.open('GET', url);
+    xhr.responseType = 'text';
+    xhr.onload = () => {
+      try {
+        resolve(JSON.parse(xhr.responseText));
+      } catch (e) {
+        reject(e);
+      }
+    };
+    xhr.onerror = () => reject(new Error(`cannot read ${url}`));
+    xhr.send();
+  });
 }
