@@ -104,6 +104,7 @@ export class Scene {
     });
     this.placeParty();
     this.background = null;
+    this.bgCache = new Map();
     this.sleepCache = null;
     this.groundTile = null;
   }
@@ -539,7 +540,7 @@ export class Scene {
   }
 
   drawWorld(buf, now, asleep) {
-    this.drawBackground(buf);
+    this.drawBackground(buf, asleep);
     const lv = this.level.lv;
     let ox = 0, oy = 0;
     if (!asleep && now < this.shakeUntil) {
@@ -547,7 +548,6 @@ export class Scene {
       ox = Math.round((hash(k, 1) - 0.5) * 2 * this.shakeAmp);
       oy = Math.round((hash(k, 2) - 0.5) * 2 * this.shakeAmp);
     } else if (!asleep && now < this.bounceUntil) oy = 1;
-    if (!this.walk) this.drawFireLight(buf, asleep ? 0 : 0.35 + lv[3] * 0.5 + lv[0] * 0.3, asleep);
     buf.ox = ox; buf.oy = oy;
     if (!this.walk) this.drawFire(buf, now, asleep);
     for (const m of this.monsters) this.drawMonster(buf, m, now, asleep);
@@ -574,24 +574,40 @@ export class Scene {
     }
   }
 
-  drawBackground(buf) {
-    if (this.walk) {
-      if (!this.background) this.background = this.makeSky(0);
-      buf.copyFrom(this.background);
-      this.drawLayers(buf);
+  // The still part of the picture: sky, hills, ground and props, with the
+  // horizon's glow and the fire's light for the current loudness. Both are
+  // stepped, so a few finished backgrounds are kept and reused.
+  drawBackground(buf, asleep) {
+    const lv = this.level.lv;
+    const glowQ = asleep || lv[3] < 0.15 ? 0 : Math.round(lv[3] * 8);
+    const lightQ = this.walk ? 0 : asleep ? -1 : Math.round((0.35 + lv[3] * 0.5 + lv[0] * 0.3) * 8);
+    const key = this.walk ? `${glowQ}:${this.layerOffsets(this.scroll).join(':')}` : glowQ * 100 + lightQ;
+    let b = this.bgCache.get(key);
+    if (b) {
+      this.bgCache.delete(key); // most recently used last
+      this.bgCache.set(key, b);
     } else {
       if (!this.background) {
-        const b = this.makeSky(0);
-        this.drawHills(b, 0);
-        this.drawGround(b, 0);
-        this.drawCampProps(b);
-        this.drawForeground(b, 0);
-        this.cutCard(b);
-        this.background = b;
+        const base = this.makeSky(0);
+        if (!this.walk) {
+          this.drawHills(base, 0);
+          this.drawGround(base, 0);
+          this.drawCampProps(base);
+          this.drawForeground(base, 0);
+          this.cutCard(base);
+        }
+        this.background = base;
       }
-      buf.copyFrom(this.background);
+      b = new PixelBuffer(this.w, this.h);
+      b.copyFrom(this.background);
+      this.drawSkyGlow(b, glowQ / 8);
+      if (this.walk) this.drawHills(b, this.scroll);
+      else this.drawFireLight(b, lightQ / 8, asleep);
+      this.bgCache.set(key, b);
+      if (this.bgCache.size > 8) this.bgCache.delete(this.bgCache.keys().next().value);
     }
-    this.drawSkyGlow(buf);
+    buf.copyFrom(b);
+    if (this.walk) this.drawLayers(buf);
   }
 
   makeSky() {
@@ -664,9 +680,15 @@ export class Scene {
     return top * (0.22 + 0.1 * Math.sin(u * 0.031 + 2) + 0.06 * Math.sin(u * 0.083 + 0.4));
   }
 
+  // The parallax layers' offsets for a distance walked.
+  layerOffsets(scroll) {
+    const s = Math.round(scroll);
+    return [Math.round(s * 0.12), Math.round(s * 0.3), Math.round(s * 0.55)];
+  }
+
   drawHills(b, scroll) {
     const W = this.w;
-    const sf = Math.round(scroll * 0.12), sn = Math.round(scroll * 0.3);
+    const [sf, sn, st] = this.layerOffsets(scroll);
     for (let x = 0; x < W; x++) {
       const far = Math.round(this.back - this.mountain(x + sf));
       const near = Math.round(this.back - this.hill(x + sn + 400));
@@ -679,7 +701,7 @@ export class Scene {
         if (y0 + 1 < near) b.dot(x, y0 + 1, C.night3, 8);
       }
     }
-    this.drawTrees(b, scroll * 0.55);
+    this.drawTrees(b, st);
   }
 
   // A forest line of pines along the near hills.
@@ -760,7 +782,6 @@ export class Scene {
 
   drawLayers(buf) {
     const s = Math.round(this.scroll);
-    this.drawHills(buf, s);
     // The ground repeats every GROUND_TILE pixels: draw it once, then copy
     // each row from where the walk has got to.
     if (!this.groundTile) {
@@ -852,10 +873,9 @@ export class Scene {
     }
   }
 
-  drawSkyGlow(buf) {
+  drawSkyGlow(buf, lv) {
     // Loud music warms the sky behind the mountains.
-    const lv = this.level.lv[3];
-    if (this.sleep.asleep(this.now) || lv < 0.15) return;
+    if (lv < 0.15) return;
     const rows = Math.round(4 + lv * (this.back - this.horizon) * 0.9);
     const W = this.w;
     for (let k = 0; k < rows; k++) {
