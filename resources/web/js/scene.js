@@ -581,7 +581,7 @@ export class Scene {
     const lv = this.level.lv;
     const glowQ = asleep || lv[3] < 0.15 ? 0 : Math.round(lv[3] * 8);
     const lightQ = this.walk ? 0 : asleep ? -1 : Math.round((0.35 + lv[3] * 0.5 + lv[0] * 0.3) * 8);
-    const key = this.walk ? `${glowQ}:${this.layerOffsets(this.scroll).join(':')}` : glowQ * 100 + lightQ;
+    const key = this.walk ? `${glowQ}:${this.layerOffsets(this.scroll).slice(0, 2).join(':')}` : glowQ * 100 + lightQ;
     let b = this.bgCache.get(key);
     if (b) {
       this.bgCache.delete(key); // most recently used last
@@ -598,13 +598,19 @@ export class Scene {
         }
         this.background = base;
       }
-      b = new PixelBuffer(this.w, this.h);
+      // Reuse the buffer of the background least recently used.
+      if (this.bgCache.size >= 8) {
+        const oldest = this.bgCache.keys().next().value;
+        b = this.bgCache.get(oldest);
+        this.bgCache.delete(oldest);
+      } else {
+        b = new PixelBuffer(this.w, this.h);
+      }
       b.copyFrom(this.background);
       this.drawSkyGlow(b, glowQ / 8);
-      if (this.walk) this.drawHills(b, this.scroll);
+      if (this.walk) this.drawHills(b, this.scroll, false);
       else this.drawFireLight(b, lightQ / 8, asleep);
       this.bgCache.set(key, b);
-      if (this.bgCache.size > 8) this.bgCache.delete(this.bgCache.keys().next().value);
     }
     buf.copyFrom(b);
     if (this.walk) this.drawLayers(buf);
@@ -686,7 +692,7 @@ export class Scene {
     return [Math.round(s * 0.12), Math.round(s * 0.3), Math.round(s * 0.55)];
   }
 
-  drawHills(b, scroll) {
+  drawHills(b, scroll, trees = true) {
     const W = this.w;
     const [sf, sn, st] = this.layerOffsets(scroll);
     for (let x = 0; x < W; x++) {
@@ -701,7 +707,7 @@ export class Scene {
         if (y0 + 1 < near) b.dot(x, y0 + 1, C.night3, 8);
       }
     }
-    this.drawTrees(b, st);
+    if (trees) this.drawTrees(b, st);
   }
 
   // A forest line of pines along the near hills.
@@ -782,6 +788,7 @@ export class Scene {
 
   drawLayers(buf) {
     const s = Math.round(this.scroll);
+    this.drawTrees(buf, this.layerOffsets(s)[2]);
     // The ground repeats every GROUND_TILE pixels: draw it once, then copy
     // each row from where the walk has got to.
     if (!this.groundTile) {
