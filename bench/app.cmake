@@ -1,1 +1,9 @@
-# Benchmarks of the app area.
+# Benchmarks of the app area: the whole program's CPU, memory and click latency.
+if(BOPLING_GUI)
+  bopling_add_bench(NAME bench_app SOURCES AppBench.cpp
+    LIBS bopling_ui bopling_private_pulse Qt6::Test PkgConfig::PULSE)
+  # Built as bench/app; needs a display (make bench runs it under scripts/test-env).
+  set_target_properties(bench_app PROPERTIES OUTPUT_NAME app)
+  target_include_directories(bench_app PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  add_dependencies(bench_app demo-track)
+endif()

@@ -8,6 +8,8 @@ bopling_add_test(NAME tst_termination_signals SOURCES tst_TerminationSignals.cpp
 
 if(BOPLING_GUI)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+  bopling_add_test(NAME tst_tray_icon SOURCES tst_TrayIcon.cpp LIBS bopling_ui
+    LABELS integration TIMEOUT 60)
   bopling_add_test(NAME tst_overlay_panel SOURCES tst_OverlayPanel.cpp
     LIBS bopling_overlay PkgConfig::XCB LABELS integration TIMEOUT 60)
 endif()

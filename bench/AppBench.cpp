@@ -1,0 +1,455 @@
+// The whole program under load, in one process with its web engine: CPU per
+// minute while music plays and while all is silent, peak memory, and how long
+// a click written into the sink takes to be counted by the page.
+//
+// Runs the real controller (the same start-up as the program) against a
+// private PulseAudio under the current display (use scripts/test-env). Prints
+// a few lines and, last, one JSON object with the figures.
+
+#include "app/AppDelegate.h"
+#include "audio/MonoFileReader.h"
+#include "render/ScriptCalls.h"
+#include "render/WebHost.h"
+#include "support/PrivatePulse.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+using namespace bopling;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kWindowSeconds = 60;
+constexpr int kClicks = 50;
+constexpr int kClickGapMs = 700;
+// A quiet bed under the clicks keeps the analyzer out of its silent state, so
+// every click is a fresh onset rather than the end of a silence.
+constexpr float kBedLevel = 0.01f;
+
+using Clock = std::chrono::steady_clock;
+
+// ---- processes -------------------------------------------------------------
+
+struct ProcessFacts
+{
+    int pid = 0;
+    int ppid = 0;
+    QByteArray name;
+    double cpuSeconds = 0; // user + system
+};
+
+std::optional<ProcessFacts> readProcess(int pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = file.readAll();
+    const qsizetype open = text.indexOf('(');
+    const qsizetype close = text.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    ProcessFacts facts;
+    facts.pid = pid;
+    facts.name = text.mid(open + 1, close - open - 1);
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    // After the name: state(0) ppid(1) ... utime(11) stime(12).
+    if (fields.size() < 13)
+        return std::nullopt;
+    facts.ppid = fields[1].toInt();
+    facts.cpuSeconds =
+        double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    return facts;
+}
+
+// This process and every web engine process below it.
+QList<ProcessFacts> programProcesses()
+{
+    QList<ProcessFacts> all;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        if (number)
+            if (const auto facts = readProcess(pid))
+                all.append(*facts);
+    }
+    QList<ProcessFacts> mine;
+    QList<int> parents{int(getpid())};
+    if (const auto self = readProcess(getpid()))
+        mine.append(*self);
+    while (!parents.isEmpty()) {
+        const int parent = parents.takeFirst();
+        for (const ProcessFacts &facts : all) {
+            if (facts.ppid == parent && facts.name.startsWith("QtWebEngine")) {
+                mine.append(facts);
+                parents.append(facts.pid);
+            }
+        }
+    }
+    return mine;
+}
+
+// "program" for this process, else the web engine process's --type.
+QString role(int pid)
+{
+    if (pid == int(getpid()))
+        return QStringLiteral("program");
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("web");
+    for (const QByteArray &argument : file.readAll().split('\0')) {
+        if (argument.startsWith("--type="))
+            return QStringLiteral("web ") + QString::fromUtf8(argument.mid(7));
+    }
+    return QStringLiteral("web");
+}
+
+// CPU seconds used so far, by role.
+QMap<QString, double> cpuSeconds()
+{
+    QMap<QString, double> byRole;
+    for (const ProcessFacts &facts : programProcesses())
+        byRole[role(facts.pid)] += facts.cpuSeconds;
+    return byRole;
+}
+
+// The peak resident memory of each process, summed (kB).
+qint64 peakMemoryKb()
+{
+    qint64 total = 0;
+    for (const ProcessFacts &facts : programProcesses()) {
+        QFile file(QStringLiteral("/proc/%1/status").arg(facts.pid));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                total += line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return total;
+}
+
+// ---- the click player -------------------------------------------------------
+
+// A low-latency playback stream on the default sink that writes the quiet bed,
+// or a click when one is asked for, whenever the server wants data.
+class ClickPlayer
+{
+public:
+    ~ClickPlayer()
+    {
+        if (!loop)
+            return;
+        pa_threaded_mainloop_lock(loop);
+        if (stream) {
+            pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+        }
+        if (context) {
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+        }
+        pa_threaded_mainloop_unlock(loop);
+        pa_threaded_mainloop_stop(loop);
+        pa_threaded_mainloop_free(loop);
+    }
+
+    bool start()
+    {
+        loop = pa_threaded_mainloop_new();
+        pa_threaded_mainloop_start(loop);
+        pa_threaded_mainloop_lock(loop);
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Bopling app bench");
+        pa_context_set_state_callback(context, &ClickPlayer::signal, loop);
+        pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        while (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) &&
+               pa_context_get_state(context) != PA_CONTEXT_READY)
+            pa_threaded_mainloop_wait(loop);
+        bool ok = pa_context_get_state(context) == PA_CONTEXT_READY;
+        if (ok) {
+            const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
+            stream = pa_stream_new(context, "clicks", &spec, nullptr);
+            pa_stream_set_state_callback(stream, &ClickPlayer::signal, loop);
+            pa_stream_set_write_callback(
+                stream,
+                [](pa_stream *s, std::size_t bytes, void *self) {
+                    static_cast<ClickPlayer *>(self)->write(s, bytes);
+                },
+                this);
+            pa_buffer_attr attr;
+            attr.maxlength = std::uint32_t(-1);
+            attr.tlength = std::uint32_t(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &spec));
+            attr.prebuf = 0;
+            attr.minreq = std::uint32_t(pa_usec_to_bytes(2 * PA_USEC_PER_MSEC, &spec));
+            attr.fragsize = std::uint32_t(-1);
+            pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                       nullptr);
+            while (pa_stream_get_state(stream) == PA_STREAM_CREATING)
+                pa_threaded_mainloop_wait(loop);
+            ok = pa_stream_get_state(stream) == PA_STREAM_READY;
+        }
+        pa_threaded_mainloop_unlock(loop);
+        return ok;
+    }
+
+    void click()
+    {
+        std::lock_guard guard(lock);
+        pending = true;
+        writtenAt.reset();
+    }
+
+    // When the click went into the sink, once it has.
+    std::optional<Clock::time_point> written()
+    {
+        std::lock_guard guard(lock);
+        return writtenAt;
+    }
+
+private:
+    static void signal(pa_context *, void *loop)
+    {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(loop), 0);
+    }
+    static void signal(pa_stream *, void *loop)
+    {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(loop), 0);
+    }
+
+    void write(pa_stream *s, std::size_t bytes)
+    {
+        std::vector<float> out(bytes / sizeof(float));
+        for (float &sample : out) {
+            noise = noise * 1664525u + 1013904223u;
+            sample = kBedLevel * (float(noise >> 8) / float(1u << 24) * 2.0f - 1.0f);
+        }
+        std::lock_guard guard(lock);
+        if (pending) {
+            // 30 ms of a drum-like hit: a decaying low tone plus a noise burst.
+            const std::size_t length = std::min<std::size_t>(out.size(), kRate * 30 / 1000);
+            for (std::size_t i = 0; i < length; ++i) {
+                const double t = double(i) / kRate;
+                const double decay = std::exp(-t * 120);
+                noise = noise * 1664525u + 1013904223u;
+                const double burst = double(noise >> 8) / double(1u << 24) * 2.0 - 1.0;
+                out[i] = float(0.8 * decay * (0.6 * std::sin(2 * M_PI * 70 * t) + 0.4 * burst));
+            }
+            pending = false;
+            writtenAt = Clock::now();
+        }
+        pa_stream_write(s, out.data(), out.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
+    }
+
+    pa_threaded_mainloop *loop = nullptr;
+    pa_context *context = nullptr;
+    pa_stream *stream = nullptr;
+    std::mutex lock;
+    bool pending = false;
+    std::optional<Clock::time_point> writtenAt;
+    std::uint32_t noise = 12345;
+};
+
+// ---- the page ----------------------------------------------------------------
+
+struct PageStats
+{
+    int ticks = 0;
+    int events = 0;
+};
+
+// Asks the page for its statistics and waits for the answer.
+std::optional<PageStats> askPage(WebHost &host)
+{
+    std::optional<PageStats> stats;
+    bool answered = false;
+    host.evaluate(ScriptCalls::stats(), [&](const QVariant &result) {
+        answered = true;
+        const QJsonObject object = QJsonDocument::fromJson(result.toString().toUtf8()).object();
+        if (object.isEmpty())
+            return;
+        PageStats s;
+        s.ticks = object.value(QStringLiteral("ticks")).toInt();
+        const QJsonObject events = object.value(QStringLiteral("events")).toObject();
+        for (auto it = events.begin(); it != events.end(); ++it)
+            s.events += it.value().toInt();
+        stats = s;
+    });
+    // A plain event loop: QTest::qWait sleeps between rounds of events, which
+    // would hold the answer back by up to 10 ms.
+    if (!answered) {
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (answered)
+                loop.quit();
+        });
+        poll.start(1);
+        loop.exec();
+    }
+    return stats;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::vector<float> demoFrames(const QString &path)
+{
+    MonoFileReader reader(path);
+    std::vector<float> stereo;
+    if (!reader.isOpen() || reader.sampleRate() != kRate)
+        return stereo;
+    // The track ends in five seconds of silence; the loop leaves them out.
+    const std::size_t wanted = std::size_t(55 * kRate);
+    while (stereo.size() / 2 < wanted) {
+        const auto block = reader.nextBlock();
+        if (block.empty())
+            break;
+        for (const float sample : block) {
+            stereo.push_back(sample);
+            stereo.push_back(sample);
+        }
+    }
+    return stereo;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
+    PrivatePulse pulse(PrivatePulse::Options{{QStringLiteral("bopling_a")}, kRate, 2, false});
+    if (!pulse.start()) {
+        std::fprintf(stderr, "no sound server: %s\n", qPrintable(pulse.errorString()));
+        return 1;
+    }
+    pulse.exportServer();
+
+    WebHost::registerScheme();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const std::vector<float> music =
+        demoFrames(QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav"));
+    if (music.empty()) {
+        std::fprintf(stderr, "the demo track is missing; build the demo-track target\n");
+        return 1;
+    }
+
+    AppDelegate delegate(QHash<QString, QString>{});
+    if (!delegate.applicationDidFinishLaunching())
+        return 1;
+    WebHost &host = *delegate.webHost();
+    if (!QTest::qWaitFor(
+            [&] {
+                const auto s = askPage(host);
+                return s && s->ticks > 0;
+            },
+            30000)) {
+        std::fprintf(stderr, "the page never took a tick\n");
+        return 1;
+    }
+
+    // CPU while music plays, then while all is silent.
+    const auto measure = [&](const char *what) {
+        const QMap<QString, double> before = cpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(kWindowSeconds * 1000);
+        const QMap<QString, double> after = cpuSeconds();
+        const double scale = 60000.0 / double(clock.elapsed());
+        double perMinute = 0;
+        QStringList parts;
+        for (auto it = after.begin(); it != after.end(); ++it) {
+            const double used = (it.value() - before.value(it.key())) * scale;
+            perMinute += used;
+            parts << QStringLiteral("%1 %2 s").arg(it.key()).arg(used, 0, 'f', 2);
+        }
+        std::printf("%s: %.2f s of CPU per minute (%.1f %% of one core): %s\n", what, perMinute,
+                    perMinute / 60.0 * 100.0, qPrintable(parts.join(QStringLiteral(", "))));
+        std::fflush(stdout);
+        return perMinute;
+    };
+    auto player = pulse.startPlaying(QStringLiteral("bopling_a"), music, kRate, 2);
+    QTest::qWait(2000);
+    const double musicCpu = measure("music");
+    player.reset();
+    QTest::qWait(3000);
+    const double silentCpu = measure("silent");
+
+    // Clicks: from the moment one is written into the sink to the first
+    // statistics answer that counts more events than before it.
+    ClickPlayer clicks;
+    if (!clicks.start()) {
+        std::fprintf(stderr, "cannot play clicks\n");
+        return 1;
+    }
+    QTest::qWait(2000);
+    std::vector<double> latencies;
+    int missed = 0;
+    for (int i = 0; i < kClicks; ++i) {
+        const auto before = askPage(host);
+        if (!before)
+            break;
+        clicks.click();
+        std::optional<double> latency;
+        const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(2);
+        while (!latency && Clock::now() < giveUp) {
+            const auto now = askPage(host);
+            const auto written = clicks.written();
+            if (now && written && now->events > before->events) {
+                latency =
+                    std::chrono::duration<double, std::milli>(Clock::now() - *written).count();
+            }
+        }
+        if (latency)
+            latencies.push_back(*latency);
+        else
+            ++missed;
+        QTest::qWait(kClickGapMs);
+    }
+    const double clickMedian = latencies.empty() ? -1 : median(latencies);
+    std::printf("click to page: median %.1f ms over %zu clicks (%d missed)\n", clickMedian,
+                latencies.size(), missed);
+
+    const qint64 peak = peakMemoryKb();
+    std::printf("peak memory: %.1f MB (program and web engine, summed)\n", double(peak) / 1024.0);
+
+    delegate.applicationWillTerminate();
+    std::printf(
+        "{\"musicCpuSecondsPerMinute\":%.2f,\"silentCpuSecondsPerMinute\":%.2f,"
+        "\"peakMemoryMB\":%.1f,\"clickToPageMedianMs\":%.1f,\"clicks\":%zu,\"missed\":%d}\n",
+        musicCpu, silentCpu, double(peak) / 1024.0, clickMedian, latencies.size(), missed);
+    return latencies.empty() ? 1 : 0;
+}
