@@ -93,7 +93,7 @@ export function warriorCount(cfg, canvasW, canvasH) {
 export function monsterPlan(en, intensity, enabled) {
   if (!enabled) return { max: 0, rate: 0, bossChance: 0 };
   const max = [2, 3, 5][intensity] + (en > 0.6 ? 1 : 0);
-  const rate = (0.08 + en * 0.35) * [0.5, 1, 1.6][intensity];
+  const rate = (0.15 + en * 0.45) * [0.5, 1, 1.6][intensity];
   const bossChance = intensity > 0 && en > 0.7 ? 0.12 * intensity : 0;
   return { max, rate, bossChance };
 }

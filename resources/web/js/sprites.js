@@ -320,7 +320,7 @@ const MONSTERS = {
         'dddddddddd',
       ],
     ],
-    hp: 2, speed: 9, fly: 0,
+    hp: 3, speed: 9, fly: 0,
   },
   bat: {
     colours: { b: '#5a3a8a', d: '#3a2460', r: '#ff4a5a', w: '#e8e4ff' },
@@ -346,7 +346,7 @@ const MONSTERS = {
         'd....bb....d',
       ],
     ],
-    hp: 1, speed: 16, fly: 1,
+    hp: 2, speed: 16, fly: 1,
   },
   goblin: {
     colours: { g: '#7ab648', d: '#4e7a2e', e: '#ffe84a', c: '#8a5a34', k: '#120d1c', w: '#c8d0e0' },
@@ -380,7 +380,7 @@ const MONSTERS = {
         '.dd......dd.',
       ],
     ],
-    hp: 3, speed: 11, fly: 0,
+    hp: 4, speed: 11, fly: 0,
   },
   knightmare: {
     // The boss: a horned brute, twice a common monster's size.
@@ -435,7 +435,7 @@ const MONSTERS = {
         '......................',
       ],
     ],
-    hp: 12, speed: 6, fly: 0, boss: true,
+    hp: 14, speed: 6, fly: 0, boss: true,
   },
 };
 export const MONSTER_KINDS = Object.keys(MONSTERS);
