@@ -5,6 +5,7 @@ import { load, tobble, creature, evaluate } from './helpers.mjs';
 
 const { Scene } = await load('scene.js');
 const { createQx, FrameTimer } = await load('api.js');
+const { PixelBuffer } = await load('pixels.js');
 
 const CONFIG = "qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
 
@@ -167,4 +168,29 @@ test('the same error is posted once in a while, but every one is counted', () =>
   p.run(6);
   p.qx.tick('noise');
   assert.equal(p.posted.length, 2, 'after a few seconds it is posted again');
+});
+
+test('asleep and slowed down, each repaint covers every pixel that changed', () => {
+  for (const familiar of [tobble(), creature(Array(30).fill('a'.repeat(12)), { name: 'Tall' })]) {
+    const p = page();
+    evaluate(p.qx, CONFIG);
+    p.qx.setFamiliars([familiar, tobble()]);
+    p.qx.tick({ silent: true });
+    p.run(5);
+    assert.ok(p.scene.slow());
+    // Follow the page: after a repaint of a rectangle, only that rectangle of
+    // the screen is replaced; the screen must always equal a full drawing.
+    const screen = new Uint32Array(p.scene.buf.px);
+    for (let i = 0; i < 40; i++) {
+      p.scene.update(p.scene.nextVisualChange() + 0.001);
+      const r = p.scene.draw();
+      const px = p.scene.buf.px, w = p.scene.buf.w;
+      if (!r) screen.set(px);
+      else for (let y = r.y; y < r.y + r.h; y++) screen.set(px.subarray(y * w + r.x, y * w + r.x + r.w), y * w + r.x);
+      const full = new PixelBuffer(p.scene.buf.w, p.scene.buf.h);
+      p.scene.drawnFull = false;
+      p.scene.draw(full);
+      assert.deepEqual(screen, full.px, `step ${i} of ${familiar.name}`);
+    }
+  }
 });

@@ -14,7 +14,11 @@ const GROUND_TILE = 540; // a multiple of the dither (4) and of the tuft spacing
 const ACTION_DUR = { heavy: 0.38, swing: 0.3, spell: 0.42, arrow: 0.32 };
 const BUBBLE_S = 1.1;
 const BREATH_S = 2; // one breath in, one out, while asleep
-const SLOW_STEP_S = 1; // how often the sleeping scene changes once the page has slowed down
+// How often the sleeping scene changes once the page has slowed down: every
+// second at first, every two seconds in deep sleep.
+const SLOW_STEP_S = 1;
+const DEEP_STEP_S = 2;
+const DEEP_AFTER_S = 15;
 const Z_PERIOD = 1.3;
 const Z_LIFE = 2.6;
 
@@ -448,12 +452,17 @@ export class Scene {
   // While asleep and slowed down the picture changes only in steps; this key
   // changes when a redraw would show something new.
   visualKey() {
-    return Math.floor(this.now / SLOW_STEP_S);
+    return Math.floor(this.now / this.slowStep());
   }
 
   // When the slowed-down picture changes next (seconds, page clock).
   nextVisualChange() {
-    return (Math.floor(this.now / SLOW_STEP_S) + 1) * SLOW_STEP_S;
+    const step = this.slowStep();
+    return (Math.floor(this.now / step) + 1) * step;
+  }
+
+  slowStep() {
+    return this.sleep.asleepFor(this.now) >= DEEP_AFTER_S ? DEEP_STEP_S : SLOW_STEP_S;
   }
 
   beatPhase() {
@@ -535,7 +544,10 @@ export class Scene {
     const sleepers = this.chars.concat(this.monsters.filter((m) => m.def.boss && m.hp > 0));
     for (const c of sleepers) { x0 = Math.min(x0, c.x - 22); x1 = Math.max(x1, c.x + 22); }
     if (!this.walk) { x0 = Math.min(x0, this.fireX - 8); x1 = Math.max(x1, this.fireX + 8); }
-    const x = Math.max(0, Math.floor(x0)), y = Math.max(0, this.gy - 52);
+    // The Z's rise up to 26 pixels above the tallest sleeper.
+    let tall = 10;
+    for (const c of this.chars) if (c.def) tall = Math.max(tall, c.def.frames.sleep.bottom - c.def.frames.sleep.top + 1, c.def.frames.sleep2.bottom - c.def.frames.sleep2.top + 1);
+    const x = Math.max(0, Math.floor(x0)), y = Math.max(0, this.gy - tall - 28);
     return { x, y, w: Math.max(0, Math.min(this.w, Math.ceil(x1)) - x), h: Math.max(0, Math.min(this.h, this.gy + 3) - y) };
   }
 
@@ -1133,7 +1145,8 @@ export class Scene {
   drawSleepers(buf, now) {
     // Deep asleep the Z's rise a step a second, more slowly and for longer.
     const slow = this.slow();
-    const t = slow ? Math.floor(now / SLOW_STEP_S) * SLOW_STEP_S : now;
+    const step = slow ? this.slowStep() : 0;
+    const t = slow ? Math.floor(now / step) * step : now;
     const life = slow ? Z_LIFE * 2 : Z_LIFE;
     const sleepers = this.chars.concat(this.monsters.filter((m) => m.def.boss && m.hp > 0));
     sleepers.forEach((c, i) => {
