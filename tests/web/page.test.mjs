@@ -194,3 +194,24 @@ test('asleep and slowed down, each repaint covers every pixel that changed', () 
     }
   }
 });
+
+test('any mix of sizes, layouts and music keeps drawing without a fault', () => {
+  let seed = 12345;
+  const rnd = () => ((seed = (seed * 1103515245 + 12345) & 0x7fffffff) / 0x7fffffff);
+  const pick = (xs) => xs[Math.floor(rnd() * xs.length)];
+  for (let round = 0; round < 12; round++) {
+    const p = page();
+    const cfg = {
+      W: pick([40, 360, 641, 800, 1510, 3840]), H: pick([32, 160, 240, 270, 481, 600]),
+      layout: pick(['corner', 'strip']), scene: pick(['campfire', 'walk']), intensity: pick([0, 1, 2]),
+      warriorCount: pick([-1, 0, 1, 8]), monsters: pick([true, false]), pulse: pick([true, false]),
+    };
+    p.qx.config(cfg);
+    p.qx.setFamiliars([tobble(), creature(['a'.repeat(40)].concat(Array(31).fill('b'.repeat(40))), { name: 'Big' }), creature(['ab'])].slice(0, round % 4));
+    p.run(6, () => (rnd() < 0.3 ? (rnd() < 0.05 ? { silent: true } : loud(pick(['', 'k', 's', 'h', 'kshd', 'd', 'kkk']))) : null));
+    assert.deepEqual(p.posted, [], JSON.stringify(cfg));
+    const s = p.qx.stats();
+    assert.equal(s.layout, cfg.layout);
+    assert.ok(p.scene.buf.px.some((c) => c !== 0), 'something is drawn');
+  }
+});
