@@ -26,7 +26,12 @@ function fitCanvas() {
     canvas.height = h;
     image = null;
   }
-  const cssW = `${w * s}px`, cssH = `${h * s}px`;
+  // Each logical pixel covers a whole number of device pixels: `scale` of
+  // them on ordinary and double-density screens, the nearest whole number
+  // below it on fractional ones, so no pixel row comes out thicker than another.
+  const dpr = window.devicePixelRatio || 1;
+  const k = Math.max(1, Math.floor(s * dpr + 1e-6));
+  const cssW = `${(w * k) / dpr}px`, cssH = `${(h * k) / dpr}px`;
   if (canvas.style.width !== cssW) canvas.style.width = cssW;
   if (canvas.style.height !== cssH) canvas.style.height = cssH;
   if (!image) image = new ImageData(scene.buf.data, scene.buf.w, scene.buf.h);
