@@ -106,6 +106,10 @@ test('configuration changes the cast and the canvas', () => {
   assert.equal(p.qx.stats().warriors, 0);
   p.qx.config({ W: 641, H: 481 });
   assert.deepEqual(p.qx.stats().canvas, { w: 320, h: 240 }, 'odd sizes round down to whole logical pixels');
+  p.qx.config({ W: 16384, H: 16384, scale: 1 });
+  const big = p.qx.stats().canvas;
+  assert.ok(big.w <= 4096 && big.h <= 2048, `a huge panel gets a bounded canvas (${big.w}x${big.h})`);
+  assert.deepEqual(p.posted, []);
 });
 
 test('a drop sends every familiar into its strongest move at once', () => {

@@ -29,9 +29,15 @@ function copyRect(dst, src, r) {
   }
 }
 
+// The canvas in logical pixels; kept within MAX_CANVAS so that an absurd
+// panel size cannot ask for gigabytes of pixels.
+export const MAX_CANVAS = { w: 4096, h: 2048 };
 export function canvasSize(cfg) {
   const s = cfg.scale || 2;
-  return { w: Math.max(16, Math.floor(cfg.W / s)), h: Math.max(16, Math.floor(cfg.H / s)) };
+  return {
+    w: Math.min(MAX_CANVAS.w, Math.max(16, Math.floor(cfg.W / s))),
+    h: Math.min(MAX_CANVAS.h, Math.max(16, Math.floor(cfg.H / s))),
+  };
 }
 
 export class Scene {
