@@ -7,6 +7,7 @@
 // a few lines and, last, one JSON object with the figures.
 
 #include "app/AppDelegate.h"
+#include "app/SceneGraphBackend.h"
 #include "audio/MonoFileReader.h"
 #include "render/ScriptCalls.h"
 #include "render/WebHost.h"
@@ -359,6 +360,9 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // As the program does.
+    const bool softwareRenderer = chooseSceneGraphBackend();
+    std::printf("renderer: %s\n", softwareRenderer ? "Qt Quick software" : "OpenGL");
 
     const std::vector<float> music =
         demoFrames(QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav"));

@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/SceneGraphBackend.h"
 #include "render/WebHost.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("bopling"));
     // No main window: closing the creature window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    bopling::chooseSceneGraphBackend();
 
     bopling::AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
