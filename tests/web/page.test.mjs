@@ -219,3 +219,24 @@ test('any mix of sizes, layouts and music keeps drawing without a fault', () => 
     assert.ok(p.scene.buf.px.some((c) => c !== 0), 'something is drawn');
   }
 });
+
+test('with nothing to fight, moves land beyond the party, not on a friend', async (t) => {
+  for (const [scene, layout] of [['campfire', 'corner'], ['walk', 'corner'], ['campfire', 'strip']]) {
+    await t.test(`${scene} ${layout}`, () => {
+      const p = page();
+      p.qx.config({ W: layout === 'strip' ? 1600 : 640, H: layout === 'strip' ? 240 : 480, scene, layout, monsters: false });
+      p.qx.setFamiliars([tobble(), tobble(), tobble()]);
+      p.qx.tick(loud(''));
+      p.run(0.2);
+      p.qx.tick(loud('d'));
+      const xs = p.scene.chars.map((c) => c.x);
+      const lo = Math.min(...xs) - 8, hi = Math.max(...xs) + 8;
+      assert.equal(p.scene.effects.length, 3);
+      for (const e of p.scene.effects) {
+        assert.ok(e.fx.tx < lo || e.fx.tx > hi, `target ${e.fx.tx} lies outside ${lo}..${hi}`);
+        assert.ok(e.fx.tx >= 0 && e.fx.tx < p.scene.w, 'and inside the picture');
+        assert.equal(Math.sign(e.fx.tx - e.owner.x), e.fx.dir, 'the move goes the way the familiar faces');
+      }
+    });
+  }
+});

@@ -1,6 +1,8 @@
 // A stand-in for the host when the page is opened on its own with "?demo":
 // it configures the scene from the address and plays a steady made-up song.
 //   ?demo=loud|quiet|silent&scene=walk&layout=strip&W=1920&H=240&intensity=2&familiars=3&seed=1
+import { DEMO_CAST } from './demo-cast.js';
+
 export async function runDemo(qx, params) {
   const num = (k, d) => (params.has(k) ? Number(params.get(k)) : d);
   const cfg = {
@@ -13,12 +15,7 @@ export async function runDemo(qx, params) {
   qx.config(cfg);
   const count = num('familiars', 3);
   const tobble = await readJson('creatures/tobble.json');
-  const swap = (name, pal, attacks, sound) => Object.assign({}, tobble, { name, palette: Object.assign({}, tobble.palette, pal), attacks, sound });
-  const cast = [
-    Object.assign({}, tobble, { attacks: ['pounce', 'fire', 'starfall'] }),
-    swap('Mochi', { b: '#b8b8c8', s: '#7a7a92', l: '#f4f4ff', d: '#4a4a62', r: '#3a8ae8', y: '#62e4ff' }, ['frost', 'zap', 'chainlightning'], 'MEOW!'),
-    swap('Biscuit', { b: '#3a2a2a', s: '#221818', l: '#d8b890', d: '#1a1212', r: '#5fcf52', y: '#ffd24a' }, ['leafstorm', 'quake', 'holypillar'], 'ARF!'),
-  ];
+  const cast = [Object.assign({}, tobble, { attacks: ['pounce', 'fire', 'starfall'] })].concat(DEMO_CAST);
   qx.setFamiliars(cast.slice(0, count));
   const mode = params.get('demo') || 'loud';
   if (mode === 'silent') {

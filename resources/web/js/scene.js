@@ -213,12 +213,21 @@ export class Scene {
     if (strongest) m = strongestMove(ids);
     else { m = moveById(ids[f.next % ids.length]) || moveById('blast'); f.next++; }
     const target = this.nearestMonster(f.x, f.facing, 160);
-    const tx = target ? target.x : f.x + f.facing * Math.min(48, this.w / 4);
-    const ty = target ? target.y - target.def.frames[0].h / 2 + 2 : this.gy - 6;
+    let tx, ty;
+    if (target) {
+      tx = target.x;
+      ty = target.y - target.def.frames[0].h / 2 + 2;
+    } else {
+      // Nothing to fight: aim at open ground beyond the party, never at a friend.
+      const left = this.frontLeft !== null && f.x < this.fireX;
+      tx = left ? Math.max(10, Math.min(f.x - 40, this.frontLeft - 20)) : Math.min(this.w - 10, Math.max(f.x + 40, this.frontRight + 20));
+      ty = this.gy - 6;
+    }
+    const dir = tx >= f.x ? 1 : -1;
     const fw = f.def.w, fh = f.def.frames.idle.bottom - f.def.frames.idle.top + 1;
     const fx = {
-      t: 0, x: f.x + f.facing * Math.floor(fw / 2 - 3), y: this.gy - Math.round(fh * 0.6), tx, ty, gy: this.gy,
-      dir: target ? (tx >= f.x ? 1 : -1) : f.facing, seed: Math.floor(this.rand() * 1e6), w: this.w, h: this.h,
+      t: 0, x: f.x + dir * Math.floor(fw / 2 - 3), y: this.gy - Math.round(fh * 0.6), tx, ty, gy: this.gy,
+      dir, seed: Math.floor(this.rand() * 1e6), w: this.w, h: this.h,
       targets: this.monsters.filter((mm) => mm !== target && mm.hp > 0).slice(0, 3)
         .map((mm) => ({ x: mm.x, y: mm.y - mm.def.frames[0].h / 2 + 2 })),
     };
@@ -1074,7 +1083,9 @@ export class Scene {
     if (now < f.flinch) x -= f.facing;
     // Stand every frame on the ground line, except the leap which keeps its height.
     const y = this.gy - (fr.frame === 'leap' ? idle.bottom : s.bottom) + fr.dy;
-    const flip = fr.flip ? f.facing > 0 : f.facing < 0;
+    // During a move the familiar faces where the move goes.
+    const facing = f.action ? f.action.fx.dir : f.facing;
+    const flip = fr.flip ? facing > 0 : facing < 0;
     buf.sprite(s, x, y, flip);
   }
 
