@@ -37,8 +37,9 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
     if (state.gaveUp)
         items.append(MenuItem::command(QStringLiteral("Retry"), MenuAction::retryTap));
     items.append(MenuItem::separatorItem());
-    items.append(MenuItem::command(state.paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),
-                                  MenuAction::togglePause));
+    items.append(
+        MenuItem::command(state.paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),
+                          MenuAction::togglePause));
     items.append(MenuItem::command(QStringLiteral("Quit Bopling"), MenuAction::quit));
     return items;
 }
