@@ -99,3 +99,16 @@ test('a familiar rests between its own moves, longer at low intensity', () => {
   assert.ok(starts[0].length >= 2, 'it does act');
   assert.ok(starts[2].length > starts[0].length * 2, `${starts[2].length} moves against ${starts[0].length}`);
 });
+
+test('an empty road at night is still: nothing left to redraw', () => {
+  const st = stage({ scene: 'walk', warriorCount: 0, monsters: false });
+  st.s.onTick({ silent: true }, 0.1);
+  st.run(5);
+  assert.equal(st.s.still(), true);
+  const withParty = stage({ scene: 'walk', warriorCount: 2, monsters: false });
+  withParty.s.onTick({ silent: true }, 0.1);
+  withParty.run(5);
+  assert.equal(withParty.s.still(), false, 'sleepers still breathe and dream');
+  withParty.s.onTick(loud(''), withParty.now);
+  assert.equal(st.s.still() && !withParty.s.slow(), true, 'a sound wakes the page');
+});

@@ -71,6 +71,7 @@ function drawFrame() {
 function schedule() {
   if (pending) return;
   if (scene.slow()) {
+    if (scene.still() && lastKey !== null) return; // drawn once asleep; nothing will move until a call wakes it
     const now = performance.now() / 1000;
     const delay = Math.max(20, Math.ceil((scene.nextVisualChange() - now) * 1000) + 2);
     pending = { kind: 'timer', id: setTimeout(frame, delay) };

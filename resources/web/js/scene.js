@@ -470,6 +470,13 @@ export class Scene {
     return Math.floor(this.now / this.slowStep());
   }
 
+  // True while the slowed-down picture cannot change at all: nobody on stage
+  // to breathe or dream and no fire to glow. The page then stops redrawing
+  // until the next call wakes it.
+  still() {
+    return this.slow() && this.walk && this.chars.length === 0 && !this.monsters.some((m) => m.def.boss && m.hp > 0);
+  }
+
   // When the slowed-down picture changes next (seconds, page clock).
   nextVisualChange() {
     const step = this.slowStep();
