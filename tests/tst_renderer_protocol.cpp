@@ -449,6 +449,18 @@ private slots:
         QVERIFY(calls.at(0).contains(QLatin1String("tobble:false")));
     }
 
+    void unreadableFolderKeepsTheSetting()
+    {
+        // A regular file where the creature folder should be: the folder cannot
+        // be listed, so nothing may be pruned from the user's choice.
+        const CreatureLibrary unreadable(tmp->filePath(QStringLiteral("settings.json")),
+                                         builtInPath());
+        FamiliarsCall call([](const QString &) {}, *settings, unreadable);
+        settings->setFamiliars({QStringLiteral("Rex"), QStringLiteral("Tobble")});
+        QCOMPARE(call.familiarsJSON().count(QLatin1String("\"name\"")), 1);
+        QCOMPARE(settings->familiars(), (QStringList{"Rex", "Tobble"}));
+    }
+
     void emptyFamiliarsSentOnce()
     {
         settings->setFamiliars({});

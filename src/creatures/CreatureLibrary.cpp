@@ -128,6 +128,17 @@ QList<Creature> CreatureLibrary::all() const
     return creatures;
 }
 
+bool CreatureLibrary::folderReadable() const
+{
+    const QString path = folder();
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return true;
+    return info.isDir() && info.isReadable() && info.isExecutable();
+}
+
 std::optional<Creature> CreatureLibrary::builtIn() const
 {
     return readCreature(builtInFile);

@@ -55,6 +55,10 @@ public:
     // The user's creatures, oldest file first, not validated. Never fails:
     // unreadable, damaged or oversized files are skipped.
     QList<Creature> all() const;
+    // False when the folder's content cannot be known: no data folder, or a
+    // path that exists but is not a readable folder. A missing folder is
+    // readable: it simply holds no creatures yet.
+    bool folderReadable() const;
     // The built-in creature, or nothing when its file is missing or damaged.
     std::optional<Creature> builtIn() const;
     // "Tobble" gives builtIn(); any other name the first creature of all()

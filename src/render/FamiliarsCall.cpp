@@ -30,14 +30,19 @@ QString FamiliarsCall::familiarsJSON()
     for (const Creature &creature : creatures)
         known.insert(creature.name);
 
+    // Names of creatures that are gone are dropped from the setting. A folder
+    // that cannot be read (an unmounted home, a file in its place) says nothing
+    // about which creatures exist, so then the setting is left as it is.
     const QStringList stored = settings.familiars();
-    QStringList kept;
-    for (const QString &name : stored) {
-        if (known.contains(name))
-            kept << name;
+    if (library.folderReadable()) {
+        QStringList kept;
+        for (const QString &name : stored) {
+            if (known.contains(name))
+                kept << name;
+        }
+        if (kept != stored)
+            settings.setFamiliars(kept);
     }
-    if (kept != stored)
-        settings.setFamiliars(kept);
 
     QJsonArray array;
     for (const QString &name : settings.familiars()) {
