@@ -8,7 +8,6 @@ FUZZ_SECONDS ?= 300
 # Warnings are errors in CI.
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBOPLING_WERROR=$(WERROR)
-DEMO := $(BUILD_DIR)/demo/bopling-demo.wav
 
 .PHONY: all deps build run test test-asan fuzz bench clean
 
