@@ -31,14 +31,6 @@ test('drawing outside the buffer is clipped, never wrapped', () => {
   assert.equal(count(b, RED), 0, 'x = width does not land on the next row');
 });
 
-test('the drawing offset moves everything drawn (bounce and shake)', () => {
-  const b = new PixelBuffer(4, 4);
-  b.oy = 1;
-  b.set(0, 0, RED);
-  assert.equal(b.get(0, 1), RED);
-  assert.equal(b.get(0, 0), 0);
-});
-
 test('ordered dither: level 0 draws nothing, 16 everything, 8 half, evenly spread', () => {
   let n0 = 0, n8 = 0, n16 = 0;
   for (let y = 0; y < 4; y++) for (let x = 0; x < 4; x++) {
