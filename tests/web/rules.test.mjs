@@ -4,17 +4,6 @@ import { load } from './helpers.mjs';
 
 const R = await load('rules.js');
 
-test('the host configuration text is taken field by field', () => {
-  const text = "({W:640,H:480,layout:'corner',intensity:1,tobble:true,warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
-  const cfg = R.parseConfig(new Function(`return ${text}`)());
-  assert.equal(cfg.W, 640);
-  assert.equal(cfg.warriorCount, -1);
-  assert.equal(cfg.scene, 'campfire');
-  const strip = R.parseConfig({ layout: 'strip', W: 1510, H: 240, scene: 'walk' }, cfg);
-  assert.equal(strip.layout, 'strip');
-  assert.equal(strip.intensity, 1, 'fields left out keep their earlier values');
-});
-
 test('malformed configurations are refused with a reason', async (t) => {
   const rows = [
     [null, /expects an object/],

@@ -72,15 +72,6 @@ test('the walking party stops for a monster in its way and walks on after', () =
   assert.ok(st.s.scroll - held > 10, 'on its way again');
 });
 
-test('a faster tempo walks faster', () => {
-  const pace = (bpm) => {
-    const st = stage({ scene: 'walk', monsters: false });
-    st.run(4, () => Object.assign(loud(''), { bpm }));
-    return st.s.pace;
-  };
-  assert.ok(pace(160) > pace(90) * 1.5);
-});
-
 test('a familiar rests between its own moves, longer at low intensity', () => {
   const starts = {};
   for (const intensity of [0, 2]) {
