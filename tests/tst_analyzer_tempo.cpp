@@ -20,45 +20,33 @@ class Player
 public:
     Player(Analyzer &analyzer, double rate, double bpm) : analyzer(analyzer), music(rate, bpm) {}
 
-    // Pushes this many seconds at the given gain; returns the events seen.
+    // Pushes this many seconds at the given gain, with a snapshot after every
+    // block; returns the events seen.
     QString play(double seconds, float gain, SyntheticMusic::Mix mix = {})
-    {
-        return feed(seconds, [&](std::span<float> block) {
-            music.render(block, mix);
-            for (float &x : block) {
-                x *= gain;
-            }
-        });
-    }
-
-    QString silence(double seconds)
-    {
-        return feed(seconds, [&](std::span<float> block) {
-            std::fill(block.begin(), block.end(), 0.0f);
-            music.skip(block.size());
-        });
-    }
-
-    Snapshot last;
-
-private:
-    template <typename Render> QString feed(double seconds, Render render)
     {
         const double rate = music.sampleRate();
         const auto frames = static_cast<std::size_t>(rate / 50);
         std::vector<float> block(frames);
         QString events;
         for (auto left = static_cast<std::size_t>(seconds * rate); left > 0;) {
-            const std::size_t count = std::min(frames, left);
-            render(std::span(block).first(count));
-            analyzer.push(std::span(block).first(count), rate);
+            const auto chunk = std::span(block).first(std::min(frames, left));
+            music.render(chunk, mix);
+            for (float &x : chunk) {
+                x *= gain;
+            }
+            analyzer.push(chunk, rate);
             last = analyzer.takeSnapshot();
             events += last.events;
-            left -= count;
+            left -= chunk.size();
         }
         return events;
     }
+    // Digital silence while the music's time line runs on.
+    QString silence(double seconds) { return play(seconds, 0.0f); }
 
+    Snapshot last;
+
+private:
     Analyzer &analyzer;
     SyntheticMusic music;
 };
@@ -72,186 +60,178 @@ class TestAnalyzerTempo : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void tempoOfDrumLoops_data();
-    void tempoOfDrumLoops();
-    void silenceClearsTempoAfterTwoSeconds();
-    void gapWithoutBlocks_data();
-    void gapWithoutBlocks();
-    void tempoConfirmation_data();
-    void tempoConfirmation();
-    void dropOnSurge();
-    void noDropInSteadyMusic();
+    void tempoOfDrumLoops_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("bpm");
+
+        for (double bpm : {96.0, 120.0, 128.0, 148.0}) {
+            QTest::addRow("%g BPM", bpm) << 48000.0 << bpm;
+        }
+        QTest::newRow("124 BPM at 44100 Hz") << 44100.0 << 124.0;
+    }
+
+    void tempoOfDrumLoops()
+    {
+        QFETCH(double, rate);
+        QFETCH(double, bpm);
+        Analyzer analyzer([] { return 0.0; });
+        Player player(analyzer, rate, bpm);
+        player.play(10.0, 0.5);
+        QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02,
+                 qPrintable(QString::number(player.last.bpm)));
+        QVERIFY(player.last.tempoConfidence > 0.15);
+    }
+
+    void silenceClearsTempoAfterTwoSeconds()
+    {
+        Analyzer analyzer([] { return 0.0; });
+        AnalyzerProbe probe(analyzer);
+        Player player(analyzer, 48000, 120);
+        player.play(8.0, 0.5);
+        QVERIFY(player.last.bpm > 0);
+
+        const double hop = 512.0 / 48000;
+        player.silence(1.9);
+        QVERIFY(player.last.bpm > 0);
+        QVERIFY(probe.state().envCount > 0);
+        // Silence counts from the first hop whose newest 512 samples are all zero.
+        QCOMPARE_LT(std::abs(player.last.silentSeconds - 1.9), 2 * hop);
+        QCOMPARE(player.last.levels[3], 0.0);
+        QVERIFY(player.last.silent);
+
+        player.silence(0.3);
+        QCOMPARE(player.last.bpm, 0.0);
+        QCOMPARE(player.last.tempoConfidence, 0.0);
+        // Emptied on every silent hop; only this hop's novelty value remains.
+        QCOMPARE_LE(probe.state().envCount, std::size_t(1));
+        QCOMPARE_LT(std::abs(player.last.silentSeconds - 2.2), 2 * hop);
+
+        // Sound ends the silence at once; the tempo needs three seconds to return.
+        player.play(1.0, 0.5);
+        QCOMPARE(player.last.silentSeconds, 0.0);
+        QCOMPARE(player.last.bpm, 0.0);
+        player.play(3.0, 0.5);
+        QVERIFY(player.last.bpm > 0);
+    }
+
+    void gapWithoutBlocks_data()
+    {
+        QTest::addColumn<double>("gap");
+        QTest::addColumn<double>("silentSeconds");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<bool>("tempoKept");
+
+        QTest::newRow("0.9 s: not yet counted") << 0.9 << 0.0 << false << true;
+        QTest::newRow("1.2 s") << 1.2 << 1.2 << false << true;
+        QTest::newRow("1.6 s: silent") << 1.6 << 1.6 << true << true;
+        QTest::newRow("4.5 s: tempo starts over") << 4.5 << 4.5 << true << false;
+    }
+
+    void gapWithoutBlocks()
+    {
+        QFETCH(double, gap);
+        QFETCH(double, silentSeconds);
+        QFETCH(bool, silent);
+        QFETCH(bool, tempoKept);
+
+        double now = 1000;
+        Analyzer analyzer([&now] { return now; });
+        AnalyzerProbe probe(analyzer);
+        Player player(analyzer, 48000, 120);
+        player.play(8.0, 0.5);
+        const double bpm = player.last.bpm;
+        QVERIFY(bpm > 0);
+
+        now += gap;
+        const Snapshot s = analyzer.takeSnapshot();
+        QCOMPARE_LT(std::abs(s.silentSeconds - silentSeconds), 1e-9);
+        QCOMPARE(s.silent, silent);
+        QCOMPARE(s.bpm, tempoKept ? bpm : 0.0);
+        // The gap enters only the reported value.
+        const AnalyzerProbe::State state = probe.state();
+        QCOMPARE(state.silentSeconds, 0.0);
+        QCOMPARE(state.envCount > 0, tempoKept);
+        QCOMPARE(state.bpm > 0, tempoKept);
+
+        // Blocks return: the silence ends and the tempo is either still there or
+        // has to be found again.
+        player.play(1.0, 0.5);
+        QCOMPARE(player.last.silentSeconds, 0.0);
+        QCOMPARE(player.last.bpm > 0, tempoKept);
+    }
+
+    void tempoConfirmation_data()
+    {
+        QTest::addColumn<QList<double>>("estimates");
+        QTest::addColumn<double>("bpm");
+        QTest::addColumn<double>("candidate");
+        QTest::addColumn<int>("hits");
+
+        QTest::newRow("first estimate adopted") << QList<double>{120} << 120.0 << 0.0 << 0;
+        QTest::newRow("within 6% blends") << QList<double>{120, 125} << 121.5 << 0.0 << 0;
+        QTest::newRow("differing becomes candidate")
+            << QList<double>{120, 140} << 120.0 << 140.0 << 1;
+        QTest::newRow("third match replaces")
+            << QList<double>{120, 140, 141, 142} << 142.0 << 140.0 << 0;
+        QTest::newRow("match in between resets the count")
+            << QList<double>{120, 140, 141, 122} << 120.6 << 140.0 << 0;
+        QTest::newRow("count restarts at one")
+            << QList<double>{120, 140, 141, 122, 141} << 120.6 << 140.0 << 1;
+        QTest::newRow("restarted count replaces on three")
+            << QList<double>{120, 140, 141, 122, 141, 139, 140} << 140.0 << 140.0 << 0;
+        QTest::newRow("another differing tempo is the new candidate")
+            << QList<double>{120, 140, 141, 170} << 120.0 << 170.0 << 1;
+    }
+
+    void tempoConfirmation()
+    {
+        QFETCH(QList<double>, estimates);
+        QFETCH(double, bpm);
+        QFETCH(double, candidate);
+        QFETCH(int, hits);
+
+        Analyzer analyzer([] { return 0.0; });
+        AnalyzerProbe probe(analyzer);
+        for (double estimate : estimates) {
+            probe.adoptTempo(estimate);
+        }
+        const AnalyzerProbe::State s = probe.state();
+        QCOMPARE_LT(std::abs(s.bpm - bpm), 1e-9);
+        QCOMPARE(s.bpmCandidate, candidate);
+        QCOMPARE(s.bpmCandidateHits, hits);
+    }
+
+    void dropOnSurge()
+    {
+        Analyzer analyzer([] { return 0.0; });
+        Player player(analyzer, 48000, 120);
+        const SyntheticMusic::Mix breakdown{0.0f, 0.0f, 1.0f, 0.0f, 1.0f};
+
+        QCOMPARE(player.play(8.0, 0.05, breakdown).count('d'), 0);
+        // The surge: full drums at ten times the level.
+        const QString surge = player.play(3.0, 0.5);
+        QCOMPARE(surge.count('d'), 1);
+        // The first kick of the surge carries it.
+        QVERIFY(surge.indexOf('d') < surge.indexOf('k') + 4);
+
+        // A second surge 8 s later is within 14 s of the first: no drop.
+        QCOMPARE(player.play(5.0, 0.05, breakdown).count('d'), 0);
+        QCOMPARE(player.play(3.0, 0.5).count('d'), 0);
+        // 16 s after the first, the same surge counts again.
+        QCOMPARE(player.play(5.0, 0.05, breakdown).count('d'), 0);
+        QCOMPARE(player.play(3.0, 0.5).count('d'), 1);
+    }
+
+    void noDropInSteadyMusic()
+    {
+        Analyzer analyzer([] { return 0.0; });
+        Player player(analyzer, 48000, 128);
+        const QString events = player.play(40.0, 0.5);
+        QVERIFY(events.count('k') > 40);
+        QCOMPARE(events.count('d'), 0);
+    }
 };
-
-void TestAnalyzerTempo::tempoOfDrumLoops_data()
-{
-    QTest::addColumn<double>("rate");
-    QTest::addColumn<double>("bpm");
-
-    for (double bpm : {96.0, 120.0, 128.0, 148.0}) {
-        QTest::addRow("%g BPM", bpm) << 48000.0 << bpm;
-    }
-    QTest::newRow("124 BPM at 44100 Hz") << 44100.0 << 124.0;
-}
-
-void TestAnalyzerTempo::tempoOfDrumLoops()
-{
-    QFETCH(double, rate);
-    QFETCH(double, bpm);
-    Analyzer analyzer([] { return 0.0; });
-    Player player(analyzer, rate, bpm);
-    player.play(10.0, 0.5);
-    QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02,
-             qPrintable(QString::number(player.last.bpm)));
-    QVERIFY(player.last.tempoConfidence > 0.15);
-}
-
-void TestAnalyzerTempo::silenceClearsTempoAfterTwoSeconds()
-{
-    Analyzer analyzer([] { return 0.0; });
-    AnalyzerProbe probe(analyzer);
-    Player player(analyzer, 48000, 120);
-    player.play(8.0, 0.5);
-    QVERIFY(player.last.bpm > 0);
-
-    const double hop = 512.0 / 48000;
-    player.silence(1.9);
-    QVERIFY(player.last.bpm > 0);
-    QVERIFY(probe.envCount() > 0);
-    // Silence counts from the first hop whose newest 512 samples are all zero.
-    QCOMPARE_LT(std::abs(player.last.silentSeconds - 1.9), 2 * hop);
-    QCOMPARE(player.last.levels[3], 0.0);
-    QVERIFY(player.last.silent);
-
-    player.silence(0.3);
-    QCOMPARE(player.last.bpm, 0.0);
-    QCOMPARE(player.last.tempoConfidence, 0.0);
-    // Emptied on every silent hop; only this hop's novelty value remains.
-    QCOMPARE_LE(probe.envCount(), std::size_t(1));
-    QCOMPARE_LT(std::abs(player.last.silentSeconds - 2.2), 2 * hop);
-
-    // Sound ends the silence at once; the tempo needs three seconds to return.
-    player.play(1.0, 0.5);
-    QCOMPARE(player.last.silentSeconds, 0.0);
-    QCOMPARE(player.last.bpm, 0.0);
-    player.play(3.0, 0.5);
-    QVERIFY(player.last.bpm > 0);
-}
-
-void TestAnalyzerTempo::gapWithoutBlocks_data()
-{
-    QTest::addColumn<double>("gap");
-    QTest::addColumn<double>("silentSeconds");
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<bool>("tempoKept");
-
-    QTest::newRow("0.9 s: not yet counted") << 0.9 << 0.0 << false << true;
-    QTest::newRow("1.2 s") << 1.2 << 1.2 << false << true;
-    QTest::newRow("1.6 s: silent") << 1.6 << 1.6 << true << true;
-    QTest::newRow("4.5 s: tempo starts over") << 4.5 << 4.5 << true << false;
-}
-
-void TestAnalyzerTempo::gapWithoutBlocks()
-{
-    QFETCH(double, gap);
-    QFETCH(double, silentSeconds);
-    QFETCH(bool, silent);
-    QFETCH(bool, tempoKept);
-
-    double now = 1000;
-    Analyzer analyzer([&now] { return now; });
-    AnalyzerProbe probe(analyzer);
-    Player player(analyzer, 48000, 120);
-    player.play(8.0, 0.5);
-    const double bpm = player.last.bpm;
-    QVERIFY(bpm > 0);
-
-    now += gap;
-    const Snapshot s = analyzer.takeSnapshot();
-    QCOMPARE_LT(std::abs(s.silentSeconds - silentSeconds), 1e-9);
-    QCOMPARE(s.silent, silent);
-    QCOMPARE(s.bpm, tempoKept ? bpm : 0.0);
-    // The gap enters only the reported value.
-    QCOMPARE(probe.silentSeconds(), 0.0);
-    QCOMPARE(probe.envCount() > 0, tempoKept);
-    QCOMPARE(probe.bpm() > 0, tempoKept);
-
-    // Blocks return: the silence ends and the tempo is either still there or
-    // has to be found again.
-    player.play(1.0, 0.5);
-    QCOMPARE(player.last.silentSeconds, 0.0);
-    QCOMPARE(player.last.bpm > 0, tempoKept);
-}
-
-void TestAnalyzerTempo::tempoConfirmation_data()
-{
-    QTest::addColumn<QList<double>>("estimates");
-    QTest::addColumn<double>("bpm");
-    QTest::addColumn<double>("candidate");
-    QTest::addColumn<int>("hits");
-
-    QTest::newRow("first estimate adopted") << QList<double>{120} << 120.0 << 0.0 << 0;
-    QTest::newRow("within 6% blends") << QList<double>{120, 125} << 121.5 << 0.0 << 0;
-    QTest::newRow("differing becomes candidate") << QList<double>{120, 140} << 120.0 << 140.0 << 1;
-    QTest::newRow("second match") << QList<double>{120, 140, 141} << 120.0 << 140.0 << 2;
-    QTest::newRow("third match replaces")
-        << QList<double>{120, 140, 141, 142} << 142.0 << 140.0 << 0;
-    QTest::newRow("match in between resets the count")
-        << QList<double>{120, 140, 141, 122} << 120.6 << 140.0 << 0;
-    QTest::newRow("count restarts at one")
-        << QList<double>{120, 140, 141, 122, 141} << 120.6 << 140.0 << 1;
-    QTest::newRow("restarted count replaces on three")
-        << QList<double>{120, 140, 141, 122, 141, 139, 140} << 140.0 << 140.0 << 0;
-    QTest::newRow("another differing tempo is the new candidate")
-        << QList<double>{120, 140, 141, 170} << 120.0 << 170.0 << 1;
-}
-
-void TestAnalyzerTempo::tempoConfirmation()
-{
-    QFETCH(QList<double>, estimates);
-    QFETCH(double, bpm);
-    QFETCH(double, candidate);
-    QFETCH(int, hits);
-
-    Analyzer analyzer([] { return 0.0; });
-    AnalyzerProbe probe(analyzer);
-    for (double estimate : estimates) {
-        probe.adoptTempo(estimate);
-    }
-    QCOMPARE_LT(std::abs(probe.bpm() - bpm), 1e-9);
-    QCOMPARE(probe.bpmCandidate(), candidate);
-    QCOMPARE(probe.bpmCandidateHits(), hits);
-}
-
-void TestAnalyzerTempo::dropOnSurge()
-{
-    Analyzer analyzer([] { return 0.0; });
-    Player player(analyzer, 48000, 120);
-    const SyntheticMusic::Mix breakdown{0.0f, 0.0f, 1.0f, 0.0f, 1.0f};
-
-    QCOMPARE(player.play(8.0, 0.05, breakdown).count('d'), 0);
-    // The surge: full drums at ten times the level.
-    const QString surge = player.play(3.0, 0.5);
-    QCOMPARE(surge.count('d'), 1);
-    // The first kick of the surge carries it.
-    QVERIFY(surge.indexOf('d') < surge.indexOf('k') + 4);
-
-    // A second surge 8 s later is within 14 s of the first: no drop.
-    QCOMPARE(player.play(5.0, 0.05, breakdown).count('d'), 0);
-    QCOMPARE(player.play(3.0, 0.5).count('d'), 0);
-    // 16 s after the first, the same surge counts again.
-    QCOMPARE(player.play(5.0, 0.05, breakdown).count('d'), 0);
-    QCOMPARE(player.play(3.0, 0.5).count('d'), 1);
-}
-
-void TestAnalyzerTempo::noDropInSteadyMusic()
-{
-    Analyzer analyzer([] { return 0.0; });
-    Player player(analyzer, 48000, 128);
-    const QString events = player.play(40.0, 0.5);
-    QVERIFY(events.count('k') > 40);
-    QCOMPARE(events.count('d'), 0);
-}
 
 QTEST_GUILESS_MAIN(TestAnalyzerTempo)
 #include "tst_analyzer_tempo.moc"

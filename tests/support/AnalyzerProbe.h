@@ -2,6 +2,7 @@
 
 #include "audio/Analyzer.h"
 
+#include <array>
 #include <cmath>
 #include <mutex>
 
@@ -10,69 +11,29 @@ namespace bopling {
 // White-box access to an Analyzer's state for the analysis tests.
 struct AnalyzerProbe
 {
+    // A copy of what the tests look at, taken under the analyzer's lock.
+    struct State
+    {
+        std::size_t pendingCount, envCount;
+        double clock, sampleRate, lastPushAt, silentSeconds, bpm, bpmCandidate;
+        int bpmCandidateHits;
+        std::array<double, 3> bandValue, peak;        // of the latest hop
+        std::array<float, Analyzer::n / 2> magnitude; // √mags of the latest hop
+    };
+
     explicit AnalyzerProbe(Analyzer &analyzer) : a(analyzer) {}
 
-    template <typename F> auto locked(F read) const -> decltype(read())
+    State state() const
     {
         std::lock_guard guard(a.lock);
-        return read();
+        State s{a.pending.size(),   a.env.count,     a.clock, a.sampleRate,
+                a.lastPushAt,       a.silentSeconds, a.bpm,   a.bpmCandidate,
+                a.bpmCandidateHits, a.prevE,         a.peakE, {}};
+        for (std::size_t k = 0; k < s.magnitude.size(); ++k) {
+            s.magnitude[k] = std::sqrt(a.mags[k]);
+        }
+        return s;
     }
-
-    std::size_t pendingCount() const
-    {
-        return locked([&] { return a.pending.size(); });
-    }
-    std::size_t envCount() const
-    {
-        return locked([&] { return a.env.count; });
-    }
-    std::size_t historyCount() const
-    {
-        return locked([&] { return a.history.count; });
-    }
-    double clock() const
-    {
-        return locked([&] { return a.clock; });
-    }
-    double sampleRate() const
-    {
-        return locked([&] { return a.sampleRate; });
-    }
-    double lastPushAt() const
-    {
-        return locked([&] { return a.lastPushAt; });
-    }
-    double silentSeconds() const
-    {
-        return locked([&] { return a.silentSeconds; });
-    }
-    double bpm() const
-    {
-        return locked([&] { return a.bpm; });
-    }
-    double bpmCandidate() const
-    {
-        return locked([&] { return a.bpmCandidate; });
-    }
-    int bpmCandidateHits() const
-    {
-        return locked([&] { return a.bpmCandidateHits; });
-    }
-    // The band value of the latest hop.
-    double bandValue(int band) const
-    {
-        return locked([&] { return a.prevE[band]; });
-    }
-    double peak(int band) const
-    {
-        return locked([&] { return a.peakE[band]; });
-    }
-    // √mags[k] of the latest hop.
-    float magnitude(int bin) const
-    {
-        return locked([&] { return std::sqrt(a.mags[bin]); });
-    }
-
     void setPeak(int band, double value)
     {
         std::lock_guard guard(a.lock);
