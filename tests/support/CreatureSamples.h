@@ -34,6 +34,25 @@ inline Creature creature(const QString &name = QStringLiteral("Rex"))
     return c;
 }
 
+// The sample creature with the frame `name` set to `rows`.
+inline Creature withFrame(const QString &name, const QStringList &rows)
+{
+    Creature c = creature();
+    c.frames.insert(name, rows);
+    return c;
+}
+
+// The message of the `Failure` that `call` throws, or an empty text when it throws none.
+template <typename Failure, typename Call> QString messageOf(Call call)
+{
+    try {
+        call();
+    } catch (const Failure &failure) {
+        return failure.message();
+    }
+    return QString();
+}
+
 } // namespace bopling::samples
 
 Q_DECLARE_METATYPE(bopling::Creature)
