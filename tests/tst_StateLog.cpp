@@ -51,8 +51,6 @@ private slots:
         QTest::newRow("text that is not JSON is quoted")
             << "x" << 0.0 << QVariant(QStringLiteral("oops \"}")) << QByteArray("[\"oops \\\"}\"]")
             << QByteArray("0.0");
-        QTest::newRow("two values are quoted") << "x" << 0.0 << QVariant(QStringLiteral("1,2"))
-                                               << QByteArray("[\"1,2\"]") << QByteArray("0.0");
         QTest::newRow("a quote in the status")
             << "Cannot listen: \"odd\" error" << 0.0 << QVariant(QStringLiteral("{}"))
             << QByteArray("[{}]") << QByteArray("0.0");

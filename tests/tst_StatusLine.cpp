@@ -20,32 +20,24 @@ private slots:
     {
         QTest::addColumn<Env>("env");
         QTest::addColumn<bool>("debug");
-        QTest::addColumn<QString>("testAudio"); // "-" for none
+        QTest::addColumn<QString>("testAudio"); // null: none
         QTest::addColumn<QString>("log");
 
         const QString wav = QStringLiteral("/music/demo.wav");
         const QString log = QStringLiteral("/tmp/state.log");
-        QTest::newRow("nothing") << Env{} << false << "-"
-                                 << "-";
-        QTest::newRow("debug only") << Env{{"QX_DEBUG", "1"}} << true << "-"
-                                    << "-";
+        const QString none;
+        QTest::newRow("nothing") << Env{} << false << none << none;
         QTest::newRow("debug with both")
             << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << true << wav
             << log;
         QTest::newRow("test audio without debug")
-            << Env{{"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << false << "-"
-            << "-";
+            << Env{{"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << false << none << none;
         QTest::newRow("debug true is not 1")
-            << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << "-"
-            << "-";
+            << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << none << none;
         QTest::newRow("debug 1 with a space")
-            << Env{{"QX_DEBUG", "1 "}, {"QX_TEST_AUDIO", wav}} << false << "-"
-            << "-";
-        QTest::newRow("empty debug") << Env{{"QX_DEBUG", ""}, {"QX_LOG", log}} << false << "-"
-                                     << "-";
+            << Env{{"QX_DEBUG", "1 "}, {"QX_LOG", log}} << false << none << none;
         QTest::newRow("present but empty path")
-            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << ""
-            << "-";
+            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << QStringLiteral("") << none;
     }
 
     void environmentIsHonouredOnlyInDebugMode()
@@ -57,16 +49,9 @@ private slots:
 
         const LaunchOptions options = LaunchOptions::fromEnvironment(env);
         QCOMPARE(options.debug, debug);
-        QCOMPARE(options.testAudio.value_or(QStringLiteral("-")), testAudio);
-        QCOMPARE(options.logPath.value_or(QStringLiteral("-")), log);
-    }
-
-    void processEnvironmentIsCopied()
-    {
-        qputenv("QX_BOPLING_PROBE", "yes");
-        QCOMPARE(LaunchOptions::processEnvironment().value(QStringLiteral("QX_BOPLING_PROBE")),
-                 QStringLiteral("yes"));
-        qunsetenv("QX_BOPLING_PROBE");
+        QCOMPARE(options.testAudio.value_or(QString()), testAudio);
+        QCOMPARE(options.testAudio.has_value(), !testAudio.isNull());
+        QCOMPARE(options.logPath.value_or(QString()), log);
     }
 
     void firstRuleThatAppliesWins_data()
@@ -94,7 +79,6 @@ private slots:
         QTest::newRow("12 s is not yet silence") << all << "Listening to system audio";
         all.silentSeconds = 12.01;
         QTest::newRow("just over 12 s") << all << "No sound heard";
-        QTest::newRow("fresh start") << StatusInputs{} << "Listening to system audio";
         StatusInputs emptyError;
         emptyError.lastError = QString();
         QTest::newRow("an empty error is still an error") << emptyError << "Cannot listen: ";
@@ -107,7 +91,6 @@ private slots:
         QCOMPARE(statusText(in), text);
     }
 };
-
 
 QTEST_GUILESS_MAIN(StatusLineTest)
 #include "tst_StatusLine.moc"

@@ -29,26 +29,20 @@ private slots:
 
     void destructionRestoresTheFormerHandlers()
     {
-        struct sigaction before
-        {
+        const auto handler = [] {
+            struct sigaction action = {};
+            sigaction(SIGTERM, nullptr, &action);
+            return action.sa_handler;
         };
-        sigaction(SIGTERM, nullptr, &before);
+        const auto before = handler();
         {
             TerminationSignals signals_;
-            struct sigaction during
-            {
-            };
-            sigaction(SIGTERM, nullptr, &during);
-            QVERIFY(during.sa_handler != before.sa_handler);
+            QVERIFY(handler() != before);
             // Only one instance can own the handlers.
             TerminationSignals second;
             QVERIFY(!second.isActive());
         }
-        struct sigaction after
-        {
-        };
-        sigaction(SIGTERM, nullptr, &after);
-        QVERIFY(after.sa_handler == before.sa_handler);
+        QVERIFY(handler() == before);
 
         // A new instance works again after the first one is gone.
         TerminationSignals again;
