@@ -68,7 +68,6 @@ std::int32_t FakeCaptureBackend::startDevice()
     calls << QStringLiteral("startDevice");
     if (startStatus != 0)
         return startStatus;
-    ++starts;
     deviceRunning = true;
     return 0;
 }

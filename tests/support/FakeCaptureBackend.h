@@ -29,7 +29,6 @@ public:
     // What happened.
     QStringList calls;
     int uidLookups = 0;
-    int starts = 0;
     bool tapAlive = false;
     bool aggregateAlive = false;
     bool ioAlive = false;
