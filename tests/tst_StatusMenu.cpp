@@ -8,29 +8,28 @@ Q_DECLARE_METATYPE(bopling::StatusMenuState)
 
 namespace {
 
-// The menu as "title|action|enabled" lines, separators as "----".
-QStringList describe(const QList<MenuItem> &items)
-{
-    QStringList lines;
-    for (const MenuItem &item : items) {
-        if (item.separator) {
-            lines << QStringLiteral("----");
-            continue;
-        }
-        lines << QStringLiteral("%1|%2|%3")
-                     .arg(item.title)
-                     .arg(int(item.action))
-                     .arg(item.enabled ? QStringLiteral("on") : QStringLiteral("off"));
-    }
-    return lines;
-}
-
-QString line(const QString &title, MenuAction action)
+QString entry(const QString &title, MenuAction action, bool enabled)
 {
     return QStringLiteral("%1|%2|%3")
         .arg(title)
         .arg(int(action))
-        .arg(action == MenuAction::none ? QStringLiteral("off") : QStringLiteral("on"));
+        .arg(QLatin1String(enabled ? "on" : "off"));
+}
+
+// The menu as "title|action|on/off" lines, separators as "----".
+QStringList describe(const QList<MenuItem> &items)
+{
+    QStringList lines;
+    for (const MenuItem &item : items)
+        lines << (item.separator ? QStringLiteral("----")
+                                 : entry(item.title, item.action, item.enabled));
+    return lines;
+}
+
+// An item as it should be: enabled exactly when it does something.
+QString line(const QString &title, MenuAction action)
+{
+    return entry(title, action, action != MenuAction::none);
 }
 
 } // namespace
@@ -86,7 +85,6 @@ private slots:
         QCOMPARE(describe(buildStatusMenu(state)), expected);
     }
 };
-
 
 QTEST_GUILESS_MAIN(StatusMenuTest)
 #include "tst_StatusMenu.moc"
