@@ -133,15 +133,6 @@ public:
     QProcess process;
 };
 
-// Plays the demo track into the default sink, as a music player would.
-std::unique_ptr<QProcess> playDemo(PrivatePulse &pulse)
-{
-    auto player = std::make_unique<QProcess>();
-    player->setProcessEnvironment(pulse.environment());
-    player->start(QStringLiteral("paplay"), {kDemoTrack});
-    return player;
-}
-
 } // namespace
 
 // The program end to end: Xvfb with openbox, a private PulseAudio, the real
@@ -183,17 +174,18 @@ private slots:
             20000, [](const StateLine &line) { return line.asleep && line.silentSeconds > 1.5; },
             seen);
         QVERIFY2(asleep, fail());
-        seen = bopling.lines().size();
         const auto later = bopling.waitForLine(
-            10000, [](const StateLine &) { return true; }, seen);
+            10000, [](const StateLine &) { return true; }, bopling.lines().size());
         QVERIFY2(later, fail());
         QCOMPARE(later->ticks, asleep->ticks);
         QCOMPARE(later->events, asleep->events);
         QVERIFY(later->asleep);
 
         // Music in the default sink: ticks with events reach the page.
-        const auto player = playDemo(*pulse);
-        QVERIFY(player->waitForStarted());
+        QProcess player; // as a music player would
+        player.setProcessEnvironment(pulse->environment());
+        player.start(QStringLiteral("paplay"), {kDemoTrack});
+        QVERIFY(player.waitForStarted());
         seen = bopling.lines().size();
         const auto dancing = bopling.waitForLine(
             20000,
@@ -203,8 +195,8 @@ private slots:
             },
             seen);
         QVERIFY2(dancing, fail());
-        player->kill();
-        player->waitForFinished();
+        player.kill();
+        player.waitForFinished();
 
         // SIGTERM ends it through the way out: in time, with a normal exit,
         // and without leaving its recording stream on the server.

@@ -156,13 +156,6 @@ private slots:
         host->web()->show();
     }
 
-    void cleanupTestCase()
-    {
-        protocol.reset();
-        familiars.reset();
-        host.reset();
-    }
-
     void readyWithinFiveSeconds()
     {
         QVERIFY(waitFor([this] { return readies > 0; }, 5000));
@@ -207,9 +200,7 @@ private slots:
     void statisticsAreJson()
     {
         const QString text = statistics();
-        QJsonParseError error;
-        QJsonDocument::fromJson(text.toUtf8(), &error);
-        QVERIFY2(!text.isEmpty() && error.error == QJsonParseError::NoError, qPrintable(text));
+        QVERIFY2(QJsonDocument::fromJson(text.toUtf8()).isObject(), qPrintable(text));
     }
 
     void snapshotHasPixels()
@@ -217,15 +208,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(host->web()));
         spin(500);
         const QImage image = host->web()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        QVERIFY(!image.isNull());
         QSet<QRgb> colours;
-        for (int y = 0; y < image.height(); y += 4) {
-            for (int x = 0; x < image.width(); x += 4) {
-                const QRgb pixel = image.pixel(x, y);
-                if (qAlpha(pixel) > 0)
-                    colours.insert(pixel);
-            }
-        }
+        for (int y = 0; y < image.height(); y += 4)
+            for (int x = 0; x < image.width(); x += 4)
+                if (qAlpha(image.pixel(x, y)) > 0)
+                    colours.insert(image.pixel(x, y));
         QVERIFY2(colours.size() > 8, qPrintable(QString::number(colours.size())));
     }
 
