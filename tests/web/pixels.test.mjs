@@ -2,7 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { load } from './helpers.mjs';
 
-const { PixelBuffer, rgb, mix, dithered, rng, hash } = await load('pixels.js');
+const { PixelBuffer, rgb, mix, dithered } = await load('pixels.js');
 const { drawText, textWidth, hasGlyph } = await load('font.js');
 const { spriteFromRows } = await load('sprites.js');
 
@@ -57,15 +57,6 @@ test('sprites: transparent pixels keep the background, flip mirrors, tint keeps 
   b.sprite(s, 0, 0, false, rgb('#ffffff'));
   assert.equal(b.get(1, 1), rgb('#ffffff'));
   assert.equal(b.get(0, 1), s.px[4], 'the outline stays dark when the sprite flashes white');
-});
-
-test('seeded randomness repeats; hashes spread over [0, 1)', () => {
-  const a = rng(42), b = rng(42);
-  for (let i = 0; i < 5; i++) assert.equal(a(), b());
-  const hs = Array.from({ length: 1000 }, (_, i) => hash(i, 3));
-  assert.ok(hs.every((h) => h >= 0 && h < 1));
-  const low = hs.filter((h) => h < 0.5).length;
-  assert.ok(low > 400 && low < 600, `${low} of 1000 below one half`);
 });
 
 test('the pixel font: widths, capitals for small letters, "?" for the unknown', () => {
