@@ -66,7 +66,6 @@ private slots:
         row("20 letters keep 14", "ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMN");
         row("trimmed after the cut", "Abcdefghijklm Nop", "Abcdefghijklm");
         row("numbers kept", "R2-D2 ½", "R2D2 ½");
-        row("letters of any script", "Ünïcødé Kätzchen", "Ünïcødé Kätzch");
         // A letter with a combining mark is one character, not two.
         row("combining marks", "Cafe\u0301 Noir", "Cafe\u0301 Noir");
         row("lone combining mark dropped", "\u0301Rex", "Rex");
@@ -253,7 +252,6 @@ private slots:
             << QStringList{"Fire", "fire", "bark", "zap", "quake", "tornado"}
             << QStringList{"fire", "zap", "quake", "tornado"};
         QTest::newRow("none") << QStringList{} << defaultAttacks();
-        QTest::newRow("only unknown") << QStringList{"bark"} << defaultAttacks();
         QTest::newRow("order kept")
             << QStringList{"HOLYPILLAR", "pounce"} << QStringList{"holypillar", "pounce"};
         QTest::newRow("no trimming") << QStringList{" zap", "zap "} << defaultAttacks();
