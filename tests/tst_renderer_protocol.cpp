@@ -115,6 +115,15 @@ private:
         return calls;
     }
 
+    // `count` frames of the same snapshot; returns all that was sent.
+    QStringList frames(int count, const Snapshot &snapshot)
+    {
+        QStringList all;
+        while (count-- > 0)
+            all << frame(snapshot);
+        return all;
+    }
+
     QString builtInPath() const { return tmp->filePath(QStringLiteral("web/tobble.json")); }
 
     void writeBuiltIn()
@@ -208,9 +217,7 @@ private slots:
         readyPage();
         settings->setPaused(true);
         protocol->pauseDidToggle();
-        QCOMPARE(frame(sound("k")), QStringList{"qx.tick({silent:true})"});
-        QCOMPARE(frame(sound("k")), QStringList());
-        QCOMPARE(frame(sound("k")), QStringList());
+        QCOMPARE(frames(3, sound("k")), QStringList{"qx.tick({silent:true})"});
         QCOMPARE(snapshotsTaken, 0);
 
         settings->setPaused(false);
@@ -230,26 +237,18 @@ private slots:
     void silenceSoundSilence()
     {
         readyPage();
-        QStringList sent;
-        for (int i = 0; i < 5; ++i)
-            sent << frame(silence(2.0 + i));
-        QCOMPARE(sent, QStringList{"qx.tick({silent:true})"});
+        const QStringList silent{"qx.tick({silent:true})"};
+        QCOMPARE(frames(4, silence(2.0)), silent);
+        QCOMPARE(frame(silence(6.0)), QStringList());
         QCOMPARE(protocol->lastSilent(), std::optional<bool>(true));
-        QCOMPARE(protocol->silentSeconds(), 6.0);
+        QCOMPARE(protocol->silentSeconds(), 6.0); // kept up to date while nothing is sent
 
-        sent.clear();
-        for (int i = 0; i < 4; ++i)
-            sent << frame(sound(QStringLiteral("kh")));
+        const QStringList sent = frames(4, sound(QStringLiteral("kh")));
         QCOMPARE(sent.size(), 4);
-        for (const QString &call : sent)
-            QVERIFY(call.endsWith(QLatin1String(",ev:'kh'})")));
+        QVERIFY(sent.last().endsWith(QLatin1String(",ev:'kh'})")));
         QCOMPARE(protocol->lastSilent(), std::optional<bool>(false));
         QCOMPARE(protocol->silentSeconds(), 0.0);
-
-        sent.clear();
-        for (int i = 0; i < 5; ++i)
-            sent << frame(silence());
-        QCOMPARE(sent, QStringList{"qx.tick({silent:true})"});
+        QCOMPARE(frames(5, silence()), silent);
     }
 
     void levelThrottle_data()
