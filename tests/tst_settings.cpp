@@ -244,14 +244,14 @@ private slots:
     {
         QTest::addColumn<QByteArray>("positions");
         QTest::addColumn<bool>("goodEntryReads");
-        QTest::newRow("well formed") << QByteArray(R"({"corner.1": [10, 20.5]})") << true;
-        QTest::newRow("a longer array elsewhere")
-            << QByteArray(R"({"corner.1": [10, 20.5], "strip.1": [1, 2, 3]})") << true;
-        QTest::newRow("an entry that is not an array")
-            << QByteArray(R"({"corner.1": [10, 20.5], "strip.1": "1,2"})") << false;
-        QTest::newRow("an array with text")
-            << QByteArray(R"({"corner.1": [10, 20.5], "strip.1": [1, "2"]})") << false;
-        QTest::newRow("not a dictionary") << QByteArray(R"([[10, 20.5]])") << false;
+        const auto row = [](const char *name, const char *positions, bool goodEntryReads) {
+            QTest::newRow(name) << QByteArray(positions) << goodEntryReads;
+        };
+        row("well formed", R"({"corner.1": [10, 20.5]})", true);
+        row("a longer array elsewhere", R"({"corner.1": [10, 20.5], "strip.1": [1, 2, 3]})", true);
+        row("an entry not an array", R"({"corner.1": [10, 20.5], "strip.1": "1,2"})", false);
+        row("an array with text", R"({"corner.1": [10, 20.5], "strip.1": [1, "2"]})", false);
+        row("not a dictionary", R"([[10, 20.5]])", false);
     }
 
     void positionsRead()
