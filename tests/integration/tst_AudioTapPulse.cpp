@@ -19,45 +19,36 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kTimeoutMs = 15'000;
 
-// A click every half second, on the left channel only: 20 ms of a decaying
-// square wave that starts at full height 0.8.
-std::vector<float> clickTrack(double seconds)
+// Interleaved stereo: a click every half second on the left channel only (20 ms
+// of a decaying square wave that starts at full height 0.8), or a 441 Hz tone of
+// height 0.5 on both.
+std::vector<float> stereo(double seconds, bool clicks)
 {
     const int frames = int(seconds * kRate);
     std::vector<float> out(std::size_t(frames) * 2, 0.0f);
     for (int f = 0; f < frames; ++f) {
-        const int n = f % (kRate / 2);
-        if (n < kRate / 50) {
-            const double t = double(n) / kRate;
-            const double square = std::fmod(t * 150.0, 1.0) < 0.5 ? 1.0 : -1.0;
-            out[std::size_t(f) * 2] = float(0.8 * std::exp(-t / 0.005) * square);
-        }
+        float *frame = &out[std::size_t(f) * 2];
+        const double t = double(f % (kRate / 2)) / kRate;
+        if (!clicks)
+            frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / kRate));
+        else if (t < 0.02)
+            frame[0] =
+                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
     }
     return out;
 }
 
-std::vector<float> tone(double seconds, double amplitude)
-{
-    const int frames = int(seconds * kRate);
-    std::vector<float> out(std::size_t(frames) * 2);
-    for (int f = 0; f < frames; ++f)
-        out[std::size_t(f) * 2] = out[std::size_t(f) * 2 + 1] =
-            float(amplitude * std::sin(2.0 * M_PI * 441.0 * f / kRate));
-    return out;
-}
-
-// What reached onSamples, shared with the audio thread.
+// What reached onSamples, shared with the audio thread, and an analyzer fed with it.
 struct Captured
 {
     std::mutex lock;
     std::vector<float> samples;
     std::set<double> rates;
-    Analyzer *analyzer = nullptr;
+    Analyzer analyzer;
 
     void take(const std::vector<float> &block, double rate)
     {
-        if (analyzer)
-            analyzer->push(block, rate);
+        analyzer.push(block, rate);
         std::lock_guard guard(lock);
         samples.insert(samples.end(), block.begin(), block.end());
         rates.insert(rate);
@@ -77,16 +68,6 @@ struct Captured
     }
 };
 
-// Ends a player from PrivatePulse::startPlaying quietly.
-void stopPlaying(std::unique_ptr<QProcess> &player)
-{
-    if (!player)
-        return;
-    player->kill();
-    player->waitForFinished();
-    player.reset();
-}
-
 } // namespace
 
 // AudioTap with the libpulse backend against a private PulseAudio daemon with two
@@ -96,24 +77,220 @@ class AudioTapPulseTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void clickTrackReachesOnSamples();
-    void microphoneIsNeverCaptured();
-    void followsTheDefaultSink();
-    void resumesAfterServerRestart();
-    void unpluggedOutputFallsBackToTheNewDefault();
-    void stopLeavesNoStream();
-    void stopAndWaitWithBusyControlThread();
-
-private:
-    std::unique_ptr<AudioTap> makeTap();
-    bool waitRunning(AudioTap &tap)
+    void initTestCase()
     {
-        return QTest::qWaitFor([&] { return tap.running(); }, kTimeoutMs);
+        QStandardPaths::setTestModeEnabled(true);
+        PrivatePulse::Options options;
+        options.sineSource = true;
+        pulse = std::make_unique<PrivatePulse>(options);
+        QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
+        pulse->exportServer();
+        setSystemLogSink([this](const QString &line) {
+            std::lock_guard guard(logLock);
+            log << line;
+        });
     }
 
+    void init()
+    {
+        if (!pulse->isRunning())
+            QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
+        QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_a")));
+        captured = std::make_unique<Captured>();
+        std::lock_guard guard(logLock);
+        log.clear();
+    }
+
+    void cleanup()
+    {
+        pulse->resume();
+        if (player) {
+            player->kill();
+            player->waitForFinished();
+            player.reset();
+        }
+        tap.reset(); // stops and waits, so nothing is captured any more
+    }
+
+    void clickTrackReachesOnSamples()
+    {
+        QVERIFY2(startTap(), qPrintable(tapError()));
+        QVERIFY2(play("bopling_a", stereo(1.0, true)), qPrintable(pulse->errorString()));
+        QString events;
+        double loudness = 0.0;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const Snapshot snapshot = captured->analyzer.takeSnapshot();
+                events += snapshot.events;
+                loudness = std::max(loudness, snapshot.levels[3]);
+                return events.size() >= 3 && loudness > 0.0 && captured->size() > 2u * kRate;
+            },
+            kTimeoutMs));
+        QVERIFY(tap->stopAndWait(10.0));
+
+        // Mono at the sink's rate: the left-only clicks of 0.8 arrive at half height.
+        QCOMPARE(captured->rates, (std::set<double>{double(kRate)}));
+        const float peak = captured->peakSince(0);
+        QVERIFY2(peak > 0.39f && peak < 0.41f, qPrintable(QString::number(peak)));
+    }
+
+    void microphoneIsNeverCaptured()
+    {
+        QCOMPARE(pulse->defaultSource(), QStringLiteral("bopling_mic"));
+        QVERIFY2(startTap(), qPrintable(tapError()));
+        // A second of the silent sink while the "microphone" sings.
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > kRate; }, kTimeoutMs));
+        QCOMPARE(captured->peakSince(0), 0.0f);
+
+        // The one stream records from the default sink's monitor.
+        QList<PrivatePulse::SourceOutput> outputs = pulse->sourceOutputs();
+        QCOMPARE(outputs.size(), 1);
+        QCOMPARE(outputs[0].applicationName, QStringLiteral("Bopling"));
+        QCOMPARE(outputs[0].mediaName, QStringLiteral("Bopling Tap"));
+        QCOMPARE(sourceNames().value(outputs[0].source), QStringLiteral("bopling_a.monitor"));
+    }
+
+    void followsTheDefaultSink()
+    {
+        QVERIFY2(startTap(), qPrintable(tapError()));
+        QCOMPARE(rebuilds(), 1);
+        QVERIFY2(play("bopling_b", stereo(1.0, false)), qPrintable(pulse->errorString()));
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > kRate / 2; }, kTimeoutMs));
+        QCOMPARE(captured->peakSince(0), 0.0f); // still on the silent sink
+
+        const std::size_t mark = captured->size();
+        QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
+        QVERIFY(QTest::qWaitFor([&] { return rebuilds() == 2; }, kTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured->peakSince(mark) > 0.45f; },
+                                kTimeoutMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 1; }, kTimeoutMs));
+
+        // The same sink again, and server changes that leave the sink alone: no rebuild.
+        QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
+        QVERIFY(pulse->setDefaultSource(QStringLiteral("bopling_b.monitor")));
+        QVERIFY(pulse->setDefaultSource(QStringLiteral("bopling_mic")));
+        QTest::qWait(int(AudioTap::kDeviceChangeDebounce.count()) * 2 + 500);
+        QCOMPARE(rebuilds(), 2);
+        QVERIFY(tap->running());
+        const std::size_t later = captured->size();
+        QVERIFY(QTest::qWaitFor([&] { return captured->peakSince(later) > 0.45f; }, kTimeoutMs));
+    }
+
+    void resumesAfterServerRestart()
+    {
+        QVERIFY2(startTap(), qPrintable(tapError()));
+        pulse->kill();
+        QVERIFY(
+            QTest::qWaitFor([&] { return tapError().startsWith("capture lost (-"); }, kTimeoutMs));
+        QVERIFY(!tap->running());
+        QVERIFY(!tap->hasGivenUp());
+
+        QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
+        // The retry timer brings it back; nobody calls retry.
+        QVERIFY2(QTest::qWaitFor([&] { return tap->running(); }, 30'000), qPrintable(tapError()));
+        QCOMPARE(tap->lastError(), std::nullopt);
+        const std::size_t mark = captured->size();
+        QVERIFY2(play("bopling_a", stereo(1.0, false)), qPrintable(pulse->errorString()));
+        QVERIFY(QTest::qWaitFor([&] { return captured->peakSince(mark) > 0.45f; }, kTimeoutMs));
+    }
+
+    // The default output disappears (a headset unplugged): the server picks another
+    // default sink, and the capture must follow it rather than be moved onto the
+    // microphone.
+    void unpluggedOutputFallsBackToTheNewDefault()
+    {
+        const std::optional<quint32> module = pulse->loadModule(
+            QStringLiteral("module-null-sink"),
+            {QStringLiteral("sink_name=bopling_headset"), QStringLiteral("rate=%1").arg(kRate)});
+        QVERIFY2(module, qPrintable(pulse->errorString()));
+        QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_headset")));
+        QVERIFY2(startTap(), qPrintable(tapError()));
+
+        const QMap<QString, QString> names = sourceNames();
+        const std::size_t mark = captured->size();
+        QVERIFY(pulse->unloadModule(*module));
+        // Until the tap has rebuilt on the new default, its stream is never seen on
+        // anything but a monitor (the server would move it to the default source).
+        QStringList recordedFrom;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs()) {
+                    if (output.applicationName == QStringLiteral("Bopling"))
+                        recordedFrom << names.value(output.source, output.source);
+                }
+                return rebuilds() >= 2 && tap->running();
+            },
+            kTimeoutMs));
+        for (const QString &source : recordedFrom)
+            QVERIFY2(source.endsWith(QStringLiteral(".monitor")), qPrintable(source));
+        QCOMPARE(sourceNames().value(pulse->sourceOutputs().value(0).source),
+                 QStringLiteral("bopling_a.monitor"));
+        const std::size_t rebuilt = captured->size();
+        QVERIFY(
+            QTest::qWaitFor([&] { return captured->size() > rebuilt + kRate / 2; }, kTimeoutMs));
+        // Nothing plays anywhere, so anything heard would be the sine "microphone".
+        QCOMPARE(captured->peakSince(mark), 0.0f);
+    }
+
+    void stopLeavesNoStream()
+    {
+        for (const bool waiting : {false, true}) {
+            QVERIFY2(startTap(), qPrintable(tapError()));
+            QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 1; },
+                                    kTimeoutMs));
+            if (waiting)
+                QVERIFY(tap->stopAndWait(1.5));
+            else
+                tap->stop();
+            QVERIFY(QTest::qWaitFor([&] { return !tap->running(); }, kTimeoutMs));
+            QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 0; },
+                                    kTimeoutMs));
+        }
+    }
+
+    void stopAndWaitWithBusyControlThread()
+    {
+        // A server that hangs keeps the control thread in its build.
+        pulse->pause();
+        startTap(0);
+        QVERIFY(QTest::qWaitFor([&] { return tap->building(); }, kTimeoutMs));
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!tap->stopAndWait(1.5));
+        QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+
+        // The stop still happens once the build is over.
+        pulse->resume();
+        QVERIFY(QTest::qWaitFor([&] { return !tap->building() && !tap->running(); }, kTimeoutMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 0; }, kTimeoutMs));
+    }
+
+private:
+    // A new tap on the libpulse backend, started; true once it runs.
+    bool startTap(int waitMs = kTimeoutMs)
+    {
+        tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
+        tap->onSamples = [this](const std::vector<float> &block, double rate) {
+            captured->take(block, rate);
+        };
+        tap->start();
+        return QTest::qWaitFor([&] { return tap->running(); }, waitMs);
+    }
+    QString tapError() const { return tap ? tap->lastError().value_or("not running") : ""; }
+    // Plays the frames into `sink` in a loop until the test ends.
+    bool play(const char *sink, const std::vector<float> &frames)
+    {
+        player = pulse->startPlaying(QString::fromLatin1(sink), frames, kRate, 2, 30.0);
+        return player != nullptr;
+    }
+    int rebuilds()
+    {
+        std::lock_guard guard(logLock);
+        return int(log.filter(QStringLiteral("tap rebuild #")).size());
+    }
     // Source index → source name.
     QMap<QString, QString> sourceNames()
     {
@@ -128,245 +305,12 @@ private:
     }
 
     std::unique_ptr<PrivatePulse> pulse;
-    Captured captured;
+    std::unique_ptr<Captured> captured;
+    std::unique_ptr<AudioTap> tap;
+    std::unique_ptr<QProcess> player;
     std::mutex logLock;
     QStringList log;
-    int rebuilds()
-    {
-        std::lock_guard guard(logLock);
-        return int(log.filter(QStringLiteral("tap rebuild #")).size());
-    }
 };
-
-void AudioTapPulseTest::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    PrivatePulse::Options options;
-    options.sineSource = true;
-    pulse = std::make_unique<PrivatePulse>(options);
-    QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
-    pulse->exportServer();
-    setSystemLogSink([this](const QString &line) {
-        std::lock_guard guard(logLock);
-        log << line;
-    });
-}
-
-void AudioTapPulseTest::init()
-{
-    if (!pulse->isRunning())
-        QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
-    QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_a")));
-    std::lock_guard guard(logLock);
-    log.clear();
-}
-
-void AudioTapPulseTest::cleanup()
-{
-    pulse->resume();
-    std::lock_guard guard(captured.lock);
-    captured.samples.clear();
-    captured.rates.clear();
-    captured.analyzer = nullptr;
-}
-
-std::unique_ptr<AudioTap> AudioTapPulseTest::makeTap()
-{
-    auto tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
-    tap->onSamples = [this](const std::vector<float> &block, double rate) {
-        captured.take(block, rate);
-    };
-    return tap;
-}
-
-void AudioTapPulseTest::clickTrackReachesOnSamples()
-{
-    Analyzer analyzer;
-    captured.analyzer = &analyzer;
-    auto tap = makeTap();
-    tap->start();
-    QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
-
-    auto player = pulse->startPlaying(QStringLiteral("bopling_a"), clickTrack(1.0), kRate, 2, 20.0);
-    QVERIFY2(player, qPrintable(pulse->errorString()));
-    QString events;
-    double loudness = 0.0;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            const Snapshot snapshot = analyzer.takeSnapshot();
-            events += snapshot.events;
-            loudness = std::max(loudness, snapshot.levels[3]);
-            return events.size() >= 3 && loudness > 0.0 && captured.size() > std::size_t(2 * kRate);
-        },
-        kTimeoutMs));
-    stopPlaying(player);
-    QVERIFY(tap->stopAndWait(10.0));
-
-    // Mono at the sink's rate: the left-only clicks of 0.8 arrive at half height.
-    {
-        std::lock_guard guard(captured.lock);
-        QCOMPARE(captured.rates, (std::set<double>{double(kRate)}));
-    }
-    const float peak = captured.peakSince(0);
-    QVERIFY2(peak > 0.39f && peak < 0.41f, qPrintable(QString::number(peak)));
-    QVERIFY(loudness > 0.0);
-}
-
-void AudioTapPulseTest::microphoneIsNeverCaptured()
-{
-    QCOMPARE(pulse->defaultSource(), QStringLiteral("bopling_mic"));
-    auto tap = makeTap();
-    tap->start();
-    QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
-    // A second of the silent sink while the "microphone" sings.
-    QVERIFY(QTest::qWaitFor([&] { return captured.size() > std::size_t(kRate); }, kTimeoutMs));
-    QCOMPARE(captured.peakSince(0), 0.0f);
-
-    // The one stream records from the default sink's monitor.
-    QList<PrivatePulse::SourceOutput> outputs = pulse->sourceOutputs();
-    QCOMPARE(outputs.size(), 1);
-    QCOMPARE(outputs[0].applicationName, QStringLiteral("Bopling"));
-    QCOMPARE(outputs[0].mediaName, QStringLiteral("Bopling Tap"));
-    QCOMPARE(sourceNames().value(outputs[0].source), QStringLiteral("bopling_a.monitor"));
-}
-
-void AudioTapPulseTest::followsTheDefaultSink()
-{
-    auto tap = makeTap();
-    tap->start();
-    QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
-    QCOMPARE(rebuilds(), 1);
-
-    auto player = pulse->startPlaying(QStringLiteral("bopling_b"), tone(1.0, 0.5), kRate, 2, 30.0);
-    QVERIFY2(player, qPrintable(pulse->errorString()));
-    QVERIFY(QTest::qWaitFor([&] { return captured.size() > std::size_t(kRate / 2); }, kTimeoutMs));
-    QCOMPARE(captured.peakSince(0), 0.0f); // still on the silent sink
-
-    const std::size_t mark = captured.size();
-    QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
-    QVERIFY(QTest::qWaitFor([&] { return rebuilds() == 2; }, kTimeoutMs));
-    QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured.peakSince(mark) > 0.45f; },
-                            kTimeoutMs));
-    QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 1; }, kTimeoutMs));
-
-    // The same sink again, and server changes that leave the sink alone: no rebuild.
-    QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
-    QVERIFY(pulse->setDefaultSource(QStringLiteral("bopling_b.monitor")));
-    QVERIFY(pulse->setDefaultSource(QStringLiteral("bopling_mic")));
-    QTest::qWait(int(AudioTap::kDeviceChangeDebounce.count()) * 2 + 500);
-    QCOMPARE(rebuilds(), 2);
-    QVERIFY(tap->running());
-    const std::size_t later = captured.size();
-    QVERIFY(QTest::qWaitFor([&] { return captured.peakSince(later) > 0.45f; }, kTimeoutMs));
-    stopPlaying(player);
-}
-
-void AudioTapPulseTest::resumesAfterServerRestart()
-{
-    auto tap = makeTap();
-    tap->start();
-    QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
-
-    pulse->kill();
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return tap->lastError().value_or(QString()).startsWith(
-                QStringLiteral("capture lost (-"));
-        },
-        kTimeoutMs));
-    QVERIFY(!tap->running());
-    QVERIFY(!tap->hasGivenUp());
-
-    QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
-    // The retry timer brings it back; nobody calls retry.
-    QVERIFY2(QTest::qWaitFor([&] { return tap->running(); }, 30'000),
-             qPrintable(tap->lastError().value_or(QString())));
-    QCOMPARE(tap->lastError(), std::nullopt);
-    const std::size_t mark = captured.size();
-    auto player = pulse->startPlaying(QStringLiteral("bopling_a"), tone(1.0, 0.5), kRate, 2, 30.0);
-    QVERIFY2(player, qPrintable(pulse->errorString()));
-    QVERIFY(QTest::qWaitFor([&] { return captured.peakSince(mark) > 0.45f; }, kTimeoutMs));
-    stopPlaying(player);
-}
-
-// The default output disappears (a headset unplugged): the server picks another
-// default sink, and the capture must follow it rather than be moved onto the
-// microphone.
-void AudioTapPulseTest::unpluggedOutputFallsBackToTheNewDefault()
-{
-    const std::optional<quint32> module = pulse->loadModule(
-        QStringLiteral("module-null-sink"),
-        {QStringLiteral("sink_name=bopling_headset"), QStringLiteral("rate=%1").arg(kRate)});
-    QVERIFY2(module, qPrintable(pulse->errorString()));
-    QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_headset")));
-    auto tap = makeTap();
-    tap->start();
-    QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
-
-    const QMap<QString, QString> names = sourceNames();
-    const std::size_t mark = captured.size();
-    QVERIFY(pulse->unloadModule(*module));
-    // Until the tap has rebuilt on the new default, its stream is never seen on
-    // anything but a monitor (the server would move it to the default source).
-    QStringList recordedFrom;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs()) {
-                if (output.applicationName == QStringLiteral("Bopling"))
-                    recordedFrom << names.value(output.source, output.source);
-            }
-            return rebuilds() >= 2 && tap->running();
-        },
-        kTimeoutMs));
-    for (const QString &source : recordedFrom)
-        QVERIFY2(source.endsWith(QStringLiteral(".monitor")), qPrintable(source));
-    QCOMPARE(sourceNames().value(pulse->sourceOutputs().value(0).source),
-             QStringLiteral("bopling_a.monitor"));
-    const std::size_t rebuilt = captured.size();
-    QVERIFY(QTest::qWaitFor([&] { return captured.size() > rebuilt + kRate / 2; }, kTimeoutMs));
-    // Nothing plays anywhere, so anything heard would be the sine "microphone".
-    QCOMPARE(captured.peakSince(mark), 0.0f);
-}
-
-void AudioTapPulseTest::stopLeavesNoStream()
-{
-    auto tap = makeTap();
-    for (const bool waiting : {false, true}) {
-        tap->start();
-        QVERIFY2(waitRunning(*tap), qPrintable(tap->lastError().value_or("not running")));
-        QVERIFY(
-            QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 1; }, kTimeoutMs));
-        if (waiting) {
-            QVERIFY(tap->stopAndWait(1.5));
-        } else {
-            tap->stop();
-        }
-        QVERIFY(QTest::qWaitFor([&] { return !tap->running(); }, kTimeoutMs));
-        QVERIFY(
-            QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 0; }, kTimeoutMs));
-    }
-}
-
-void AudioTapPulseTest::stopAndWaitWithBusyControlThread()
-{
-    // A server that hangs keeps the control thread in its build.
-    pulse->pause();
-    auto tap = makeTap();
-    tap->start();
-    QVERIFY(QTest::qWaitFor([&] { return tap->building(); }, kTimeoutMs));
-
-    QElapsedTimer clock;
-    clock.start();
-    const bool stopped = tap->stopAndWait(1.5);
-    const qint64 waitedMs = clock.elapsed();
-    QVERIFY(!stopped);
-    QVERIFY2(waitedMs < 2500, qPrintable(QString::number(waitedMs)));
-
-    // The stop still happens once the build is over.
-    pulse->resume();
-    QVERIFY(QTest::qWaitFor([&] { return !tap->building() && !tap->running(); }, kTimeoutMs));
-    QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 0; }, kTimeoutMs));
-}
 
 QTEST_GUILESS_MAIN(AudioTapPulseTest)
 #include "tst_AudioTapPulse.moc"

@@ -19,19 +19,6 @@ namespace {
 constexpr int kStartTimeoutMs = 10'000;
 constexpr int kCommandTimeoutMs = 10'000;
 
-QStringList pacatArguments(const QString &sink, int rate, int channels, const QString &file)
-{
-    return {QStringLiteral("--playback"),
-            QStringLiteral("--raw"),
-            QStringLiteral("--format=float32le"),
-            QStringLiteral("--rate=%1").arg(rate),
-            QStringLiteral("--channels=%1").arg(channels),
-            QStringLiteral("--device=") + sink,
-            QStringLiteral("--latency-msec=50"),
-            QStringLiteral("--client-name=bopling-test-player"),
-            file};
-}
-
 } // namespace
 
 PrivatePulse::PrivatePulse() : PrivatePulse(Options{}) {}
@@ -51,11 +38,6 @@ PrivatePulse::PrivatePulse(Options options)
     QFile conf(root.filePath(QStringLiteral("client.conf")));
     if (conf.open(QIODevice::WriteOnly))
         conf.write("autospawn = no\n");
-}
-
-PrivatePulse::~PrivatePulse()
-{
-    stop();
 }
 
 QString PrivatePulse::serverAddress() const
@@ -79,11 +61,6 @@ void PrivatePulse::exportServer() const
     qputenv("PULSE_CLIENTCONFIG", dir.filePath(QStringLiteral("client.conf")).toUtf8());
 }
 
-QString PrivatePulse::errorString() const
-{
-    return error;
-}
-
 QString PrivatePulse::log() const
 {
     QFile file(dir.filePath(QStringLiteral("daemon.log")));
@@ -97,20 +74,13 @@ QStringList PrivatePulse::daemonArguments() const
     const QString format = QStringLiteral("rate=%1 channels=%2 format=float32le")
                                .arg(options.rate)
                                .arg(options.channels);
-    QStringList args{
-        QStringLiteral("-n"), // no default.pa: only the modules below
-        QStringLiteral("--daemonize=no"),
-        QStringLiteral("--system=no"),
-        QStringLiteral("--exit-idle-time=-1"),
-        QStringLiteral("--use-pid-file=no"),
-        QStringLiteral("--disable-shm=yes"),
-        QStringLiteral("--realtime=no"),
-        QStringLiteral("--high-priority=no"),
-        QStringLiteral("--log-target=stderr"),
-        QStringLiteral("--log-level=warning"),
-        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
-            dir.filePath(QStringLiteral("runtime/native")),
-    };
+    // -n: no default.pa, only the modules below.
+    QStringList args = QStringLiteral("-n --daemonize=no --system=no --exit-idle-time=-1 "
+                                      "--use-pid-file=no --disable-shm=yes --realtime=no "
+                                      "--high-priority=no --log-target=stderr --log-level=warning")
+                           .split(' ');
+    args << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
+                dir.filePath(QStringLiteral("runtime/native"));
     for (const QString &sink : options.sinks) {
         args << QStringLiteral(
                     "--load=module-null-sink sink_name=%1 %2 sink_properties=device.description=%1")
@@ -184,34 +154,22 @@ bool PrivatePulse::waitUntilAnswering(int timeoutMs)
 
 void PrivatePulse::stop()
 {
-    if (!daemon)
-        return;
-    if (daemon->state() != QProcess::NotRunning) {
+    if (daemon && daemon->state() != QProcess::NotRunning) {
         resume();
         daemon->terminate();
-        if (!daemon->waitForFinished(5000)) {
-            daemon->kill();
-            daemon->waitForFinished(5000);
-        }
+        if (!daemon->waitForFinished(5000))
+            kill();
     }
     daemon.reset();
 }
 
 void PrivatePulse::kill()
 {
-    if (!daemon)
-        return;
-    if (daemon->state() != QProcess::NotRunning) {
+    if (daemon && daemon->state() != QProcess::NotRunning) {
         daemon->kill();
         daemon->waitForFinished(5000);
     }
     daemon.reset();
-}
-
-bool PrivatePulse::restart()
-{
-    stop();
-    return start();
 }
 
 void PrivatePulse::pause()
@@ -255,26 +213,6 @@ std::optional<QString> PrivatePulse::pactl(const QStringList &arguments)
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-bool PrivatePulse::setDefaultSink(const QString &sink)
-{
-    return pactl({QStringLiteral("set-default-sink"), sink}).has_value();
-}
-
-QString PrivatePulse::defaultSink()
-{
-    return pactl({QStringLiteral("get-default-sink")}).value_or(QString()).trimmed();
-}
-
-bool PrivatePulse::setDefaultSource(const QString &source)
-{
-    return pactl({QStringLiteral("set-default-source"), source}).has_value();
-}
-
-QString PrivatePulse::defaultSource()
-{
-    return pactl({QStringLiteral("get-default-source")}).value_or(QString()).trimmed();
-}
-
 std::optional<quint32> PrivatePulse::loadModule(const QString &name, const QStringList &arguments)
 {
     const std::optional<QString> out =
@@ -286,11 +224,6 @@ std::optional<quint32> PrivatePulse::loadModule(const QString &name, const QStri
     if (!ok)
         return std::nullopt;
     return index;
-}
-
-bool PrivatePulse::unloadModule(quint32 index)
-{
-    return pactl({QStringLiteral("unload-module"), QString::number(index)}).has_value();
 }
 
 QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
@@ -306,7 +239,6 @@ QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
         const QJsonObject object = value.toObject();
         const QJsonObject properties = object.value(QStringLiteral("properties")).toObject();
         SourceOutput output;
-        output.index = quint32(object.value(QStringLiteral("index")).toInteger());
         output.applicationName = properties.value(QStringLiteral("application.name")).toString();
         output.mediaName = properties.value(QStringLiteral("media.name")).toString();
         output.source = object.value(QStringLiteral("source")).toVariant().toString();
@@ -323,64 +255,35 @@ int PrivatePulse::countSourceOutputs(const QString &applicationName)
     return count;
 }
 
-QString PrivatePulse::writeFrames(const std::vector<float> &interleaved, qsizetype repeats)
-{
-    const QString path = dir.filePath(QStringLiteral("play-%1.raw").arg(fileCount++));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return {};
-    }
-    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()),
-                           qsizetype(interleaved.size() * sizeof(float)));
-    for (qsizetype i = 0; i < repeats; ++i) {
-        if (file.write(bytes) != bytes.size()) {
-            error = file.errorString();
-            return {};
-        }
-    }
-    return path;
-}
-
-bool PrivatePulse::play(const QString &sink, const std::vector<float> &interleaved, int rate,
-                        int channels)
-{
-    const QString file = writeFrames(interleaved, 1);
-    if (file.isEmpty())
-        return false;
-    QProcess pacat;
-    pacat.setProcessEnvironment(environment());
-    pacat.start(QStringLiteral("pacat"), pacatArguments(sink, rate, channels, file));
-    const qint64 playMs =
-        channels > 0 && rate > 0
-            ? qint64(interleaved.size() / std::size_t(channels) * 1000 / std::size_t(rate))
-            : 0;
-    const bool finished = pacat.waitForFinished(int(playMs) + kCommandTimeoutMs);
-    QFile::remove(file);
-    if (!finished || pacat.exitCode() != 0) {
-        error =
-            QStringLiteral("pacat: ") + QString::fromUtf8(pacat.readAllStandardError()).trimmed();
-        pacat.kill();
-        pacat.waitForFinished();
-        return false;
-    }
-    return true;
-}
-
 std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
                                                      const std::vector<float> &interleaved,
                                                      int rate, int channels, double seconds)
 {
     if (interleaved.empty() || channels <= 0 || rate <= 0)
         return nullptr;
+    // The frames, repeated for `seconds`, in a raw file for pacat.
     const double bufferSeconds = double(interleaved.size()) / channels / rate;
     const qsizetype repeats = std::max<qsizetype>(1, qsizetype(std::ceil(seconds / bufferSeconds)));
-    const QString file = writeFrames(interleaved, repeats);
-    if (file.isEmpty())
+    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()),
+                           qsizetype(interleaved.size() * sizeof(float)));
+    QFile file(dir.filePath(QStringLiteral("play-%1.raw").arg(fileCount++)));
+    bool written = file.open(QIODevice::WriteOnly);
+    for (qsizetype i = 0; written && i < repeats; ++i)
+        written = file.write(bytes) == bytes.size();
+    if (!written) {
+        error = file.errorString();
         return nullptr;
+    }
+    file.close();
+
+    QStringList args = QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
+                                      "--client-name=bopling-test-player")
+                           .split(' ');
+    args << QStringLiteral("--rate=%1").arg(rate) << QStringLiteral("--channels=%1").arg(channels)
+         << QStringLiteral("--device=") + sink << file.fileName();
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
-    pacat->start(QStringLiteral("pacat"), pacatArguments(sink, rate, channels, file));
+    pacat->start(QStringLiteral("pacat"), args);
     if (!pacat->waitForStarted(kCommandTimeoutMs)) {
         error = QStringLiteral("pacat did not start: ") + pacat->errorString();
         return nullptr;

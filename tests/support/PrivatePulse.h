@@ -22,7 +22,6 @@ namespace bopling {
 //   QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
 //   pulse.exportServer();                       // PULSE_SERVER for libpulse in this process
 //   pulse.setDefaultSink("bopling_b");
-//   pulse.play("bopling_b", clickTrack, 48000, 2);           // blocks until played
 //   auto player = pulse.startPlaying("bopling_a", loop, 48000, 2);  // plays on for 30 s
 //   pulse.sourceOutputs();                      // who records right now
 //   pulse.kill(); pulse.start();                // a crash and a restart, same address
@@ -46,7 +45,6 @@ public:
     // One line of `pactl list source-outputs`, the parts tests look at.
     struct SourceOutput
     {
-        quint32 index = 0;
         QString applicationName; // application.name
         QString mediaName;       // media.name
         QString source;          // index of the source it records from
@@ -55,7 +53,7 @@ public:
     PrivatePulse();
     explicit PrivatePulse(Options options);
     // Stops the daemon and removes its folders.
-    ~PrivatePulse();
+    ~PrivatePulse() { stop(); }
 
     PrivatePulse(const PrivatePulse &) = delete;
     PrivatePulse &operator=(const PrivatePulse &) = delete;
@@ -68,12 +66,11 @@ public:
     void stop();
     // SIGKILL, as when the sound server crashes; waits until it is gone.
     void kill();
-    bool restart();
     // SIGSTOP / SIGCONT: a server that hangs without going away.
     void pause();
     void resume();
     bool isRunning() const;
-    QString errorString() const;
+    QString errorString() const { return error; }
     // The daemon's own log (stderr), for failure messages.
     QString log() const;
 
@@ -89,20 +86,25 @@ public:
     // Runs pactl with the given arguments; returns its standard output, or none
     // when it failed (errorString() says why).
     std::optional<QString> pactl(const QStringList &arguments);
-    bool setDefaultSink(const QString &sink);
-    QString defaultSink();
-    bool setDefaultSource(const QString &source);
-    QString defaultSource();
+    bool setDefaultSink(const QString &sink)
+    {
+        return pactl({"set-default-sink", sink}).has_value();
+    }
+    bool setDefaultSource(const QString &source)
+    {
+        return pactl({"set-default-source", source}).has_value();
+    }
+    QString defaultSource() { return pactl({"get-default-source"}).value_or("").trimmed(); }
     // Loads a module; returns its index, or none.
     std::optional<quint32> loadModule(const QString &name, const QStringList &arguments = {});
-    bool unloadModule(quint32 index);
+    bool unloadModule(quint32 index)
+    {
+        return pactl({"unload-module", QString::number(index)}).has_value();
+    }
     QList<SourceOutput> sourceOutputs();
     // Source outputs whose application.name is `applicationName`.
     int countSourceOutputs(const QString &applicationName);
 
-    // Plays interleaved float32 frames into `sink` through pacat and waits until
-    // they have been played (at most the buffer's length plus 10 s).
-    bool play(const QString &sink, const std::vector<float> &interleaved, int rate, int channels);
     // Starts pacat playing the frames into `sink`, repeated for `seconds`, and
     // returns at once; killing or destroying the returned process stops the
     // playing. None when pacat does not start (errorString() says why).
@@ -113,7 +115,6 @@ public:
 private:
     bool waitUntilAnswering(int timeoutMs);
     QStringList daemonArguments() const;
-    QString writeFrames(const std::vector<float> &interleaved, qsizetype repeats);
 
     Options options;
     QTemporaryDir dir;
