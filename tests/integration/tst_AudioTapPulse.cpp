@@ -163,8 +163,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return rebuilds() == 2; }, kTimeoutMs));
         QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured->peakSince(mark) > 0.45f; },
                                 kTimeoutMs));
-        QVERIFY(
-            QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 1; }, kTimeoutMs));
+        QVERIFY(streamsBecome(1));
 
         // The same sink again, and server changes that leave the sink alone: no rebuild.
         QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
@@ -237,15 +236,13 @@ private slots:
     {
         for (const bool waiting : {false, true}) {
             QVERIFY2(startTap(), qPrintable(tapError()));
-            QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 1; },
-                                    kTimeoutMs));
+            QVERIFY(streamsBecome(1));
             if (waiting)
                 QVERIFY(tap->stopAndWait(1.5));
             else
                 tap->stop();
             QVERIFY(QTest::qWaitFor([&] { return !tap->running(); }, kTimeoutMs));
-            QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 0; },
-                                    kTimeoutMs));
+            QVERIFY(streamsBecome(0));
         }
     }
 
@@ -264,8 +261,7 @@ private slots:
         // The stop still happens once the build is over.
         pulse->resume();
         QVERIFY(QTest::qWaitFor([&] { return !tap->building() && !tap->running(); }, kTimeoutMs));
-        QVERIFY(
-            QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == 0; }, kTimeoutMs));
+        QVERIFY(streamsBecome(0));
     }
 
 private:
@@ -285,6 +281,12 @@ private:
     {
         player = pulse->startPlaying(QString::fromLatin1(sink), frames, kRate, 2, 30.0);
         return player != nullptr;
+    }
+    // Waits until the server lists this many Bopling streams.
+    bool streamsBecome(int count)
+    {
+        return QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == count; },
+                               kTimeoutMs);
     }
     int rebuilds()
     {

@@ -221,9 +221,7 @@ std::optional<quint32> PrivatePulse::loadModule(const QString &name, const QStri
         return std::nullopt;
     bool ok = false;
     const quint32 index = out->trimmed().toUInt(&ok);
-    if (!ok)
-        return std::nullopt;
-    return index;
+    return ok ? std::optional(index) : std::nullopt;
 }
 
 QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
@@ -238,21 +236,19 @@ QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
     for (const QJsonValue &value : list) {
         const QJsonObject object = value.toObject();
         const QJsonObject properties = object.value(QStringLiteral("properties")).toObject();
-        SourceOutput output;
-        output.applicationName = properties.value(QStringLiteral("application.name")).toString();
-        output.mediaName = properties.value(QStringLiteral("media.name")).toString();
-        output.source = object.value(QStringLiteral("source")).toVariant().toString();
-        outputs << output;
+        outputs << SourceOutput{properties.value(QStringLiteral("application.name")).toString(),
+                                properties.value(QStringLiteral("media.name")).toString(),
+                                object.value(QStringLiteral("source")).toVariant().toString()};
     }
     return outputs;
 }
 
 int PrivatePulse::countSourceOutputs(const QString &applicationName)
 {
-    int count = 0;
-    for (const SourceOutput &output : sourceOutputs())
-        count += output.applicationName == applicationName ? 1 : 0;
-    return count;
+    const QList<SourceOutput> outputs = sourceOutputs();
+    return int(std::count_if(outputs.begin(), outputs.end(), [&](const SourceOutput &output) {
+        return output.applicationName == applicationName;
+    }));
 }
 
 std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
