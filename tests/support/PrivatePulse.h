@@ -18,14 +18,6 @@ namespace bopling {
 // idle, null sinks only. Works as root. Nothing here touches the user's sound
 // server; clients reach this one through `serverAddress()`.
 //
-//   PrivatePulse pulse;                         // sinks "bopling_a" and "bopling_b"
-//   QVERIFY2(pulse.start(), qPrintable(pulse.errorString()));
-//   pulse.exportServer();                       // PULSE_SERVER for libpulse in this process
-//   pulse.setDefaultSink("bopling_b");
-//   auto player = pulse.startPlaying("bopling_a", loop, 48000, 2);  // plays on for 30 s
-//   pulse.sourceOutputs();                      // who records right now
-//   pulse.kill(); pulse.start();                // a crash and a restart, same address
-//
 // Helpers that talk to the server run pactl/pacat with PULSE_SERVER set to this
 // daemon; they block the calling thread (up to ~10 s) and do not need an event loop.
 class PrivatePulse final
