@@ -114,6 +114,22 @@ struct PulseBackend::State
             dropContext();
     }
 
+    // Silences the record stream's call-backs, disconnects it while it is still
+    // connected or connecting, and forgets the IO blocks; the stream object
+    // itself is kept until the tap goes.
+    void disconnectStream()
+    {
+        if (stream) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            if (pa_stream_get_state(stream) == PA_STREAM_READY ||
+                pa_stream_get_state(stream) == PA_STREAM_CREATING)
+                pa_stream_disconnect(stream);
+        }
+        io = nullptr;
+        lost = nullptr;
+    }
+
     void reportLost(std::int32_t status)
     {
         if (!lost)
@@ -431,32 +447,18 @@ void PulseBackend::destroyIoProc()
 void PulseBackend::destroyAggregate()
 {
     pa_threaded_mainloop_lock(state->loop);
-    if (state->stream) {
-        pa_stream_set_state_callback(state->stream, nullptr, nullptr);
-        pa_stream_set_read_callback(state->stream, nullptr, nullptr);
-        if (pa_stream_get_state(state->stream) == PA_STREAM_READY ||
-            pa_stream_get_state(state->stream) == PA_STREAM_CREATING)
-            pa_stream_disconnect(state->stream);
-    }
-    state->io = nullptr;
-    state->lost = nullptr;
+    state->disconnectStream();
     pa_threaded_mainloop_unlock(state->loop);
 }
 
 void PulseBackend::destroyTap()
 {
     pa_threaded_mainloop_lock(state->loop);
+    state->disconnectStream();
     if (state->stream) {
-        pa_stream_set_state_callback(state->stream, nullptr, nullptr);
-        pa_stream_set_read_callback(state->stream, nullptr, nullptr);
-        if (pa_stream_get_state(state->stream) == PA_STREAM_READY ||
-            pa_stream_get_state(state->stream) == PA_STREAM_CREATING)
-            pa_stream_disconnect(state->stream);
         pa_stream_unref(state->stream);
         state->stream = nullptr;
     }
-    state->io = nullptr;
-    state->lost = nullptr;
     state->releaseContextIfUnused();
     pa_threaded_mainloop_unlock(state->loop);
 }
