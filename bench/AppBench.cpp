@@ -6,6 +6,7 @@
 // private PulseAudio under the current display (use scripts/test-env). Prints
 // a few lines and, last, one JSON object with the figures.
 
+#include "ClickPlayer.h"
 #include "app/AppDelegate.h"
 #include "app/SceneGraphBackend.h"
 #include "audio/MonoFileReader.h"
@@ -25,14 +26,12 @@
 #include <QTest>
 #include <QTimer>
 
-#include <pulse/pulseaudio.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
+#include <optional>
+#include <span>
 #include <unistd.h>
 
 using namespace bopling;
@@ -149,126 +148,24 @@ qint64 peakMemoryKb()
     return total;
 }
 
-// ---- the click player -------------------------------------------------------
+// ---- the clicks --------------------------------------------------------------
 
-// A low-latency playback stream on the default sink that writes the quiet bed,
-// or a click when one is asked for, whenever the server wants data.
-class ClickPlayer
+// 30 ms of a drum-like hit: a decaying low tone plus a noise burst, written over
+// the start of the bed (cut short when the server asks for less).
+ClickPlayer::ClickWriter drumHit()
 {
-public:
-    ~ClickPlayer()
-    {
-        if (!loop)
-            return;
-        pa_threaded_mainloop_lock(loop);
-        if (stream) {
-            pa_stream_set_write_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-        }
-        if (context) {
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-        }
-        pa_threaded_mainloop_unlock(loop);
-        pa_threaded_mainloop_stop(loop);
-        pa_threaded_mainloop_free(loop);
-    }
-
-    bool start()
-    {
-        loop = pa_threaded_mainloop_new();
-        pa_threaded_mainloop_start(loop);
-        pa_threaded_mainloop_lock(loop);
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Bopling app bench");
-        pa_context_set_state_callback(context, &ClickPlayer::signal, loop);
-        pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
-        while (PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) &&
-               pa_context_get_state(context) != PA_CONTEXT_READY)
-            pa_threaded_mainloop_wait(loop);
-        bool ok = pa_context_get_state(context) == PA_CONTEXT_READY;
-        if (ok) {
-            const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
-            stream = pa_stream_new(context, "clicks", &spec, nullptr);
-            pa_stream_set_state_callback(stream, &ClickPlayer::signal, loop);
-            pa_stream_set_write_callback(
-                stream,
-                [](pa_stream *s, std::size_t bytes, void *self) {
-                    static_cast<ClickPlayer *>(self)->write(s, bytes);
-                },
-                this);
-            pa_buffer_attr attr;
-            attr.maxlength = std::uint32_t(-1);
-            attr.tlength = std::uint32_t(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &spec));
-            attr.prebuf = 0;
-            attr.minreq = std::uint32_t(pa_usec_to_bytes(2 * PA_USEC_PER_MSEC, &spec));
-            attr.fragsize = std::uint32_t(-1);
-            pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                       nullptr);
-            while (pa_stream_get_state(stream) == PA_STREAM_CREATING)
-                pa_threaded_mainloop_wait(loop);
-            ok = pa_stream_get_state(stream) == PA_STREAM_READY;
-        }
-        pa_threaded_mainloop_unlock(loop);
-        return ok;
-    }
-
-    void click()
-    {
-        std::lock_guard guard(lock);
-        pending = true;
-        writtenAt.reset();
-    }
-
-    // When the click went into the sink, once it has.
-    std::optional<Clock::time_point> written()
-    {
-        std::lock_guard guard(lock);
-        return writtenAt;
-    }
-
-private:
-    static void signal(pa_context *, void *loop)
-    {
-        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(loop), 0);
-    }
-    static void signal(pa_stream *, void *loop)
-    {
-        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(loop), 0);
-    }
-
-    void write(pa_stream *s, std::size_t bytes)
-    {
-        std::vector<float> out(bytes / sizeof(float));
-        for (float &sample : out) {
+    return [noise = std::uint32_t(12345)](std::span<float> out) mutable {
+        const std::size_t length = std::min<std::size_t>(out.size(), kRate * 30 / 1000);
+        for (std::size_t i = 0; i < length; ++i) {
+            const double t = double(i) / kRate;
+            const double decay = std::exp(-t * 120);
             noise = noise * 1664525u + 1013904223u;
-            sample = kBedLevel * (float(noise >> 8) / float(1u << 24) * 2.0f - 1.0f);
+            const double burst = double(noise >> 8) / double(1u << 24) * 2.0 - 1.0;
+            out[i] = float(0.8 * decay * (0.6 * std::sin(2 * M_PI * 70 * t) + 0.4 * burst));
         }
-        std::lock_guard guard(lock);
-        if (pending) {
-            // 30 ms of a drum-like hit: a decaying low tone plus a noise burst.
-            const std::size_t length = std::min<std::size_t>(out.size(), kRate * 30 / 1000);
-            for (std::size_t i = 0; i < length; ++i) {
-                const double t = double(i) / kRate;
-                const double decay = std::exp(-t * 120);
-                noise = noise * 1664525u + 1013904223u;
-                const double burst = double(noise >> 8) / double(1u << 24) * 2.0 - 1.0;
-                out[i] = float(0.8 * decay * (0.6 * std::sin(2 * M_PI * 70 * t) + 0.4 * burst));
-            }
-            pending = false;
-            writtenAt = Clock::now();
-        }
-        pa_stream_write(s, out.data(), out.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
-    }
-
-    pa_threaded_mainloop *loop = nullptr;
-    pa_context *context = nullptr;
-    pa_stream *stream = nullptr;
-    std::mutex lock;
-    bool pending = false;
-    std::optional<Clock::time_point> writtenAt;
-    std::uint32_t noise = 12345;
-};
+        return true;
+    };
+}
 
 // ---- the page ----------------------------------------------------------------
 
@@ -414,7 +311,8 @@ int main(int argc, char **argv)
 
     // Clicks: from the moment one is written into the sink to the first
     // statistics answer that counts more events than before it.
-    ClickPlayer clicks;
+    ClickPlayer clicks(
+        ClickPlayer::Options{"Bopling app bench", "clicks", kRate, kBedLevel, drumHit()});
     if (!clicks.start()) {
         std::fprintf(stderr, "cannot play clicks\n");
         return 1;

@@ -3,6 +3,7 @@
 // PULSE_SERVER when it is set, otherwise a private daemon with one null sink.
 // Prints every figure in milliseconds; the last line is one JSON object.
 
+#include "ClickPlayer.h"
 #include "audio/AudioTap.h"
 #include "audio/PulseBackend.h"
 #include "settings/SystemLog.h"
@@ -10,15 +11,13 @@
 
 #include <QCoreApplication>
 
-#include <pulse/pulseaudio.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -33,8 +32,8 @@ constexpr float kClickHeight = 0.9f;
 constexpr float kThreshold = 0.3f;
 constexpr auto kClickTimeout = std::chrono::seconds(2);
 
-// A click travels idle → pending (asked for) → written (in the sink) → heard.
-enum Phase { Idle, Pending, Written, Heard };
+// A click travels idle → written (in the sink) → heard.
+enum Phase { Idle, Written, Heard };
 
 struct Probe
 {
@@ -45,106 +44,15 @@ struct Probe
     Clock::time_point heardAt;
 };
 
-// A low-latency playback stream on the default sink that writes silence, or a
-// click when one is pending, whenever the server asks for data.
-class Player
+// One millisecond at kClickHeight over silence; a write too short for all of it
+// leaves the click for the next one.
+bool writeClick(std::span<float> out)
 {
-public:
-    explicit Player(Probe &probe) : probe(probe) {}
-    ~Player()
-    {
-        if (!loop)
-            return;
-        pa_threaded_mainloop_lock(loop);
-        if (stream) {
-            pa_stream_set_write_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-        }
-        if (context) {
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-        }
-        pa_threaded_mainloop_unlock(loop);
-        pa_threaded_mainloop_stop(loop);
-        pa_threaded_mainloop_free(loop);
-    }
-
-    bool start()
-    {
-        loop = pa_threaded_mainloop_new();
-        pa_threaded_mainloop_start(loop);
-        pa_threaded_mainloop_lock(loop);
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Bopling latency bench");
-        pa_context_set_state_callback(
-            context,
-            [](pa_context *, void *l) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(l), 0);
-            },
-            loop);
-        pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
-        while (pa_context_get_state(context) != PA_CONTEXT_READY &&
-               PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-            pa_threaded_mainloop_wait(loop);
-        bool ok = pa_context_get_state(context) == PA_CONTEXT_READY;
-        if (ok) {
-            const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
-            stream = pa_stream_new(context, "latency clicks", &spec, nullptr);
-            pa_stream_set_state_callback(
-                stream,
-                [](pa_stream *, void *l) {
-                    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(l), 0);
-                },
-                loop);
-            pa_stream_set_write_callback(
-                stream,
-                [](pa_stream *s, std::size_t bytes, void *self) {
-                    static_cast<Player *>(self)->write(s, bytes);
-                },
-                this);
-            // Counts the playback underruns: a click written after one may be
-            // skipped by the server and then counts as missed.
-            pa_stream_set_underflow_callback(
-                stream, [](pa_stream *, void *self) { ++static_cast<Player *>(self)->underflows; },
-                this);
-            pa_buffer_attr attr;
-            attr.maxlength = std::uint32_t(-1);
-            attr.tlength = std::uint32_t(pa_usec_to_bytes(10 * PA_USEC_PER_MSEC, &spec));
-            attr.prebuf = 0;
-            attr.minreq = std::uint32_t(pa_usec_to_bytes(2 * PA_USEC_PER_MSEC, &spec));
-            attr.fragsize = std::uint32_t(-1);
-            pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                       nullptr);
-            while (pa_stream_get_state(stream) == PA_STREAM_CREATING)
-                pa_threaded_mainloop_wait(loop);
-            ok = pa_stream_get_state(stream) == PA_STREAM_READY;
-        }
-        pa_threaded_mainloop_unlock(loop);
-        return ok;
-    }
-
-    std::atomic<int> underflows{0};
-
-private:
-    void write(pa_stream *s, std::size_t bytes)
-    {
-        std::vector<float> out(bytes / sizeof(float), 0.0f);
-        {
-            std::lock_guard guard(probe.lock);
-            if (probe.phase == Pending && out.size() >= 48) {
-                std::fill(out.begin(), out.begin() + 48, kClickHeight);
-                probe.phase = Written;
-                probe.writtenAt = Clock::now();
-            }
-        }
-        pa_stream_write(s, out.data(), out.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
-    }
-
-    Probe &probe;
-    pa_threaded_mainloop *loop = nullptr;
-    pa_context *context = nullptr;
-    pa_stream *stream = nullptr;
-};
+    if (out.size() < 48)
+        return false;
+    std::fill(out.begin(), out.begin() + 48, kClickHeight);
+    return true;
+}
 
 double percentile(std::vector<double> sorted, double p)
 {
@@ -200,7 +108,15 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    Player player(probe);
+    ClickPlayer player(
+        ClickPlayer::Options{"Bopling latency bench", "latency clicks", kRate, 0.0f, writeClick});
+    // The player calls this with its own lock held, so the loop below never
+    // calls the player while it holds the probe's lock.
+    player.onClickWritten = [&probe](Clock::time_point at) {
+        std::lock_guard guard(probe.lock);
+        probe.phase = Written;
+        probe.writtenAt = at;
+    };
     if (!player.start()) {
         std::fprintf(stderr, "playback stream failed\n");
         return 1;
@@ -211,14 +127,19 @@ int main(int argc, char **argv)
     std::vector<double> latencies;
     int missed = 0;
     for (int i = 0; i < kClicks; ++i) {
+        player.click();
         std::unique_lock guard(probe.lock);
-        probe.phase = Pending;
         if (probe.changed.wait_for(guard, kClickTimeout, [&] { return probe.phase == Heard; })) {
             latencies.push_back(
                 std::chrono::duration<double, std::milli>(probe.heardAt - probe.writtenAt).count());
         } else {
             ++missed;
         }
+        guard.unlock();
+        // A click still unwritten is dropped before the probe is reset, so a
+        // late one cannot be taken for the next.
+        player.cancel();
+        guard.lock();
         probe.phase = Idle;
         guard.unlock();
         // A gap of silence so one click's tail never counts for the next.
@@ -233,7 +154,7 @@ int main(int argc, char **argv)
     const double median = percentile(latencies, 0.5);
     const double p95 = percentile(latencies, 0.95);
     std::printf("clicks heard: %zu of %d (missed %d; playback underruns %d)\n", latencies.size(),
-                kClicks, missed, player.underflows.load());
+                kClicks, missed, player.underflows());
     std::printf("min %.2f ms, median %.2f ms, p95 %.2f ms, max %.2f ms\n",
                 *std::min_element(latencies.begin(), latencies.end()), median, p95,
                 *std::max_element(latencies.begin(), latencies.end()));

@@ -1,6 +1,6 @@
 # Benchmarks of the app area: the whole program's CPU, memory and click latency.
 if(BOPLING_GUI)
-  bopling_add_bench(NAME bench_app SOURCES AppBench.cpp
+  bopling_add_bench(NAME bench_app SOURCES AppBench.cpp ClickPlayer.cpp
     LIBS bopling_ui bopling_private_pulse Qt6::Test PkgConfig::PULSE)
   # Built as bench/app; needs a display (make bench runs it under scripts/test-env).
   set_target_properties(bench_app PROPERTIES OUTPUT_NAME app)
