@@ -7,7 +7,9 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 300
 # Warnings are errors in CI.
 WERROR := $(if $(CI),ON,OFF)
-CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBOPLING_WERROR=$(WERROR)
+# ccache, when installed, lets several build trees share compiled objects.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBOPLING_WERROR=$(WERROR) $(LAUNCHER)
 
 .PHONY: all deps build run test test-asan fuzz bench clean
 
