@@ -34,7 +34,7 @@ test: build
 # The unit tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBOPLING_SANITIZE=ON \
-	  -DBOPLING_GUI=OFF -DBOPLING_BENCH=OFF -DBOPLING_WERROR=$(WERROR)
+	  -DBOPLING_GUI=OFF -DBOPLING_BENCH=OFF -DBOPLING_WERROR=$(WERROR) $(LAUNCHER)
 	cmake --build $(ASAN_DIR)
 	scripts/test-env ctest --test-dir $(ASAN_DIR) -L unit --output-on-failure
 
