@@ -31,9 +31,9 @@ constexpr int kLiveIntervalMs = 33;
 
 const char kHelp[] =
     "Usage: bopling-analyze FILE\n"
-    "       bopling-analyze --realtime FILE\n"
-    "       bopling-analyze --system [--seconds N]\n"
-    "       bopling-analyze --help\n"
+    "  or:  bopling-analyze --realtime FILE\n"
+    "  or:  bopling-analyze --system [--seconds N]\n"
+    "  or:  bopling-analyze --help | --version\n"
     "\n"
     "Prints Bopling's audio analysis of FILE (any format libsndfile reads: WAV,\n"
     "FLAC, Ogg/Vorbis, Opus, MP3), one JSON object per snapshot on its own line.\n"
@@ -52,6 +52,7 @@ const char kHelp[] =
     "                   go to standard error.\n"
     "  --seconds N      With --system: stops after N seconds.\n"
     "  --help           Shows this text.\n"
+    "  --version        Shows the version.\n"
     "\n"
     "Keys, in order:\n"
     "  t              seconds of audio (FILE) or of wall-clock time (--realtime,\n"
@@ -260,6 +261,10 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments().mid(1);
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        std::puts("bopling-analyze " BOPLING_VERSION);
         return 0;
     }
     if (args.isEmpty()) {

@@ -20,6 +20,7 @@ add_custom_target(demo-track ALL DEPENDS ${BOPLING_DEMO_TRACK})
 
 add_executable(bopling-analyze BoplingAnalyze.cpp)
 target_link_libraries(bopling-analyze PRIVATE bopling_audio bopling_capture bopling_pulse Qt6::Core)
+target_compile_definitions(bopling-analyze PRIVATE BOPLING_VERSION="${PROJECT_VERSION}")
 set_target_properties(bopling-analyze PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 install(TARGETS bopling-analyze RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -2,7 +2,54 @@
 
 #include <QProcessEnvironment>
 
+#include <cstdio>
+#include <cstring>
+
 namespace bopling {
+
+namespace {
+
+const char kHelp[] =
+    "Usage: bopling [--help | --version]\n"
+    "\n"
+    "Bopling listens to whatever the computer plays and turns it into a little\n"
+    "pixel-art scene of warriors, monsters and familiar creatures that fight to\n"
+    "the beat in a corner of the screen. It records the mix of the default output\n"
+    "on the PulseAudio or PipeWire sound server, never a microphone. Its menu is\n"
+    "the waveform icon in the system tray. Ctrl+C or SIGTERM ends it.\n"
+    "\n"
+    "Options:\n"
+    "  --help     Shows this text.\n"
+    "  --version  Shows the version.\n"
+    "\n"
+    "Environment:\n"
+    "  QX_DEBUG=1           Debug mode: capture messages also go to standard error.\n"
+    "  QX_TEST_AUDIO=FILE   In debug mode: plays FILE in a loop instead of\n"
+    "                       listening to the system.\n"
+    "  QX_LOG=FILE          In debug mode: appends a JSON state line to FILE every\n"
+    "                       2 seconds.\n"
+    "\n"
+    "Files:\n"
+    "  ~/.config/Bopling/settings.json    the settings\n"
+    "  ~/.local/share/Bopling/creatures/  your creatures\n"
+    "  ~/.local/state/Bopling/renderer.log  the page's error log\n";
+
+} // namespace
+
+std::optional<int> LaunchOptions::answerCommandLine(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("bopling " BOPLING_VERSION);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
 
 LaunchOptions LaunchOptions::fromEnvironment(const QHash<QString, QString> &env)
 {

@@ -18,6 +18,10 @@ struct LaunchOptions
     std::optional<QString> logPath;
 
     static LaunchOptions fromEnvironment(const QHash<QString, QString> &env);
+    // Answers --help and --version on standard output, before any window
+    // exists: the exit status, or nothing when the program should run. Other
+    // arguments are left to Qt.
+    static std::optional<int> answerCommandLine(int argc, char *argv[]);
     // The process environment as a map, copied once.
     static QHash<QString, QString> processEnvironment();
 };

@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/LaunchOptions.h"
 #include "app/SceneGraphBackend.h"
 #include "render/WebHost.h"
 
@@ -7,6 +8,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = bopling::LaunchOptions::answerCommandLine(argc, argv))
+        return *status;
     // X11, and XWayland on Wayland desktops: the panel's window manager hints,
     // click-through and the desktop queries are X11's.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

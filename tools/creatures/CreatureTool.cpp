@@ -4,6 +4,7 @@
 //   bopling-creature check FILE
 //   bopling-creature reply FILE
 //   bopling-creature preview FILE FRAME OUT.png [SCALE]
+//   bopling-creature --help | --version
 
 #include "creatures/Creature.h"
 
@@ -27,11 +28,32 @@ void printError(const QString &message)
     std::fputc('\n', stderr);
 }
 
+const char kUsage[] = "Usage: bopling-creature check FILE\n"
+                      "  or:  bopling-creature reply FILE\n"
+                      "  or:  bopling-creature preview FILE FRAME OUT.png [SCALE]\n"
+                      "  or:  bopling-creature --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "Checks creatures for Bopling and draws their frames.\n"
+    "\n"
+    "  check FILE       Reads a creature file (JSON), checks it and prints the\n"
+    "                   cleaned creature as compact JSON.\n"
+    "  reply FILE       Takes the creature out of a reply text (from its first {\n"
+    "                   to its last }) and checks it the same way.\n"
+    "  preview FILE FRAME OUT.png [SCALE]  Draws the creature's frame\n"
+    "                                      FRAME into the picture OUT.png,\n"
+    "                                      each pixel SCALE pixels wide (6\n"
+    "                                      unless given).\n"
+    "  --help           Shows this text.\n"
+    "  --version        Shows the version.\n"
+    "\n"
+    "Exit status: 0 on success; 1 when the file cannot be read, the creature is\n"
+    "not valid or the picture cannot be written; 2 for a wrong command line.\n";
+
 int usage()
 {
-    printError(QStringLiteral("usage: bopling-creature check FILE\n"
-                              "       bopling-creature reply FILE\n"
-                              "       bopling-creature preview FILE FRAME OUT.png [SCALE]"));
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -108,6 +130,15 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
         return usage();
+    if (args == QStringList{QStringLiteral("--help")}) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (args == QStringList{QStringLiteral("--version")}) {
+        std::puts("bopling-creature " BOPLING_VERSION);
+        return 0;
+    }
     try {
         const QString &command = args[0];
         if (command == QLatin1String("check") && args.size() == 2)
