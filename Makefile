@@ -11,7 +11,7 @@ WERROR := $(if $(CI),ON,OFF)
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBOPLING_WERROR=$(WERROR) $(LAUNCHER)
 
-.PHONY: all deps build run test test-asan fuzz bench clean
+.PHONY: all deps build run test test-asan fuzz bench package clean
 
 all: build
 
@@ -41,6 +41,10 @@ test-asan: deps
 # libFuzzer over the creature check; FUZZ_SECONDS of fuzzing in all.
 fuzz: deps
 	scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# The Debian package, written to $(BUILD_DIR)/bopling_<version>_<arch>.deb.
+package: build
+	cd $(BUILD_DIR) && cpack
 
 bench: build
 	scripts/test-env cmake --build $(BUILD_DIR) --target bench
