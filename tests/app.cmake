@@ -21,3 +21,9 @@ if(BOPLING_GUI)
     LIBS bopling_private_pulse LABELS integration TIMEOUT 180)
   add_dependencies(tst_program bopling demo-track)
 endif()
+
+if(BOPLING_GUI)
+  # The Debian package: contents, lintian, validators, the unpacked program.
+  add_test(NAME tst_package COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/integration/package.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(tst_package PROPERTIES LABELS integration TIMEOUT 600)
+endif()
