@@ -9,7 +9,8 @@ set -euo pipefail
 build=$(realpath "$1")
 work=$(mktemp -d /tmp/bopling-package.XXXXXX)
 pid=
-trap '[[ -n $pid ]] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+stop() { [[ -z $pid ]] || { kill "$pid" && wait "$pid"; } 2>/dev/null || true; rm -rf "$work"; }
+trap stop EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
