@@ -139,7 +139,7 @@ private slots:
         QFETCH(QStringList, arguments);
         const Run run = runTool(arguments);
         QCOMPARE(run.exitCode, 2);
-        QVERIFY(run.err.startsWith("usage:"));
+        QVERIFY(run.err.startsWith("Usage:"));
     }
 
     void missingFile()
