@@ -3,6 +3,7 @@
 #include "creatures/CreatureLibrary.h"
 #include "settings/Resources.h"
 #include "support/CreatureSamples.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -235,6 +236,24 @@ private slots:
         QCOMPARE(
             samples::messageOf<CreatureLibrary::Error>([&] { noFolder.save(samples::creature()); }),
             "There is no data folder for this user to keep creatures in.");
+    }
+
+    // A write cut short (a file size limit here, a full disk for users) fails, and the
+    // creature already stored stays whole and listed.
+    void shortWriteFailsAndKeepsTheOldCreature()
+    {
+        library().save(samples::creature(QStringLiteral("Old")));
+        const QByteArray before = readFile(folder + "/old.json");
+        Creature big = samples::creature(QStringLiteral("New"));
+        big.frames.insert("jump", QStringList(100, QString(50, u'a')));
+        {
+            const FileSizeLimit limit(1024);
+            QVERIFY_THROWS_EXCEPTION(CreatureLibrary::Error, library().save(big));
+            QVERIFY_THROWS_EXCEPTION(CreatureLibrary::Error, library().replace("Old", big));
+        }
+        QCOMPARE(filesInFolder(), QStringList{"old.json"});
+        QCOMPARE(readFile(folder + "/old.json"), before);
+        QCOMPARE(namesOf(library().all()), QStringList{"Old"});
     }
 
     void refusesCreaturesTooBigToReadBack()

@@ -3,6 +3,7 @@
 
 #include "settings/Settings.h"
 #include "settings/SystemLog.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,12 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <future>
 #include <memory>
 #include <vector>
-
-#include <sys/resource.h>
 
 using namespace bopling;
 
@@ -42,29 +40,6 @@ QJsonObject readObject(const QString &path)
 {
     return QJsonDocument::fromJson(readFile(path)).object();
 }
-
-// Files may not grow beyond `bytes` while it lives, as on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 } // namespace
 

@@ -1,13 +1,13 @@
 #include "creatures/CreatureLibrary.h"
 
 #include "creatures/Graphemes.h"
+#include "settings/AtomicFile.h"
 #include "settings/Resources.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -202,9 +202,8 @@ void write(const QString &folder, const QString &storedName, const Creature &cre
                 .arg(bytes.size())
                 .arg(CreatureLibrary::kMaxFileBytes));
     const QString path = filePath(folder, storedName);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw CreatureLibrary::Error(path + QStringLiteral(": ") + file.errorString());
+    if (const std::optional<QString> failure = writeFileAtomically(path, bytes))
+        throw CreatureLibrary::Error(path + QStringLiteral(": ") + *failure);
 }
 
 QString preparedFolder(const QString &folder)

@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "settings/AtomicFile.h"
 #include "settings/SystemLog.h"
 
 #include <QDateTime>
@@ -9,13 +10,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace bopling {
@@ -159,23 +157,10 @@ std::optional<QString> writeObjectFile(const QString &path, const QJsonObject &o
     if (!QDir().mkpath(folder))
         return QStringLiteral("Bopling: could not save settings: cannot create the folder %1")
             .arg(folder);
-    // Unbuffered, so that a short write (a full disk, a file size limit) shows in the count:
-    // a buffered QSaveFile can lose the tail of a short write at commit and report success.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return QStringLiteral("Bopling: could not save settings to %1: %2")
-            .arg(path, file.errorString());
-    const QByteArray data = QJsonDocument(object).toJson(QJsonDocument::Indented);
-    const qint64 written = file.write(data);
-    if (written != data.size()) {
-        const QString reason =
-            written < 0 ? file.errorString() : QString::fromLocal8Bit(std::strerror(errno));
-        file.cancelWriting();
-        return QStringLiteral("Bopling: could not save settings to %1: %2").arg(path, reason);
-    }
-    if (!file.commit())
-        return QStringLiteral("Bopling: could not save settings to %1: %2")
-            .arg(path, file.errorString());
+    const std::optional<QString> failure =
+        writeFileAtomically(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+    if (failure)
+        return QStringLiteral("Bopling: could not save settings to %1: %2").arg(path, *failure);
     return std::nullopt;
 }
 
