@@ -116,7 +116,9 @@ private slots:
         row("cornerSize", "-2", 0);
         row("cornerSize", "\"2\"", 1);
         row("cornerSize", "2.5", 1);
-        row("cornerSize", "1e30", 3);
+        row("cornerSize", "1e30", 1);
+        row("cornerSize", "9223372036854775808", 1);
+        row("cornerSize", "-9223372036854775808", 0);
         row("stripSize", "5", 2);
         row("intensity", "9", 2);
         row("intensity", "-1", 0);
@@ -124,6 +126,7 @@ private slots:
         row("warriorCount", "-5", -1);
         row("warriorCount", "2.0", 2);
         row("warriorCount", "null", -1);
+        row("warriorCount", "1e30", -1);
         row("warriors", "0", true);
         row("warriors", "\"false\"", true);
         row("paused", "1", false);

@@ -51,8 +51,7 @@ QString positionKey(Layout layout, quint32 display)
     return layoutName(layout) + QLatin1Char('.') + QString::number(display);
 }
 
-// A JSON number without a fraction. Numbers too large for any integer type still count, so
-// that a huge stored size reads as the top of its range rather than as the default.
+// A JSON number without a fraction.
 std::optional<double> integral(const QJsonValue &value)
 {
     if (!value.isDouble())
@@ -63,10 +62,14 @@ std::optional<double> integral(const QJsonValue &value)
     return number;
 }
 
+// A whole number that fits a 64-bit signed integer, clamped; anything else does not convert
+// and reads as `fallback`.
 int clampedInteger(const QJsonValue &value, int fallback, int lowest, int highest)
 {
+    // 2^63: the first double above the largest 64-bit integer; -2^63 itself fits.
+    constexpr double kLimit = 9223372036854775808.0;
     const std::optional<double> number = integral(value);
-    if (!number)
+    if (!number || *number < -kLimit || *number >= kLimit)
         return fallback;
     return static_cast<int>(std::clamp(*number, double(lowest), double(highest)));
 }
