@@ -156,6 +156,24 @@ private slots:
         QCOMPARE(reloaded.cornerSize(), 2);
     }
 
+    // Nothing is held back from the file: a change made by hand or by a second store shows at
+    // the next read and survives an unrelated write; a file damaged meanwhile is kept aside.
+    void everyReadAndWriteSeesTheFileAsItIsNow()
+    {
+        Settings s(file());
+        writeFile(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
+        s.setIntensity(0);
+        QCOMPARE(
+            readObject(file()),
+            (QJsonObject{{"cornerSize", 2}, {"intensity", 0}, {"migratedFromDotscope", true}}));
+        Settings(file()).setScene(Scene::walk);
+        QCOMPARE(s.scene(), Scene::walk);
+        writeFile(file(), "{\"scene\": ");
+        QCOMPARE(s.scene(), Scene::campfire);
+        QCOMPARE(damagedCopies().size(), 1);
+        QCOMPARE(logLines.size(), 1);
+    }
+
     void migrationCopiesOnceAndKeepsCurrentValues()
     {
         writeFile(earlier(), R"({"layout": "strip", "cornerSize": 3, "corner": "topLeft",

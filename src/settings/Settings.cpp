@@ -16,6 +16,8 @@
 #include <cmath>
 #include <limits>
 
+#include <sys/stat.h>
+
 namespace bopling {
 
 namespace {
@@ -245,8 +247,27 @@ QString Settings::filePath() const
     return path;
 }
 
-void Settings::load()
+Settings::Stamp Settings::stampOf(const QString &path)
 {
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)};
+}
+
+void Settings::refresh() const
+{
+    if (stampOf(path) != stamp)
+        load();
+}
+
+void Settings::load() const
+{
+    values = QJsonObject();
+    keepFileUntouched = false;
+    // Taken before the read: a change made while reading shows at the next refresh.
+    stamp = stampOf(path);
     const FileRead read = readObjectFile(path);
     switch (read.outcome) {
     case FileRead::Outcome::missing:
@@ -265,6 +286,7 @@ void Settings::load()
     }
     const QString aside = damagedCopyPath(path);
     if (QFile::rename(path, aside)) {
+        stamp = stampOf(path);
         systemLog(QStringLiteral("Bopling: settings file %1 was damaged (%2); kept it as %3 "
                                  "and started from the defaults")
                       .arg(path, read.problem, aside));
@@ -301,6 +323,7 @@ void Settings::migrateFrom(const QString &earlierFilePath)
 QJsonValue Settings::value(const QString &key) const
 {
     std::lock_guard guard(lock);
+    refresh();
     return values.value(key);
 }
 
@@ -309,11 +332,16 @@ void Settings::update(const std::function<void(QJsonObject &)> &edit)
     std::optional<QString> failure;
     {
         std::lock_guard guard(lock);
+        refresh();
         edit(values);
         // The write stays under the lock so that two writers cannot put an older state on
         // disk after a newer one.
-        if (!keepFileUntouched)
+        if (!keepFileUntouched) {
             failure = writeObjectFile(path, values);
+            // After a failed write the file is as it was, so the values stay in memory.
+            if (!failure)
+                stamp = stampOf(path);
+        }
     }
     if (failure)
         systemLog(*failure);
@@ -445,6 +473,7 @@ QStringList Settings::familiars() const
     QJsonValue legacy;
     {
         std::lock_guard guard(lock);
+        refresh();
         stored = values.value(kFamiliars);
         legacy = values.value(kTobble);
     }
@@ -534,6 +563,7 @@ void Settings::clearPositions(Layout layout)
 bool Settings::migratedFromDotscope() const
 {
     std::lock_guard guard(lock);
+    refresh();
     return values.contains(kMigrated);
 }
 

@@ -32,12 +32,14 @@ Layout layoutFromName(const QString &name);
 Corner cornerFromName(const QString &name);
 Scene sceneFromName(const QString &name);
 
-// The persistent settings: a typed JSON object in $XDG_CONFIG_HOME/Bopling/settings.json,
-// read once when the store is created, kept in memory and written back atomically on every
-// write, so a value written is on disk when the setter returns. Every getter yields a sound
-// value: absent keys and values of the wrong JSON type read as the key's default, numbers
-// as their clamp. Nothing here throws; a write that cannot reach the disk keeps the value in
-// memory for this run and logs one line.
+// The persistent settings: a typed JSON object in $XDG_CONFIG_HOME/Bopling/settings.json.
+// Every read sees the file as it is now (it is read again whenever its modification time,
+// size or inode changed), and every write applies its one key to the file's current content
+// and puts the file back atomically, so a value written is on disk when the setter returns
+// and a change made by hand or by another instance is neither missed nor undone. Every getter
+// yields a sound value: absent keys and values of the wrong JSON type read as the key's
+// default, numbers as their clamp. Nothing here throws; a write that cannot reach the disk
+// keeps the value in memory (while the file stays as it was) and logs one line.
 //
 // The program uses the one shared instance from the main thread. Every accessor takes the
 // store's mutex, so a stray call from another thread is safe too.
@@ -61,11 +63,11 @@ public:
     // $XDG_CONFIG_HOME/Dotscope/settings.json: the earlier edition's settings, same format.
     static QString earlierEditionFilePath();
 
-    // A store on `filePath`. Loads the file, then copies once, key by key, the values of the
+    // A store on `filePath`. Reads the file, then copies once, key by key, the values of the
     // earlier edition's file at `earlierFilePath` that this store does not hold yet (an empty
     // path means there is no earlier edition) and sets `migratedFromDotscope`. A file that is
-    // not a JSON object is renamed to "settings.json.damaged-<UTC time>" and the store starts
-    // from the defaults.
+    // not a JSON object, found now or on a later read, is renamed to
+    // "settings.json.damaged-<UTC time>" and the store starts from the defaults.
     explicit Settings(const QString &filePath, const QString &earlierFilePath = QString());
     ~Settings();
 
@@ -122,17 +124,33 @@ public:
     bool migratedFromDotscope() const;
 
 private:
-    void load();
+    // The file's identity as far as re-reading goes; all -1 while there is no file.
+    struct Stamp
+    {
+        qint64 device = -1;
+        qint64 inode = -1;
+        qint64 size = -1;
+        qint64 seconds = -1;
+        qint64 nanoseconds = -1;
+        friend bool operator==(const Stamp &, const Stamp &) = default;
+    };
+    static Stamp stampOf(const QString &path);
+
+    // Reads the file again when it changed since it was last read or written. Under the lock.
+    void refresh() const;
+    void load() const;
     void migrateFrom(const QString &earlierFilePath);
     QJsonValue value(const QString &key) const;
-    // Applies `edit` to the values and writes them to disk, under the lock.
+    // Applies `edit` to the file's current values and writes them to disk, under the lock.
     void update(const std::function<void(QJsonObject &)> &edit);
 
     const QString path;
     mutable std::mutex lock;
-    QJsonObject values;
+    // The file's values as last read or written, and the file's stamp at that moment.
+    mutable QJsonObject values;
+    mutable Stamp stamp;
     // Set when a file on disk could neither be read nor put aside: it is then never replaced.
-    bool keepFileUntouched = false;
+    mutable bool keepFileUntouched = false;
 };
 
 } // namespace bopling
