@@ -4,12 +4,14 @@
 #include "settings/SystemLog.h"
 #include "support/FakeCaptureBackend.h"
 
+#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <pthread.h>
 
 #include <future>
+#include <thread>
 
 using namespace bopling;
 using namespace std::chrono_literals;
@@ -485,6 +487,28 @@ private slots:
             QVERIFY(!backend->anythingAlive());
             QVERIFY(!backend->listening);
         }
+        setSystemLogSink(previous);
+    }
+
+    // A sound server that never answers holds a build for 5 s: the way out gives up on the
+    // stop at its bound and does not wait for the stuck build again.
+    void wayOutIsBoundedWhileABuildHangs()
+    {
+        auto fake = std::make_unique<FakeCaptureBackend>();
+        auto entered = std::make_shared<std::promise<void>>();
+        fake->duringCreateTap = [entered] {
+            entered->set_value();
+            std::this_thread::sleep_for(5s);
+        };
+        const SystemLogSink previous = setSystemLogSink([](const QString &) {});
+        QElapsedTimer clock;
+        clock.start();
+        auto tap = std::make_unique<AudioTap>(std::move(fake));
+        tap->start();
+        entered->get_future().wait();
+        QVERIFY(!tap->stopAndWait(1.5));
+        AudioTap::dispose(std::move(tap));
+        QCOMPARE_LT(clock.elapsed(), 2000);
         setSystemLogSink(previous);
     }
 };

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -215,24 +216,26 @@ int runSystem(const QStringList &args)
             return 2;
         }
     }
-    Analyzer analyzer;
-    bopling::AudioTap tap(std::make_unique<bopling::PulseBackend>());
-    tap.onSamples = [&analyzer](const std::vector<float> &samples, double rate) {
-        analyzer.push(samples, rate);
+    // Shared with the tap, which may outlive this function (see AudioTap::dispose).
+    const auto analyzer = std::make_shared<Analyzer>();
+    auto tap = std::make_unique<bopling::AudioTap>(std::make_unique<bopling::PulseBackend>());
+    tap->onSamples = [analyzer](const std::vector<float> &samples, double rate) {
+        analyzer->push(samples, rate);
     };
     QString shown;
     QTimer status;
     QObject::connect(&status, &QTimer::timeout, &status, [&] {
-        const QString line = tapStatus(tap);
+        const QString line = tapStatus(*tap);
         if (line != shown) {
             shown = line;
             std::fprintf(stderr, "bopling-analyze: %s\n", qPrintable(line));
         }
     });
     status.start(50);
-    tap.start();
-    const int result = printLive(analyzer, seconds);
-    tap.stopAndWait(1.5);
+    tap->start();
+    const int result = printLive(*analyzer, seconds);
+    tap->stopAndWait(1.5);
+    bopling::AudioTap::dispose(std::move(tap));
     return result;
 }
 

@@ -89,7 +89,7 @@ AppDelegate::~AppDelegate()
 {
     // The audio threads call into the analyzer; stop them before anything goes.
     feeder.reset();
-    tap.reset();
+    AudioTap::dispose(std::move(tap));
     delete drag.data();
 }
 

@@ -44,7 +44,7 @@ public:
     // VirtualControlQueue to run the schedule in virtual time.
     explicit AudioTap(std::unique_ptr<CaptureBackend> backend,
                       std::unique_ptr<ControlQueue> ctl = nullptr);
-    // Stops capture and waits for the control queue to finish its current work.
+    // Stops capture and waits for the control queue to finish its current work (see dispose).
     ~AudioTap();
 
     AudioTap(const AudioTap &) = delete;
@@ -62,6 +62,11 @@ public:
     // The work of `stop`, then waits for it at most `timeoutSeconds`. Returns true
     // when the stop finished in time.
     bool stopAndWait(double timeoutSeconds);
+    // The way out for a tap after stopAndWait: destroys it, unless that wait timed out.
+    // Then the control thread is still inside the backend (a sound server that does not
+    // answer) and the backend's call-backs hold the tap, so the tap and its thread are left
+    // behind for the ending process instead of being waited for again.
+    static void dispose(std::unique_ptr<AudioTap> tap);
 
     // Status reads, callable from any thread.
     bool running() const;
@@ -107,6 +112,8 @@ private:
     bool _running = false;
     bool _building = false;
     bool _gaveUp = false;
+    // Set by a stopAndWait that timed out; read by dispose on the same thread.
+    bool stopTimedOut = false;
 
     std::optional<ControlQueue::TimerId> retryTimer;
     std::unique_ptr<ControlQueue> ctl;

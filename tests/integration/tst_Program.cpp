@@ -10,7 +10,13 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace bopling;
 
@@ -253,6 +259,29 @@ private slots:
         QVERIFY2(playing, qPrintable(debug.output()));
         QCOMPARE(pulse->countSourceOutputs(kClient), 0);
         QVERIFY(debug.stop(SIGTERM, 5000) >= 0);
+    }
+
+    // A sound server that takes the connection and never answers holds the capture's build:
+    // SIGTERM still ends the program promptly and normally.
+    void exitsPromptlyWhileTheSoundServerHangs()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = dir.filePath(QStringLiteral("hanging")).toLocal8Bit();
+        const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(server, 8) == 0);
+        Program bopling(*pulse, {{"PULSE_SERVER", QString::fromLocal8Bit("unix:" + path)}});
+        pollfd connection{server, POLLIN, 0};
+        QVERIFY(QTest::qWaitFor([&] { return ::poll(&connection, 1, 0) == 1; }, 30000));
+        const qint64 took = bopling.stop(SIGTERM, 2500);
+        ::close(server);
+        QVERIFY2(took >= 0, "still running 2.5 s after SIGTERM");
+        QCOMPARE(bopling.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(bopling.process.exitCode(), 0);
+        qInfo("SIGTERM to exit with a hanging sound server: %lld ms", took);
     }
 };
 
