@@ -1,10 +1,13 @@
 #include "overlay/DragView.h"
 #include "overlay/OverlayPanel.h"
+#include "overlay/PlacementActions.h"
+#include "settings/Settings.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 
@@ -187,6 +190,27 @@ private slots:
         QVERIFY(!grabs.isEmpty());
         // Pressed 50 right of the panel's left edge and 20 above its bottom edge.
         QCOMPARE(grabs.first(), QPointF(50, 20));
+    }
+
+    // A saved position with a fraction: the panel keeps its preset size, and placing it again
+    // sends no new configuration.
+    void fractionalPositionKeepsThePresetSize()
+    {
+        QTemporaryDir dir;
+        Settings settings(dir.filePath("settings.json"));
+        settings.savePosition(Layout::corner, 7, 100.5, 50.5);
+        OverlayPanel panel;
+        int configurations = 0;
+        PlacementActions::Panel placed;
+        placed.screens = [] { return QList<ScreenInfo>{{7, {0, 0, 1280, 1024}}}; };
+        placed.frame = [&] { return panel.frame(); };
+        placed.setFrame = [&](const Frame &frame) { panel.setFrame(frame); };
+        placed.sizeChanged = [&] { ++configurations; };
+        PlacementActions actions(settings, std::move(placed));
+        actions.applyPlacement();
+        QCOMPARE(panel.size(), QSize(640, 480));
+        actions.applyPlacement();
+        QCOMPARE(configurations, 1);
     }
 };
 

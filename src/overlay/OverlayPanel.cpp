@@ -64,8 +64,10 @@ Frame OverlayPanel::frame() const
 
 void OverlayPanel::setFrame(const Frame &frame)
 {
-    // Qt's geometry is in whole logical pixels; placement's numbers already are.
-    setGeometry(frameToQt(frame, primaryGeometry()).toAlignedRect());
+    // Qt's geometry is in whole logical pixels. A stored position may hold a fraction: the
+    // origin is rounded and the size kept, never widened to cover the fraction.
+    const QRectF rect = frameToQt(frame, primaryGeometry());
+    setGeometry(QRect(rect.topLeft().toPoint(), rect.size().toSize()));
     update();
 }
 

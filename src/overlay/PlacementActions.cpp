@@ -47,7 +47,9 @@ void PlacementActions::applyPlacement()
     const Frame frame = panelFrame(settings, *screen);
     const Frame before = panel.frame();
     panel.setFrame(frame);
-    if ((frame.width != before.width || frame.height != before.height) && panel.sizeChanged)
+    // Sizes compare as the whole pixels the panel can take.
+    const auto pixels = [](const Frame &f) { return QSizeF(f.width, f.height).toSize(); };
+    if (pixels(frame) != pixels(before) && panel.sizeChanged)
         panel.sizeChanged();
 }
 
