@@ -379,7 +379,7 @@ void AppDelegate::writeStateLine()
         return;
     const QPointer<AppDelegate> self(this);
     host->evaluate(ScriptCalls::stats(), [self](const QVariant &result) {
-        if (!self)
+        if (!self || self->terminated)
             return;
         StateLogEntry entry;
         entry.pid = QCoreApplication::applicationPid();

@@ -17,6 +17,7 @@
 #include <QWebEngineView>
 
 #include <limits>
+#include <utility>
 
 namespace bopling {
 
@@ -136,6 +137,8 @@ WebHost::WebHost(const QString &webFolder, QObject *parent) : QObject(parent)
 
 WebHost::~WebHost()
 {
+    // The page answers its pending calls as it goes; nobody is left to hear them.
+    pending.reset();
     // The page must go before its profile, and the profile before the scheme handler.
     delete view.data();
     delete profile;
@@ -171,7 +174,24 @@ void WebHost::evaluate(const QString &script,
             completion(QVariant());
         return;
     }
-    view->page()->runJavaScript(script, completion);
+    if (!completion) {
+        view->page()->runJavaScript(script);
+        return;
+    }
+    const quint64 call = ++lastCall;
+    pending->emplace(call, completion);
+    const std::weak_ptr<PendingCalls> calls = pending;
+    view->page()->runJavaScript(script, [calls, call](const QVariant &result) {
+        const std::shared_ptr<PendingCalls> live = calls.lock();
+        if (!live)
+            return;
+        const auto entry = live->find(call);
+        if (entry == live->end())
+            return;
+        const Completion answer = std::move(entry->second);
+        live->erase(entry);
+        answer(result);
+    });
 }
 
 void WebHost::handleMessage(const QJsonValue &body)
@@ -187,6 +207,12 @@ void WebHost::handleMessage(const QJsonValue &body)
 
 void WebHost::renderProcessTerminated()
 {
+    // The engine would answer the dead page's calls only when the page goes.
+    if (pending) {
+        const PendingCalls unanswered = std::exchange(*pending, {});
+        for (const auto &entry : unanswered)
+            entry.second(QVariant());
+    }
     if (onCrash)
         onCrash();
     // Reload from the event loop rather than inside the engine's own notification.

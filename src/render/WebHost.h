@@ -9,6 +9,8 @@
 #include <QVariant>
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 class QWebChannel;
@@ -61,8 +63,9 @@ public:
 
     // Fire and forget: the page's result and errors are not looked at.
     void evaluate(const QString &script);
-    // With a completion that receives the result (an invalid QVariant when the script
-    // failed). Used for JSON.stringify(qx.stats()).
+    // With a completion that receives the result: an invalid QVariant when the script
+    // failed or the render process terminated before it answered. A call still pending when
+    // the host is destroyed is never answered. Used for JSON.stringify(qx.stats()).
     void evaluate(const QString &script, const std::function<void(const QVariant &)> &completion);
 
     // The script message entry: the rules of handlePageMessage with this host's onReady and
@@ -76,6 +79,9 @@ public:
     static QString bridgeScript();
 
 private:
+    using Completion = std::function<void(const QVariant &)>;
+    using PendingCalls = std::map<quint64, Completion>;
+
     void renderProcessTerminated();
 
     RendererLog log;
@@ -84,6 +90,10 @@ private:
     PageChannel *channelObject = nullptr;
     QWebChannel *channel = nullptr;
     QPointer<QWebEngineView> view;
+    // The completions not answered yet, by call number. The engine's call-backs hold it
+    // weakly and find their entry gone once it was answered another way or disarmed.
+    std::shared_ptr<PendingCalls> pending = std::make_shared<PendingCalls>();
+    quint64 lastCall = 0;
 };
 
 } // namespace bopling

@@ -19,6 +19,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 using namespace bopling;
 
 namespace {
@@ -156,6 +158,34 @@ private slots:
         QCOMPARE(readies, 0);
         // A failing script yields no value rather than an error in the program.
         QVERIFY(!evaluated(QStringLiteral("JSON.stringify(nothing.here())")).isValid());
+    }
+
+    // A call still running when the render process dies is answered with no result then;
+    // one still pending when the host goes is never answered (and nothing crashes).
+    void pendingCallsEndWithThePage()
+    {
+        // Busy for 2 s inside the page, as a slow qx.stats() would be.
+        const QString slow = QStringLiteral("(function () { var end = Date.now() + 2000; "
+                                            "while (Date.now() < end) {} return 1; })()");
+        int answers = 0;
+        QVariant answer = 1;
+        const auto count = [&](const QVariant &result) {
+            ++answers;
+            answer = result;
+        };
+        QVERIFY(waitFor([this] { return readies > 0; }, 10000)); // the page is up
+        readies = 0;
+        host->evaluate(slow, count);
+        spin(300);
+        QVERIFY(::kill(host->webProcessID().value_or(0), SIGKILL) == 0);
+        QVERIFY(waitFor([&] { return answers == 1; }, 5000));
+        QVERIFY(!answer.isValid());
+
+        QVERIFY(waitFor([this] { return readies > 0; }, 10000)); // reloaded
+        host->evaluate(slow, count);
+        spin(300);
+        host.reset();
+        QCOMPARE(answers, 1);
     }
 };
 
