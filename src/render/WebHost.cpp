@@ -40,6 +40,10 @@ constexpr char kBridgeScript[] = R"JS(
     postMessage: function (body) {
       var copy;
       try { copy = JSON.parse(JSON.stringify(body)); } catch (e) { return; }
+      // The copy loses keys whose value JSON cannot hold; "ready" counts whatever its value.
+      if (copy !== null && typeof copy === 'object' && !Array.isArray(copy) &&
+          Object.prototype.hasOwnProperty.call(body, 'ready') && !('ready' in copy))
+        copy.ready = null;
       if (host) { forward(copy); return; }
       if (pending.length >= maxPending) pending.shift();
       pending.push(copy);

@@ -160,6 +160,14 @@ private slots:
         QVERIFY(!evaluated(QStringLiteral("JSON.stringify(nothing.here())")).isValid());
     }
 
+    void readyWithoutAValueCounts()
+    {
+        readies = 0;
+        host->evaluate(
+            QStringLiteral("window.webkit.messageHandlers.qx.postMessage({ready: undefined})"));
+        QVERIFY(waitFor([this] { return readies == 1; }, 5000));
+    }
+
     // A call still running when the render process dies is answered with no result then;
     // one still pending when the host goes is never answered (and nothing crashes).
     void pendingCallsEndWithThePage()
