@@ -8,7 +8,7 @@ test('malformed configurations are refused with a reason', async (t) => {
   const rows = [
     [null, /expects an object/],
     [{ W: '640' }, /W must be/],
-    [{ W: 0 }, /W must be/],
+    [{ H: 480.5 }, /H must be/],
     [{ layout: 'left' }, /layout/],
     [{ intensity: 3 }, /intensity/],
     [{ warriorCount: 9 }, /warriorCount/],
@@ -17,6 +17,11 @@ test('malformed configurations are refused with a reason', async (t) => {
     [{ scale: 0 }, /scale/],
   ];
   for (const [arg, re] of rows) await t.test(JSON.stringify(arg), () => assert.throws(() => R.parseConfig(arg), re));
+});
+
+test('a panel size out of range is clamped and the rest applied', () => {
+  const cfg = R.parseConfig({ W: 0, H: 99999, layout: 'strip' });
+  assert.deepEqual([cfg.W, cfg.H, cfg.layout], [1, 16384, 'strip']);
 });
 
 test('ticks: silent, full, and malformed', async (t) => {

@@ -32,8 +32,11 @@ export function parseConfig(arg, prev = DEFAULT_CONFIG) {
     out[key] = arg[key];
   };
   const bool = (v) => typeof v === 'boolean';
-  field('W', (v) => isInt(v) && v > 0 && v <= 16384, 'a whole number from 1 to 16384');
-  field('H', (v) => isInt(v) && v > 0 && v <= 16384, 'a whole number from 1 to 16384');
+  field('W', isInt, 'a whole number');
+  field('H', isInt, 'a whole number');
+  // A panel size out of range is drawn at the nearest size the page can draw.
+  out.W = Math.min(16384, Math.max(1, out.W));
+  out.H = Math.min(16384, Math.max(1, out.H));
   field('layout', (v) => v === 'corner' || v === 'strip', "'corner' or 'strip'");
   field('intensity', (v) => isInt(v) && v >= 0 && v <= 2, '0, 1 or 2');
   field('tobble', bool, 'true or false');
