@@ -27,7 +27,7 @@ namespace {
 using bopling::Analyzer;
 using bopling::Snapshot;
 
-constexpr double kSnapshotInterval = 0.033;
+constexpr qint64 kSnapshotIntervalMs = 33;
 constexpr int kLiveIntervalMs = 33;
 
 const char kHelp[] =
@@ -116,25 +116,31 @@ int runFile(const QString &path)
         openable(path, &reason);
         return cannotRead(path, reason.isEmpty() ? reader.errorString() : reason);
     }
+    // The schedule counts whole samples: snapshot n is due once n × 33 ms of audio are in,
+    // exactly, so the snapshots never drift from the audio however long the file.
+    const double rate = reader.sampleRate();
+    const auto rateHz = static_cast<qint64>(rate);
+    qint64 samples = 0;
+    qint64 snapshots = 0;
+    qint64 samplesAtLastSnapshot = 0;
     double audioTime = 0;
     Analyzer analyzer([&audioTime] { return audioTime; });
-    double nextSnapshot = kSnapshotInterval;
-    double lastSnapshot = 0;
     for (;;) {
         const std::span<const float> block = reader.nextBlock();
         if (block.empty()) {
             break;
         }
-        analyzer.push(block, reader.sampleRate());
-        audioTime += static_cast<double>(block.size()) / reader.sampleRate();
-        while (audioTime >= nextSnapshot) {
+        analyzer.push(block, rate);
+        samples += static_cast<qint64>(block.size());
+        audioTime = static_cast<double>(samples) / rate;
+        while (samples * 1000 >= (snapshots + 1) * kSnapshotIntervalMs * rateHz) {
             printLine(audioTime, analyzer.takeSnapshot());
-            lastSnapshot = audioTime;
-            nextSnapshot += kSnapshotInterval;
+            samplesAtLastSnapshot = samples;
+            ++snapshots;
         }
     }
     // The tail shorter than one interval still gets its line.
-    if (audioTime > lastSnapshot) {
+    if (samples > samplesAtLastSnapshot) {
         printLine(audioTime, analyzer.takeSnapshot());
     }
     return 0;
