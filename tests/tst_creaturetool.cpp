@@ -126,6 +126,14 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("leap.png")));
     }
 
+    void previewSaysWhenTheScaleIsTooLarge()
+    {
+        const QString creature = write("rex.json", samples::creature().encode());
+        const Run run = runTool({"preview", creature, "idle", dir.filePath("big.png"), "5000"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("too large to draw at scale 5000"), run.err.constData());
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("arguments");

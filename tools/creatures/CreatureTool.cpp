@@ -110,9 +110,16 @@ int preview(const QStringList &args)
     const std::optional<QByteArray> bytes = readFile(args[1]);
     if (!bytes)
         return 1;
-    const QImage image = Creature::decode(*bytes).frameImage(args[2], scale);
+    const Creature creature = Creature::decode(*bytes);
+    const QImage image = creature.frameImage(args[2], scale);
     if (image.isNull()) {
-        printError(QStringLiteral("The creature has no \"%1\" frame to draw.").arg(args[2]));
+        // A frame with rows that still gives no image is too large at this scale.
+        printError(creature.frames.value(args[2]).isEmpty()
+                       ? QStringLiteral("The creature has no \"%1\" frame to draw.").arg(args[2])
+                       : QStringLiteral("The \"%1\" frame is too large to draw at scale %2; "
+                                        "try a smaller scale.")
+                             .arg(args[2])
+                             .arg(scale));
         return 1;
     }
     if (!image.save(args[3], "PNG")) {
