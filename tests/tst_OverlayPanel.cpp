@@ -201,12 +201,10 @@ private slots:
         settings.savePosition(Layout::corner, 7, 100.5, 50.5);
         OverlayPanel panel;
         int configurations = 0;
-        PlacementActions::Panel placed;
-        placed.screens = [] { return QList<ScreenInfo>{{7, {0, 0, 1280, 1024}}}; };
-        placed.frame = [&] { return panel.frame(); };
-        placed.setFrame = [&](const Frame &frame) { panel.setFrame(frame); };
-        placed.sizeChanged = [&] { ++configurations; };
-        PlacementActions actions(settings, std::move(placed));
+        const QList<ScreenInfo> screens{{7, {0, 0, 1280, 1024}}};
+        PlacementActions actions(settings, {[&] { return screens; }, [&] { return panel.frame(); },
+                                            [&](const Frame &frame) { panel.setFrame(frame); },
+                                            [&] { ++configurations; }});
         actions.applyPlacement();
         QCOMPARE(panel.size(), QSize(640, 480));
         actions.applyPlacement();

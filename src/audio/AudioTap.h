@@ -23,11 +23,12 @@ namespace bopling {
 // status values are shared with other threads under `lock`.
 //
 // Typical use:
-//   AudioTap tap(std::make_unique<PulseBackend>());
-//   tap.onSamples = [&](const std::vector<float> &mono, double rate) { analyzer.push(...); };
-//   tap.start();                 // returns at once; capture follows the default output
-//   ... tap.running(), tap.building(), tap.hasGivenUp(), tap.lastError() from any thread
-//   tap.stopAndWait(1.5);        // at termination
+//   auto tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
+//   tap->onSamples = [=](const std::vector<float> &mono, double rate) { analyzer->push(...); };
+//   tap->start();                // returns at once; capture follows the default output
+//   ... tap->running(), tap->building(), tap->hasGivenUp(), tap->lastError() from any thread
+//   tap->stopAndWait(1.5);       // at termination,
+//   AudioTap::dispose(std::move(tap)); // and gone, unless the stop timed out
 class AudioTap final
 {
 public:

@@ -268,11 +268,10 @@ private slots:
         QTemporaryDir dir;
         const QByteArray path = dir.filePath(QStringLiteral("hanging")).toLocal8Bit();
         const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
+        sockaddr_un address{AF_UNIX, {}};
         std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
-        QVERIFY(::listen(server, 8) == 0);
+        QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                ::listen(server, 8) == 0);
         Program bopling(*pulse, {{"PULSE_SERVER", QString::fromLocal8Bit("unix:" + path)}});
         pollfd connection{server, POLLIN, 0};
         QVERIFY(QTest::qWaitFor([&] { return ::poll(&connection, 1, 0) == 1; }, 30000));
