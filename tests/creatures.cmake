@@ -5,6 +5,8 @@ bopling_add_test(NAME tst_creaturejson SOURCES tst_creaturejson.cpp LIBS bopling
 bopling_add_test(NAME tst_frameimage SOURCES tst_frameimage.cpp LIBS bopling_creatures LABELS unit)
 bopling_add_test(NAME tst_creaturelibrary SOURCES tst_creaturelibrary.cpp LIBS bopling_creatures
   LABELS unit)
+bopling_add_test(NAME tst_ClaudeRunner SOURCES tst_ClaudeRunner.cpp LIBS bopling_creatures
+  LABELS unit)
 
 # Runs the installed command-line tool as a user would.
 bopling_add_test(NAME tst_creaturetool SOURCES tst_creaturetool.cpp LIBS bopling_creatures

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace bopling {
+
+// One external program run by the creature runner: started in a session and
+// process group of its own (so a stop reaches whatever it started too, and it
+// never reads the terminal), killed with the program when the program dies,
+// standard input from the null device, standard output (and optionally
+// standard error) read through pipes. One thread calls finish(); any thread
+// may call terminate() and killAfter().
+class ChildProcess final
+{
+public:
+    struct Output
+    {
+        QByteArray out;
+        QByteArray err;
+        bool timedOut = false; // the time limit ended it
+    };
+
+    using Clock = std::chrono::steady_clock;
+
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+    ~ChildProcess();
+
+    // Starts `program` with `arguments` and `environment` ("NAME=value"
+    // entries) in `folder` when given, else in this process's own. Without
+    // `captureError`, standard error goes to the null device. Throws the
+    // system's description of what failed (as std::runtime_error text).
+    static std::shared_ptr<ChildProcess> start(const QString &program, const QStringList &arguments,
+                                               const std::optional<QString> &folder,
+                                               const QStringList &environment,
+                                               bool captureError);
+
+    // Reads both pipes at the same time until they close and the program has
+    // ended, then reaps it. After `limit` the group is asked to terminate and
+    // `grace` later killed; a group that was killed, or whose program has
+    // ended, gets `grace` more to close the pipes before it is killed and the
+    // reading stops.
+    Output finish(Clock::duration limit, Clock::duration grace);
+
+    // SIGTERM to the group, unless the program was already reaped.
+    void terminate();
+    // SIGKILL to the group `delay` from now (at once for zero), unless it has
+    // been reaped by then.
+    void killAfter(Clock::duration delay);
+
+    pid_t pid() const { return leader; }
+
+private:
+    ChildProcess() = default;
+    void signal(int number);
+
+    pid_t leader = -1;
+    int outFd = -1;
+    int errFd = -1;
+    int exitFd = -1; // pidfd: readable once the program has ended
+    int wakeRead = -1;
+    int wakeWrite = -1;
+
+    std::mutex lock; // guards reaped and killAt
+    bool reaped = false;
+    std::optional<Clock::time_point> killAt;
+};
+
+} // namespace bopling
