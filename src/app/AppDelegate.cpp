@@ -8,6 +8,7 @@
 #include "audio/AudioTap.h"
 #include "audio/FileFeeder.h"
 #include "audio/PulseBackend.h"
+#include "creatures/ClaudeRunner.h"
 #include "creatures/CreatureLibrary.h"
 #include "overlay/DragView.h"
 #include "overlay/OverlayPanel.h"
@@ -217,8 +218,8 @@ void AppDelegate::observeScreens()
 
 void AppDelegate::startCreatureRunner()
 {
-    // The creature runner sweeps its leftover folders and looks up the CLI
-    // here once it exists.
+    ClaudeRunner::sweepTemporaryFolders();
+    ClaudeRunner::lookUpClaude();
 }
 
 void AppDelegate::scheduleClaudeLookup()
@@ -244,8 +245,10 @@ void AppDelegate::observeWorkspace()
 
 void AppDelegate::stopCreatureRunner()
 {
-    // A running creature drawing is cancelled and its folders swept here once
-    // the creature window exists.
+    // A process that ignores the request to terminate is killed when its
+    // runner goes, or with this process at the latest.
+    ClaudeRunner::cancelAll();
+    ClaudeRunner::sweepTemporaryFolders();
 }
 
 void AppDelegate::setLayout(int tag)
