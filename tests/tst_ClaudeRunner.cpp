@@ -52,7 +52,7 @@ cat "$FAKE_DIR/out" 2>/dev/null
 cat "$FAKE_DIR/err" >&2 2>/dev/null
 )";
 // Sleeps past any limit of these tests, noting the sleeper.
-const QByteArray kSleep = "sleep 30 & echo $! > \"$FAKE_DIR/sleeper\"; wait\n";
+const QByteArray kSleep = "sleep 60 & echo $! > \"$FAKE_DIR/sleeper\"; wait\n";
 
 QByteArray png(int width, int height, bool transparentLeft)
 {

@@ -5,11 +5,18 @@
 #include "settings/Resources.h"
 #include "support/CreatureSamples.h"
 
+#include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <csignal>
 
 using namespace bopling;
 
@@ -22,9 +29,11 @@ struct Run
     QByteArray err;
 };
 
-Run runTool(const QStringList &arguments)
+Run runTool(const QStringList &arguments,
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(BOPLING_CREATURE_TOOL), arguments);
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return {};
@@ -48,6 +57,42 @@ class TestCreatureTool : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
+
+    static QByteArray petPhoto()
+    {
+        QImage image(30, 20, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    static bool isZombie(pid_t pid)
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
+    }
+
+    void writeClaude(const QByteArray &script)
+    {
+        QDir().mkpath(dir.filePath("bin"));
+        const QString path = write("bin/claude", script);
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    }
+
+    // The fake CLI's folder first on PATH, a home and temporary folder of the test's own.
+    QProcessEnvironment drawEnvironment()
+    {
+        QDir().mkpath(dir.filePath("home"));
+        QDir().mkpath(dir.filePath("tmp"));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PATH", dir.filePath("bin") + ":/usr/bin:/bin");
+        environment.insert("HOME", dir.filePath("home"));
+        environment.insert("TMPDIR", dir.filePath("tmp"));
+        return environment;
+    }
 
     QString write(const QString &name, const QByteArray &bytes)
     {
@@ -138,7 +183,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("unknown command") << QStringList{"draw", "x"};
+        QTest::newRow("unknown command") << QStringList{"paint", "x"};
+        QTest::newRow("draw without photo") << QStringList{"draw"};
+        QTest::newRow("draw, unknown model") << QStringList{"draw", "x.png", "--model", "haiku"};
+        QTest::newRow("draw, note without text") << QStringList{"draw", "x.png", "--note"};
         QTest::newRow("check without file") << QStringList{"check"};
         QTest::newRow("bad scale") << QStringList{"preview", "x.json", "idle", "o.png", "0"};
     }
@@ -148,6 +196,68 @@ private slots:
         const Run run = runTool(arguments);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.startsWith("Usage:"));
+    }
+
+    void help()
+    {
+        const Run run = runTool({"--help"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.contains("bopling-creature draw PHOTO [--model sonnet|opus] [--note TEXT]"));
+        QVERIFY(run.out.contains("compact creature JSON"));
+    }
+
+    // A photo through a fake Claude Code CLI, as a user checks the set-up.
+    void draw_data()
+    {
+        QTest::addColumn<QByteArray>("claude"); // empty: not installed
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        const QByteArray reply = QJsonDocument(QJsonObject{
+            {"result", "Sure! " + QString::fromUtf8(samples::creature().encode())}})
+                                     .toJson(QJsonDocument::Compact);
+        QTest::newRow("creature") << "#!/bin/sh\necho '" + reply + "'\n" << 0
+                                  << samples::creature().validated().encode() + '\n'
+                                  << QByteArray();
+        QTest::newRow("no CLI") << QByteArray() << 1 << QByteArray()
+                                << QByteArray("Claude Code was not found on this computer. "
+                                              "Install it and sign in, then try again.\n");
+    }
+    void draw()
+    {
+        QFETCH(QByteArray, claude);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        if (QFileInfo::exists("/usr/local/bin/claude"))
+            QSKIP("a real claude is installed on this machine");
+        QFile::remove(dir.filePath("bin/claude"));
+        if (!claude.isEmpty())
+            writeClaude(claude);
+        const Run run = runTool({"draw", write("pet.png", petPhoto()), "--model", "opus"},
+                                drawEnvironment());
+        QCOMPARE(run.err, err);
+        QCOMPARE(run.out, out);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    // The CLI does not outlive a tool killed in the middle of a run.
+    void drawKilled()
+    {
+        writeClaude("#!/bin/sh\necho $$ > \"$TMPDIR/../claude.pid\"\ntrap '' TERM\nexec sleep 60\n");
+        QProcess tool;
+        tool.setProcessEnvironment(drawEnvironment());
+        tool.start(QStringLiteral(BOPLING_CREATURE_TOOL), {"draw", write("pet.png", petPhoto())});
+        QFile pidFile(dir.filePath("claude.pid"));
+        QTRY_VERIFY_WITH_TIMEOUT(pidFile.exists() && pidFile.size() > 0, 10000);
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const pid_t claudePid = pidFile.readAll().trimmed().toInt();
+        QVERIFY(claudePid > 0);
+        tool.kill();
+        QVERIFY(tool.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(claudePid, 0) != 0 || isZombie(claudePid), 5000);
     }
 
     void missingFile()

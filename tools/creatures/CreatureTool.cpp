@@ -1,11 +1,14 @@
-// bopling-creature: checks creatures drawn by hand and the CLI's replies, and
-// draws a frame as a PNG.
+// bopling-creature: checks creatures drawn by hand and the CLI's replies,
+// draws a frame as a PNG, and turns a photo into a creature with the Claude
+// Code CLI (a check of the CLI set-up without any window).
 //
 //   bopling-creature check FILE
 //   bopling-creature reply FILE
 //   bopling-creature preview FILE FRAME OUT.png [SCALE]
+//   bopling-creature draw PHOTO [--model sonnet|opus] [--note TEXT]
 //   bopling-creature --help | --version
 
+#include "creatures/ClaudeRunner.h"
 #include "creatures/Creature.h"
 
 #include <QCoreApplication>
@@ -31,11 +34,13 @@ void printError(const QString &message)
 const char kUsage[] = "Usage: bopling-creature check FILE\n"
                       "  or:  bopling-creature reply FILE\n"
                       "  or:  bopling-creature preview FILE FRAME OUT.png [SCALE]\n"
+                      "  or:  bopling-creature draw PHOTO [--model sonnet|opus] [--note TEXT]\n"
                       "  or:  bopling-creature --help | --version\n";
 
 const char kHelp[] =
     "\n"
-    "Checks creatures for Bopling and draws their frames.\n"
+    "Checks creatures for Bopling, draws their frames, and makes a creature from\n"
+    "a photo with the Claude Code CLI.\n"
     "\n"
     "  check FILE       Reads a creature file (JSON), checks it and prints the\n"
     "                   cleaned creature as compact JSON.\n"
@@ -45,11 +50,17 @@ const char kHelp[] =
     "                                      FRAME into the picture OUT.png,\n"
     "                                      each pixel SCALE pixels wide (6\n"
     "                                      unless given).\n"
+    "  draw PHOTO       Turns the photo into a creature with the Claude Code CLI\n"
+    "                   (claude, installed and signed in) and prints it as\n"
+    "                   compact creature JSON; on failure prints the reason on\n"
+    "                   standard error. --model sonnet (the default) or opus\n"
+    "                   (best quality, slower); --note TEXT asks for changes.\n"
     "  --help           Shows this text.\n"
     "  --version        Shows the version.\n"
     "\n"
     "Exit status: 0 on success; 1 when the file cannot be read, the creature is\n"
-    "not valid or the picture cannot be written; 2 for a wrong command line.\n";
+    "not valid, the picture cannot be written or the CLI gave no creature; 2 for\n"
+    "a wrong command line.\n";
 
 int usage()
 {
@@ -129,6 +140,43 @@ int preview(const QStringList &args)
     return 0;
 }
 
+int draw(const QStringList &args)
+{
+    QString model = QStringLiteral("sonnet");
+    QString note;
+    for (qsizetype i = 2; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return usage();
+        if (args[i] == QLatin1String("--model") &&
+            (args[i + 1] == QLatin1String("sonnet") || args[i + 1] == QLatin1String("opus")))
+            model = args[i + 1];
+        else if (args[i] == QLatin1String("--note"))
+            note = args[i + 1];
+        else
+            return usage();
+    }
+    QFile file(args[1]);
+    if (!file.open(QIODevice::ReadOnly)) {
+        printError(args[1] + QStringLiteral(": ") + file.errorString());
+        return 1;
+    }
+    const QByteArray photo = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        printError(args[1] + QStringLiteral(": ") + file.errorString());
+        return 1;
+    }
+    try {
+        bopling::ClaudeRunner runner;
+        const QByteArray json = runner.runSync(0, photo, note, model).encode();
+        std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+        std::fputc('\n', stdout);
+        return 0;
+    } catch (const bopling::ClaudeRunner::Failure &failure) {
+        printError(failure.message());
+    }
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -148,6 +196,8 @@ int main(int argc, char *argv[])
     }
     try {
         const QString &command = args[0];
+        if (command == QLatin1String("draw") && args.size() >= 2)
+            return draw(args);
         if (command == QLatin1String("check") && args.size() == 2)
             return check(args[1]);
         if (command == QLatin1String("reply") && args.size() == 2)
