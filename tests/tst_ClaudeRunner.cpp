@@ -456,6 +456,19 @@ private slots:
         QDir().mkpath(at("home"));
     }
 
+    // The lookup for the menu runs once per process: a CLI removed later is
+    // still what the cache says.
+    void looksUpClaudeOnce()
+    {
+        write(at("bin/claude"), "#!/bin/sh\n", true);
+        QVERIFY(!ClaudeRunner::cachedClaudePath());
+        ClaudeRunner::lookUpClaude();
+        QTRY_VERIFY(ClaudeRunner::cachedClaudePath() == at("bin/claude"));
+        QFile::remove(at("bin/claude"));
+        ClaudeRunner::lookUpClaude();
+        QVERIFY(!QTest::qWaitFor([] { return !ClaudeRunner::cachedClaudePath(); }, 2000));
+    }
+
     void sweepsOnlyItsOwnEntries()
     {
         const auto name = [] {

@@ -46,8 +46,8 @@ public:
 
     // Reads both pipes at the same time until they close and the program has
     // ended, then reaps it. After `limit` the group is asked to terminate and
-    // `grace` later killed; a group that was killed, or whose program has
-    // ended, gets `grace` more to close the pipes before it is killed and the
+    // `grace` later killed. Once the program has ended, whatever it started
+    // gets `grace` more to close the pipes before the group is killed and the
     // reading stops.
     Output finish(Clock::duration limit, Clock::duration grace);
 
