@@ -4,19 +4,14 @@
 #include "creatures/Creature.h"
 #include "settings/Resources.h"
 #include "support/CreatureSamples.h"
+#include "support/FakeClaude.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cerrno>
-#include <csignal>
 
 using namespace bopling;
 
@@ -58,33 +53,12 @@ class TestCreatureTool : public QObject
 
     QTemporaryDir dir;
 
-    static QByteArray petPhoto()
-    {
-        QImage image(30, 20, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
-    }
-
-    static bool isZombie(pid_t pid)
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        return stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
-    }
-
-    void writeClaude(const QByteArray &script)
-    {
-        QDir().mkpath(dir.filePath("bin"));
-        const QString path = write("bin/claude", script);
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
-    }
-
     // The fake CLI's folder first on PATH, a home and temporary folder of the test's own.
-    QProcessEnvironment drawEnvironment()
+    QProcessEnvironment drawEnvironment(const QByteArray &claude)
     {
+        QFile::remove(dir.filePath("bin/claude"));
+        if (!claude.isEmpty())
+            fakeclaude::writeFile(dir.filePath("bin/claude"), claude, true);
         QDir().mkpath(dir.filePath("home"));
         QDir().mkpath(dir.filePath("tmp"));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -210,35 +184,26 @@ private slots:
     void draw_data()
     {
         QTest::addColumn<QByteArray>("claude"); // empty: not installed
-        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
-        const QByteArray reply = QJsonDocument(QJsonObject{
-            {"result", "Sure! " + QString::fromUtf8(samples::creature().encode())}})
-                                     .toJson(QJsonDocument::Compact);
-        QTest::newRow("creature") << "#!/bin/sh\necho '" + reply + "'\n" << 0
-                                  << samples::creature().validated().encode() + '\n'
-                                  << QByteArray();
-        QTest::newRow("no CLI") << QByteArray() << 1 << QByteArray()
+        QTest::newRow("creature") << "#!/bin/sh\necho '" + fakeclaude::prose(samples::creature()) + "'\n"
+                                  << samples::creature().validated().encode() + '\n' << QByteArray();
+        QTest::newRow("no CLI") << QByteArray() << QByteArray()
                                 << QByteArray("Claude Code was not found on this computer. "
                                               "Install it and sign in, then try again.\n");
     }
     void draw()
     {
         QFETCH(QByteArray, claude);
-        QFETCH(int, exitCode);
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
         if (QFileInfo::exists("/usr/local/bin/claude"))
             QSKIP("a real claude is installed on this machine");
-        QFile::remove(dir.filePath("bin/claude"));
-        if (!claude.isEmpty())
-            writeClaude(claude);
-        const Run run = runTool({"draw", write("pet.png", petPhoto()), "--model", "opus"},
-                                drawEnvironment());
+        const QString photo = write("pet.png", fakeclaude::png(30, 20));
+        const Run run = runTool({"draw", photo, "--model", "opus"}, drawEnvironment(claude));
         QCOMPARE(run.err, err);
         QCOMPARE(run.out, out);
-        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.exitCode, out.isEmpty() ? 1 : 0);
         QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList());
     }
@@ -246,18 +211,14 @@ private slots:
     // The CLI does not outlive a tool killed in the middle of a run.
     void drawKilled()
     {
-        writeClaude("#!/bin/sh\necho $$ > \"$TMPDIR/../claude.pid\"\ntrap '' TERM\nexec sleep 60\n");
         QProcess tool;
-        tool.setProcessEnvironment(drawEnvironment());
-        tool.start(QStringLiteral(BOPLING_CREATURE_TOOL), {"draw", write("pet.png", petPhoto())});
-        QFile pidFile(dir.filePath("claude.pid"));
-        QTRY_VERIFY_WITH_TIMEOUT(pidFile.exists() && pidFile.size() > 0, 10000);
-        QVERIFY(pidFile.open(QIODevice::ReadOnly));
-        const pid_t claudePid = pidFile.readAll().trimmed().toInt();
-        QVERIFY(claudePid > 0);
+        tool.setProcessEnvironment(drawEnvironment(
+            "#!/bin/sh\necho $$ > \"$TMPDIR/../claude.pid\"\ntrap '' TERM\nexec sleep 60\n"));
+        tool.start(BOPLING_CREATURE_TOOL, {"draw", write("pet.png", fakeclaude::png(30, 20))});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.filePath("claude.pid")).size() > 0, 10000);
         tool.kill();
         QVERIFY(tool.waitForFinished(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(::kill(claudePid, 0) != 0 || isZombie(claudePid), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(fakeclaude::gone(dir.filePath("claude.pid")), 5000);
     }
 
     void missingFile()

@@ -191,6 +191,8 @@ ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration
     bool ended = false;
     std::optional<Clock::time_point> giveUpAt;
     for (;;) {
+        if (ended && outFd < 0 && errFd < 0)
+            break;
         const Clock::time_point now = Clock::now();
         std::optional<Clock::time_point> killTime;
         {
@@ -209,8 +211,6 @@ ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration
         }
         if (ended && !giveUpAt)
             giveUpAt = now + grace;
-        if (ended && outFd < 0 && errFd < 0)
-            break;
         if (giveUpAt && now >= *giveUpAt) {
             // Something the program started still holds the pipes.
             signal(SIGKILL);

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "creatures/Creature.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+// Pieces for tests that run fake `claude` programs.
+namespace bopling::fakeclaude {
+
+// A red PNG, its left half transparent when asked.
+inline QByteArray png(int width, int height, bool transparentLeft = false)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(QColor(200, 0, 0));
+    for (int y = 0; transparentLeft && y < height; ++y)
+        for (int x = 0; x < width / 2; ++x)
+            image.setPixel(x, y, 0);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+inline QByteArray answer(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// The CLI's JSON answer with the creature inside prose.
+inline QByteArray prose(const Creature &creature)
+{
+    return answer({{"result", "Here you go: " + QString::fromUtf8(creature.encode())}});
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return !executable || file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+// The process whose number the file holds is neither running nor left
+// unreaped by this process (a grandchild handed to init may linger as a
+// zombie until init reaps it).
+inline bool gone(const QString &pidFile)
+{
+    QFile file(pidFile);
+    const pid_t pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    if (pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 && fields[0] == "Z" && fields[1].toInt() != ::getpid();
+}
+
+} // namespace bopling::fakeclaude
