@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUuid>
 
 #include <csignal>
 #include <cstring>
@@ -52,6 +53,9 @@ public:
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
         env.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
+        // The creature runner's folders, and its sweep, stay out of the shared /tmp.
+        env.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
+        QDir(home.path()).mkpath(QStringLiteral("tmp"));
         // "@log" stands for the state log in this run's home.
         for (auto it = variables.begin(); it != variables.end(); ++it)
             env.insert(it.key(), it.value() == QLatin1String("@log") ? logPath() : it.value());
@@ -205,12 +209,17 @@ private slots:
         player.waitForFinished();
 
         // SIGTERM ends it through the way out: in time, with a normal exit,
-        // and without leaving its recording stream on the server.
+        // without leaving its recording stream on the server, and with the
+        // folders of interrupted creature runs removed.
+        const QString leftover = bopling.home.filePath(
+            "tmp/bopling-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        QVERIFY(QDir().mkpath(leftover + "/photo"));
         const qint64 took = bopling.stop(SIGTERM, 2000);
         QVERIFY2(took >= 0, "still running 2 s after SIGTERM");
         QCOMPARE(bopling.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(bopling.process.exitCode(), 0);
         QCOMPARE(pulse->countSourceOutputs(kClient), 0);
+        QVERIFY(!QFileInfo::exists(leftover));
         qInfo("SIGTERM to exit: %lld ms", took);
     }
 
