@@ -16,7 +16,7 @@ if(HELP2MAN)
   foreach(entry
       "bopling|a pixel-art scene that dances to what the computer plays"
       "bopling-analyze|print Bopling's audio analysis of a sound file as JSON lines"
-      "bopling-creature|check Bopling creatures and draw their frames")
+      "bopling-creature|check Bopling creatures, draw their frames, make them from photos")
     string(REPLACE "|" ";" entry "${entry}")
     list(GET entry 0 program)
     list(GET entry 1 name)
@@ -59,7 +59,8 @@ set(CPACK_PACKAGE_DESCRIPTION
   "on the PulseAudio or PipeWire sound server, never a microphone.\n"
   "\n"
   "The package also holds bopling-analyze, which prints the audio analysis of a\n"
-  "sound file, and bopling-creature, which checks creatures and draws them.")
+  "sound file, and bopling-creature, which checks creatures, draws them and\n"
+  "makes them from photos with the Claude Code CLI.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
