@@ -20,6 +20,10 @@ if(BOPLING_GUI)
   bopling_add_test(NAME tst_program SOURCES integration/tst_Program.cpp
     LIBS bopling_private_pulse LABELS integration TIMEOUT 180)
   add_dependencies(tst_program bopling demo-track)
+  # Moving the panel by hand, with trayer for the menu and xdotool for the hands.
+  bopling_add_test(NAME tst_panel_move SOURCES integration/tst_PanelMove.cpp
+    LIBS bopling_placement Qt6::Widgets LABELS integration TIMEOUT 180)
+  add_dependencies(tst_panel_move bopling demo-track)
 endif()
 
 if(BOPLING_GUI)

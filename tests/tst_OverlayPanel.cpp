@@ -201,7 +201,7 @@ private slots:
         settings.savePosition(Layout::corner, 7, 100.5, 50.5);
         OverlayPanel panel;
         int configurations = 0;
-        const QList<ScreenInfo> screens{{7, {0, 0, 1280, 1024}}};
+        const QList<ScreenInfo> screens{{7, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}}};
         PlacementActions actions(settings, {[&] { return screens; }, [&] { return panel.frame(); },
                                             [&](const Frame &frame) { panel.setFrame(frame); },
                                             [&] { ++configurations; }});

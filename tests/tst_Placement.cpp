@@ -20,7 +20,8 @@ constexpr quint32 kRight = 22;
 // Two screens side by side, the primary first, in the stored convention.
 QList<ScreenInfo> twoScreens()
 {
-    return {{kLeft, {0, 0, 1440, 900}}, {kRight, {1440, 100, 1920, 1050}}};
+    return {{kLeft, {0, 0, 1440, 900}, {0, 0, 1440, 900}},
+            {kRight, {1440, 100, 1920, 1050}, {1440, 0, 1920, 1150}}};
 }
 
 } // namespace
@@ -99,8 +100,8 @@ private slots:
             else
                 settings->setCornerSize(size);
         }
-        QCOMPARE(panelFrame(*settings, {kLeft, visible}), expected);
-        QCOMPARE(panelSize(*settings, {kLeft, visible}), QSizeF(expected.width, expected.height));
+        QCOMPARE(panelFrame(*settings, {kLeft, visible, {}}), expected);
+        QCOMPARE(panelSize(*settings, {kLeft, visible, {}}), QSizeF(expected.width, expected.height));
     }
 
     void savedPositionIsClamped_data()
@@ -135,7 +136,7 @@ private slots:
         // A position saved for another screen does not apply here.
         settings->savePosition(chosen, kRight, 1, 1);
         settings->savePosition(chosen, kLeft, offset.x(), offset.y());
-        QCOMPARE(panelFrame(*settings, {kLeft, {100, 50, 1440, 875}}), expected);
+        QCOMPARE(panelFrame(*settings, {kLeft, {100, 50, 1440, 875}, {}}), expected);
     }
 
     void targetScreenFollowsSavedScreen_data()

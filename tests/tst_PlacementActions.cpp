@@ -32,7 +32,8 @@ private slots:
     {
         QFile::remove(dir.filePath(QStringLiteral("settings.json")));
         settings = std::make_unique<Settings>(dir.filePath(QStringLiteral("settings.json")));
-        screens = {{kPrimary, {0, 0, 1440, 900}}, {kSecond, {1440, 0, 1920, 1080}}};
+        screens = {{kPrimary, {0, 0, 1440, 900}, {0, 0, 1440, 900}},
+                   {kSecond, {1440, 0, 1920, 1080}, {1440, 0, 1920, 1080}}};
         frame = {};
         configsSent = 0;
         PlacementActions::Panel panel;
@@ -131,6 +132,43 @@ private slots:
         QCOMPARE(frame, (Frame{0, 300, 1440, 240}));
     }
 
+    void dragsFollowTheScreenUnderThePointerAndAreStoredClamped()
+    {
+        screens[0].visibleFrame = {0, 30, 1440, 870}; // a panel bar along the bottom
+        actions->applyPlacement();
+        const QPointF grab(40, 40);
+        // Past the top edge: the top stays at the visible top, the offset stored is the clamped
+        // one.
+        actions->drag({824, 895}, grab);
+        actions->dragEnded();
+        QCOMPARE(frame, (Frame{784, 420, 640, 480}));
+        QCOMPARE(settings->savedPosition(Layout::corner, kPrimary), QPointF(784, 390));
+
+        // Onto the second screen, which becomes the layout's screen; then over
+        // no screen, which keeps to it, and a centre outside every screen stores there too.
+        actions->drag({2000, 500}, grab);
+        actions->dragEnded();
+        QCOMPARE(settings->savedPosition(Layout::corner, kSecond), QPointF(520, 460));
+        QCOMPARE(settings->savedScreen(Layout::corner), kSecond);
+        actions->drag({-900, 200}, grab);
+        QCOMPARE(frame, (Frame{1440, 160, 640, 480}));
+        frame.x = -2000;
+        actions->dragEnded();
+        QCOMPARE(settings->savedPosition(Layout::corner, kSecond), QPointF(-3440, 160));
+        QCOMPARE(frame, (Frame{1440, 160, 640, 480}));
+        QCOMPARE(configsSent, 1);
+
+        // A strip moves only up and down, and takes the width of the screen it is dragged to.
+        actions->setLayout(1);
+        actions->drag({700, 330}, {100, 50});
+        QCOMPARE(frame, (Frame{0, 280, 1440, 240}));
+        actions->drag({2000, 330}, {100, 50});
+        actions->dragEnded();
+        QCOMPARE(frame, (Frame{1440, 280, 1920, 240}));
+        QCOMPARE(settings->savedPosition(Layout::strip, kSecond), QPointF(0, 280));
+        QCOMPARE(configsSent, 3);
+    }
+
     void withoutScreensThePanelStays()
     {
         frame = {5, 6, 7, 8};
@@ -138,7 +176,10 @@ private slots:
         actions->setSize(2);
         actions->setLayout(1);
         actions->snapToPreset();
+        actions->drag({100, 100}, {10, 10});
+        actions->dragEnded();
         QCOMPARE(frame, (Frame{5, 6, 7, 8}));
+        QVERIFY(!settings->savedScreen(Layout::strip));
         QCOMPARE(configsSent, 0);
     }
 };

@@ -52,30 +52,52 @@ private slots:
         const QString settings =
             line(QStringLiteral("Open Sound Settings..."), MenuAction::openPrivacy);
         const QString retry = line(QStringLiteral("Retry"), MenuAction::retryTap);
+        const QString move =
+            line(QStringLiteral("Move... (or hold Alt over it)"), MenuAction::startMove);
+        const QString snap =
+            line(QStringLiteral("Snap to preset position"), MenuAction::snapToPreset);
 
         StatusMenuState listening;
         listening.statusText = QStringLiteral("Listening to system audio");
         const QString status = line(listening.statusText, MenuAction::none);
-        QTest::newRow("listening") << listening << QStringList{status, "----", pause, quit};
+        QTest::newRow("listening")
+            << listening << QStringList{status, "----", move, snap, "----", pause, quit};
 
         StatusMenuState paused = listening;
         paused.paused = true;
-        QTest::newRow("paused") << paused << QStringList{status, "----", resume, quit};
+        QTest::newRow("paused") << paused
+                                << QStringList{status, "----", move, snap, "----", resume, quit};
+
+        StatusMenuState moving = listening;
+        moving.unlocked = true;
+        QTest::newRow("unlocked")
+            << moving
+            << QStringList{status,
+                           "----",
+                           line(QStringLiteral("Moving: click elsewhere or press Esc to lock"),
+                                MenuAction::none),
+                           snap,
+                           "----",
+                           pause,
+                           quit};
 
         StatusMenuState quiet = listening;
         quiet.silentSeconds = 13;
-        QTest::newRow("13 s of silence") << quiet << QStringList{status, hint, "----", pause, quit};
+        QTest::newRow("13 s of silence")
+            << quiet << QStringList{status, hint, "----", move, snap, "----", pause, quit};
         quiet.silentSeconds = 12;
-        QTest::newRow("12 s of silence") << quiet << QStringList{status, "----", pause, quit};
+        QTest::newRow("12 s of silence")
+            << quiet << QStringList{status, "----", move, snap, "----", pause, quit};
 
         StatusMenuState failing = listening;
         failing.lastError = QStringLiteral("no output device");
-        QTest::newRow("an error") << failing << QStringList{status, hint, "----", pause, quit};
+        QTest::newRow("an error") << failing << QStringList{status, hint,   "----", move,
+                                                            snap,   "----", pause,  quit};
 
         StatusMenuState gaveUp = failing;
         gaveUp.gaveUp = true;
-        QTest::newRow("given up") << gaveUp
-                                  << QStringList{status, settings, retry, "----", pause, quit};
+        QTest::newRow("given up") << gaveUp << QStringList{status, settings, retry, "----", move,
+                                                           snap,   "----",   pause, quit};
     }
 
     void itemsFollowTheState()

@@ -10,6 +10,7 @@
 #include "audio/PulseBackend.h"
 #include "creatures/ClaudeRunner.h"
 #include "creatures/CreatureLibrary.h"
+#include "overlay/DesktopQueries.h"
 #include "overlay/DragView.h"
 #include "overlay/OverlayPanel.h"
 #include "render/FamiliarsCall.h"
@@ -51,7 +52,8 @@ QList<ScreenInfo> currentScreens()
     all.prepend(const_cast<QScreen *>(primary));
     for (const QScreen *screen : all) {
         screens.append({screenNumber(screen->name()),
-                        frameFromQt(QRectF(screen->availableGeometry()), primaryArea)});
+                        frameFromQt(QRectF(screen->availableGeometry()), primaryArea),
+                        frameFromQt(QRectF(screen->geometry()), primaryArea)});
     }
     return screens;
 }
@@ -126,6 +128,18 @@ bool AppDelegate::applicationDidFinishLaunching()
     drag->hide();
     drag->raise();
     panel->setContentView(container);
+    drag->onDrag = [self](QPointF location, QPointF grab) {
+        if (self)
+            self->placement->drag(location, grab);
+    };
+    drag->onEnd = [self] {
+        if (self)
+            self->placement->dragEnded();
+    };
+    panel->onMovedElsewhere = [self] {
+        if (self)
+            self->panelMovedElsewhere();
+    };
 
     // 5-6.
     applyPlacement();
@@ -233,8 +247,59 @@ void AppDelegate::scheduleClaudeLookup()
 
 void AppDelegate::startMoveAndFullScreenChecks()
 {
-    // Moving the panel by hand (the 60 ms grab check and the click monitor)
-    // and the 1 s full-screen check start here once they exist.
+    queries = DesktopQueries::create();
+    grabTimer = new QTimer(this);
+    grabTimer->setTimerType(Qt::PreciseTimer);
+    connect(grabTimer, &QTimer::timeout, this, &AppDelegate::grabCheck);
+    grabTimer->start(kGrabCheckMilliseconds);
+    grabCheck();
+
+    windowManagerMove = new QTimer(this);
+    windowManagerMove->setSingleShot(true);
+    windowManagerMove->setInterval(kWindowManagerMoveMilliseconds);
+    connect(windowManagerMove, &QTimer::timeout, this, [this] { placement->dragEnded(); });
+
+    // Without it, clicking elsewhere does not lock; Escape and the menu still do.
+    const QPointer<AppDelegate> self(this);
+    clickMonitor = queries->watchButtonPresses([self] {
+        if (self)
+            self->buttonPressedSomewhere();
+    });
+}
+
+void AppDelegate::grabCheck()
+{
+    const bool hover = pointerOverPanel();
+    if (unlocked && queries->escapeHeld())
+        unlocked = false;
+    // A drag in progress keeps the panel grabbable when Alt is let go.
+    const bool grab = unlocked || drag->isDragging() || (hover && queries->altHeld());
+    if (grab == grabbable)
+        return;
+    grabbable = grab;
+    panel->setIgnoresMouseEvents(!grab);
+    drag->setVisible(grab);
+    drag->update();
+}
+
+bool AppDelegate::pointerOverPanel() const
+{
+    return panel->geometry().contains(queries->pointerPosition());
+}
+
+void AppDelegate::buttonPressedSomewhere()
+{
+    if (unlocked && !pointerOverPanel())
+        unlocked = false;
+}
+
+void AppDelegate::panelMovedElsewhere()
+{
+    // Window managers take Alt + drag for themselves (openbox does by
+    // default), so the panel never sees that press; where the window manager
+    // left it counts as where a drag ended.
+    if (grabbable && !drag->isDragging())
+        windowManagerMove->start();
 }
 
 void AppDelegate::observeWorkspace()
@@ -269,6 +334,15 @@ void AppDelegate::setSize(int tag)
 void AppDelegate::snapToPreset()
 {
     placement->snapToPreset();
+}
+
+void AppDelegate::startMove()
+{
+    // The press on the menu item itself would otherwise lock the panel again
+    // when it is read after the item's release.
+    if (queries)
+        queries->deliverPendingEvents();
+    unlocked = true;
 }
 
 void AppDelegate::screensChanged()
@@ -353,6 +427,7 @@ QList<MenuItem> AppDelegate::menuItems() const
     state.silentSeconds = protocol->silentSeconds();
     state.gaveUp = tap->hasGivenUp();
     state.lastError = tap->lastError();
+    state.unlocked = unlocked;
     return buildStatusMenu(state);
 }
 
@@ -364,6 +439,12 @@ void AppDelegate::perform(const MenuItem &item)
         break;
     case MenuAction::retryTap:
         retryTap();
+        break;
+    case MenuAction::startMove:
+        startMove();
+        break;
+    case MenuAction::snapToPreset:
+        snapToPreset();
         break;
     case MenuAction::togglePause:
         togglePause();

@@ -18,6 +18,7 @@ namespace bopling {
 class Analyzer;
 class AudioTap;
 class CreatureLibrary;
+class DesktopQueries;
 class DragView;
 class FamiliarsCall;
 class FileFeeder;
@@ -45,6 +46,10 @@ public:
     static constexpr double kStopWaitSeconds = 1.5;
     // After this long the menu stops waiting for the Claude lookup.
     static constexpr int kClaudeLookupMilliseconds = 6000;
+    // The grab check's period: how soon the panel follows Alt, Escape and the menu.
+    static constexpr int kGrabCheckMilliseconds = 60;
+    // A move by the window manager is stored once the panel has rested this long.
+    static constexpr int kWindowManagerMoveMilliseconds = 250;
 
     // Copies the environment; creates the settings, the panel, the tap, the
     // analyzer and the feeder, none of them started.
@@ -66,6 +71,8 @@ public:
     void setCorner(int tag);
     void setSize(int tag);
     void snapToPreset();
+    // Unlocks the panel for moving until a click elsewhere or Escape.
+    void startMove();
     void screensChanged();
     void applyPlacement();
 
@@ -101,6 +108,11 @@ private:
     void startMoveAndFullScreenChecks();
     void observeWorkspace();
     void stopCreatureRunner();
+    // Moving the panel by hand.
+    void grabCheck();
+    bool pointerOverPanel() const;
+    void buttonPressedSomewhere();
+    void panelMovedElsewhere();
 
     const QHash<QString, QString> env;
     const LaunchOptions options;
@@ -119,6 +131,12 @@ private:
     QPointer<DragView> drag;
     bool unlocked = false;
     bool grabbable = false;
+    QTimer *grabTimer = nullptr;
+    // Whether the desktop reports presses in other applications.
+    bool clickMonitor = false;
+    // Stores a window manager's move once the panel rests.
+    QTimer *windowManagerMove = nullptr;
+    std::unique_ptr<DesktopQueries> queries;
     bool claudeLookedUp = false;
     QTimer *debugTimer = nullptr;
     bool terminated = false;

@@ -37,6 +37,13 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
     if (state.gaveUp)
         items.append(MenuItem::command(QStringLiteral("Retry"), MenuAction::retryTap));
     items.append(MenuItem::separatorItem());
+    items.append(state.unlocked ? MenuItem::label(QStringLiteral(
+                                      "Moving: click elsewhere or press Esc to lock"))
+                                : MenuItem::command(QStringLiteral("Move... (or hold Alt over it)"),
+                                                    MenuAction::startMove));
+    items.append(
+        MenuItem::command(QStringLiteral("Snap to preset position"), MenuAction::snapToPreset));
+    items.append(MenuItem::separatorItem());
     items.append(
         MenuItem::command(state.paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),
                           MenuAction::togglePause));

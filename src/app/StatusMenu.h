@@ -8,7 +8,15 @@
 namespace bopling {
 
 // The actions a menu item can send to the application controller.
-enum class MenuAction { none, openPrivacy, retryTap, togglePause, quit };
+enum class MenuAction {
+    none,
+    openPrivacy,
+    retryTap,
+    startMove,
+    snapToPreset,
+    togglePause,
+    quit,
+};
 
 // One entry of the status menu, free of any toolkit: the tray turns it into
 // a QMenu each time the menu opens, and tests read it as it is.
@@ -39,6 +47,8 @@ struct StatusMenuState
     double silentSeconds = 0;
     bool gaveUp = false;
     std::optional<QString> lastError;
+    // The panel is unlocked for moving.
+    bool unlocked = false;
 };
 
 // Seconds of silence after which the menu offers the sound settings.
@@ -46,7 +56,7 @@ inline constexpr double kOfferSettingsAfterSeconds = 12.0;
 
 // The status menu: the status line (disabled); the sound settings offer after
 // long silence or a capture error, with "Retry" once capture has given up;
-// "Resume" or "Pause"; "Quit Bopling".
+// moving the panel and snapping it back; "Resume" or "Pause"; "Quit Bopling".
 QList<MenuItem> buildStatusMenu(const StatusMenuState &state);
 
 } // namespace bopling

@@ -2,9 +2,21 @@
 
 #include "overlay/X11DesktopQueries.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 
 namespace bopling {
+
+QPoint DesktopQueries::pointerPosition()
+{
+    return QCursor::pos();
+}
+
+bool DesktopQueries::altHeld()
+{
+    // On xcb this asks the X server, so it holds while another window has the keyboard.
+    return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+}
 
 std::unique_ptr<DesktopQueries> DesktopQueries::create()
 {

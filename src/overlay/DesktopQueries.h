@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QPoint>
+
+#include <functional>
 #include <memory>
 
 class QWindow;
@@ -7,8 +10,10 @@ class QWindow;
 namespace bopling {
 
 // What the overlay asks of the desktop beyond Qt: the window manager hints that
-// keep the panel on every desktop and out of task bars and pagers. X11 has an
-// implementation; elsewhere the null one does nothing. Main thread only.
+// keep the panel on every desktop and out of task bars and pagers, the pointer
+// and keyboard state the move mode polls, and button presses anywhere on the
+// desktop. X11 has an implementation; elsewhere the null one answers what Qt
+// alone knows. Main thread only.
 class DesktopQueries
 {
 public:
@@ -21,15 +26,32 @@ public:
     // pagers. Works before and after the window is mapped.
     virtual void preparePanel(QWindow *window) = 0;
 
+    // The pointer in Qt's global coordinates.
+    virtual QPoint pointerPosition();
+    // Whether an Alt key is held down at this moment.
+    virtual bool altHeld();
+    // Whether the Escape key is held down at this moment, whichever window has
+    // the keyboard.
+    virtual bool escapeHeld() = 0;
+    // From now on calls `onPress` for every left or right button press on the
+    // desktop, in any application. False when the desktop cannot report them.
+    virtual bool watchButtonPresses(std::function<void()> onPress) = 0;
+    // Hands over at once what the desktop has already reported, so that a
+    // press that came before a change of state is not taken for one after it.
+    virtual void deliverPendingEvents() {}
+
     // The implementation for the platform the application runs on.
     static std::unique_ptr<DesktopQueries> create();
 };
 
-// For platforms without X11: the window stays as Qt made it.
+// For platforms without X11: the window stays as Qt made it, and neither
+// Escape nor presses in other applications can be seen.
 class NullDesktopQueries final : public DesktopQueries
 {
 public:
     void preparePanel(QWindow *) override {}
+    bool escapeHeld() override { return false; }
+    bool watchButtonPresses(std::function<void()>) override { return false; }
 };
 
 } // namespace bopling

@@ -7,9 +7,13 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace bopling {
 
 namespace {
+
+constexpr std::size_t kRequestedFramesKept = 16;
 
 QRectF primaryGeometry()
 {
@@ -67,7 +71,14 @@ void OverlayPanel::setFrame(const Frame &frame)
     // Qt's geometry is in whole logical pixels. A stored position may hold a fraction: the
     // origin is rounded and the size kept, never widened to cover the fraction.
     const QRectF rect = frameToQt(frame, primaryGeometry());
-    setGeometry(QRect(rect.topLeft().toPoint(), rect.size().toSize()));
+    const QRect target(rect.topLeft().toPoint(), rect.size().toSize());
+    if (target == geometry())
+        return;
+    // A few are enough: each move report confirms the ones before it.
+    if (requested.size() >= kRequestedFramesKept)
+        requested.pop_front();
+    requested.push_back(target.topLeft());
+    setGeometry(target);
     update();
 }
 
@@ -107,6 +118,18 @@ void OverlayPanel::showEvent(QShowEvent *event)
 {
     inputShapePending = true;
     QWidget::showEvent(event);
+}
+
+void OverlayPanel::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    const auto asked = std::find(requested.begin(), requested.end(), geometry().topLeft());
+    if (asked != requested.end()) {
+        requested.erase(requested.begin(), asked + 1);
+        return;
+    }
+    if (isVisible() && onMovedElsewhere)
+        onMovedElsewhere();
 }
 
 void OverlayPanel::orderFrontRegardless()

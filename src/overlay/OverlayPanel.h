@@ -4,6 +4,9 @@
 
 #include <QWidget>
 
+#include <deque>
+#include <functional>
+
 namespace bopling {
 
 // The floating panel that carries the scene: frameless, translucent, always on
@@ -36,15 +39,23 @@ public:
     // Shows the panel above other windows without activating the application.
     void orderFrontRegardless();
 
+    // The panel was moved by someone else than setFrame(), the window manager
+    // for instance.
+    std::function<void()> onMovedElsewhere;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     QWidget *content = nullptr;
     bool clickThrough = true;
     // The input shape is to be set again at the next expose.
     bool inputShapePending = false;
+    // Frames asked for by setFrame() whose move has not been reported yet:
+    // the window system reports moves later, and possibly several at once.
+    std::deque<QPoint> requested;
 };
 
 } // namespace bopling

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointF>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -24,15 +25,22 @@ struct Frame
 
     double maxX() const { return x + width; }
     double maxY() const { return y + height; }
+    // Edges included on the lower left, excluded on the upper right, so that
+    // side-by-side screens never both hold a point.
+    bool contains(QPointF point) const
+    {
+        return point.x() >= x && point.x() < maxX() && point.y() >= y && point.y() < maxY();
+    }
     friend bool operator==(const Frame &, const Frame &) = default;
 };
 
-// One screen as placement sees it: its display number and its visible frame
-// (the screen without panels and docks), in the stored convention.
+// One screen as placement sees it: its display number, its visible frame (the
+// screen without panels and docks) and its whole frame, in the stored convention.
 struct ScreenInfo
 {
     quint32 number = 0;
     Frame visibleFrame;
+    Frame frame;
 };
 
 // Corner margin: the panel keeps this many points from both edges of its corner.

@@ -41,10 +41,49 @@ void PlacementActions::snapToPreset()
 
 void PlacementActions::applyPlacement()
 {
-    const auto screen = targetScreen(settings, panel.screens());
+    if (const auto screen = targetScreen(settings, panel.screens()))
+        setFrame(panelFrame(settings, *screen));
+}
+
+void PlacementActions::drag(QPointF location, QPointF grab)
+{
+    const auto screen = screenAt(location, panel.screens());
     if (!screen)
         return;
-    const Frame frame = panelFrame(settings, *screen);
+    const bool strip = settings.layout() == Layout::strip;
+    Frame frame = panel.frame();
+    if (strip)
+        frame.width = panelSize(settings, *screen).width();
+    frame.x = location.x() - grab.x();
+    frame.y = location.y() - grab.y();
+    setFrame(clampFrame(strip, frame, screen->visibleFrame));
+}
+
+void PlacementActions::dragEnded()
+{
+    const Frame frame = panel.frame();
+    const QPointF centre(frame.x + frame.width / 2, frame.y + frame.height / 2);
+    const auto screen = screenAt(centre, panel.screens());
+    if (!screen)
+        return;
+    const Frame &visible = screen->visibleFrame;
+    settings.savePosition(settings.layout(), screen->number, frame.x - visible.x,
+                          frame.y - visible.y);
+    applyPlacement();
+}
+
+std::optional<ScreenInfo> PlacementActions::screenAt(QPointF point,
+                                                     const QList<ScreenInfo> &screens) const
+{
+    for (const ScreenInfo &screen : screens) {
+        if (screen.frame.contains(point))
+            return screen;
+    }
+    return targetScreen(settings, screens);
+}
+
+void PlacementActions::setFrame(const Frame &frame)
+{
     const Frame before = panel.frame();
     panel.setFrame(frame);
     // Sizes compare as the whole pixels the panel can take.

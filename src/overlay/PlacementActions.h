@@ -41,7 +41,21 @@ public:
     // screen the panel keeps its frame.
     void applyPlacement();
 
+    // A drag step: the panel's origin goes to `location` − `grab`, on the
+    // screen under `location`, kept inside that screen's visible frame; a
+    // strip takes that screen's width and moves only up and down. A location
+    // over no screen goes to the layout's screen; without any, nothing moves.
+    void drag(QPointF location, QPointF grab);
+    // The end of a drag (or a move by the window manager): stores the panel's
+    // offset on the screen under its centre for the current layout, then
+    // places it again from that.
+    void dragEnded();
+
 private:
+    // The first screen holding `point`, else the layout's target screen.
+    std::optional<ScreenInfo> screenAt(QPointF point, const QList<ScreenInfo> &screens) const;
+    void setFrame(const Frame &frame);
+
     Settings &settings;
     Panel panel;
 };

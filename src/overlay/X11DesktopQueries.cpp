@@ -1,8 +1,10 @@
 #include "overlay/X11DesktopQueries.h"
 
+#include <QSocketNotifier>
 #include <QWindow>
 
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +18,22 @@ constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 // _NET_WM_STATE client message actions and source indication (an application).
 constexpr std::uint32_t kStateAdd = 1;
 constexpr std::uint32_t kSourceApplication = 1;
+// The Escape key's keysym.
+constexpr xcb_keysym_t kEscapeKeysym = 0xff1b;
+// Core button numbers of the left and right buttons.
+constexpr std::uint32_t kLeftButton = 1;
+constexpr std::uint32_t kRightButton = 3;
 
 } // namespace
 
 X11DesktopQueries::X11DesktopQueries(xcb_connection_t *connection) : connection(connection) {}
+
+X11DesktopQueries::~X11DesktopQueries()
+{
+    eventNotifier.reset();
+    if (events)
+        xcb_disconnect(events);
+}
 
 std::uint32_t X11DesktopQueries::atom(const char *name)
 {
@@ -75,6 +89,123 @@ void X11DesktopQueries::preparePanel(QWindow *window)
         send(desktop, kAllDesktops, kSourceApplication, 0, 0);
     }
     xcb_flush(connection);
+}
+
+bool X11DesktopQueries::escapeHeld()
+{
+    const std::uint8_t code = escapeKeyCode();
+    if (code == 0)
+        return false;
+    xcb_query_keymap_reply_t *reply =
+        xcb_query_keymap_reply(connection, xcb_query_keymap(connection), nullptr);
+    if (!reply)
+        return false;
+    const bool down = (reply->keys[code / 8] >> (code % 8)) & 1;
+    std::free(reply);
+    return down;
+}
+
+std::uint8_t X11DesktopQueries::escapeKeyCode()
+{
+    if (escapeCode != 0)
+        return escapeCode;
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    xcb_get_keyboard_mapping_reply_t *reply = xcb_get_keyboard_mapping_reply(
+        connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, count), nullptr);
+    if (!reply)
+        return 0;
+    const xcb_keysym_t *symbols = xcb_get_keyboard_mapping_keysyms(reply);
+    const int length = xcb_get_keyboard_mapping_keysyms_length(reply);
+    const int perCode = reply->keysyms_per_keycode;
+    for (int i = 0; perCode > 0 && i < length; ++i) {
+        if (symbols[i] == kEscapeKeysym) {
+            escapeCode = static_cast<std::uint8_t>(setup->min_keycode + i / perCode);
+            break;
+        }
+    }
+    std::free(reply);
+    return escapeCode;
+}
+
+bool X11DesktopQueries::openEventConnection()
+{
+    if (events)
+        return true;
+    xcb_connection_t *opened = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(opened)) {
+        xcb_disconnect(opened);
+        return false;
+    }
+    events = opened;
+    eventNotifier =
+        std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(events), QSocketNotifier::Read);
+    QObject::connect(eventNotifier.get(), &QSocketNotifier::activated, eventNotifier.get(),
+                     [this] { readEvents(); });
+    return true;
+}
+
+bool X11DesktopQueries::watchButtonPresses(std::function<void()> onPress)
+{
+    if (!openEventConnection())
+        return false;
+    const xcb_query_extension_reply_t *input = xcb_get_extension_data(events, &xcb_input_id);
+    if (!input || !input->present)
+        return false;
+    // Raw events reach the root window whatever window or grab takes the
+    // press itself, from version 2.1 on.
+    xcb_input_xi_query_version_reply_t *version =
+        xcb_input_xi_query_version_reply(events, xcb_input_xi_query_version(events, 2, 2), nullptr);
+    const bool recent = version && (version->major_version > 2 ||
+                                    (version->major_version == 2 && version->minor_version >= 1));
+    std::free(version);
+    if (!recent)
+        return false;
+
+    struct
+    {
+        xcb_input_event_mask_t head;
+        std::uint32_t bits;
+    } mask{};
+    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+    mask.head.mask_len = 1;
+    mask.bits = XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(events)).data->root;
+    xcb_generic_error_t *error =
+        xcb_request_check(events, xcb_input_xi_select_events_checked(events, root, 1, &mask.head));
+    if (error) {
+        std::free(error);
+        return false;
+    }
+    inputOpcode = input->major_opcode;
+    onButtonPress = std::move(onPress);
+    return true;
+}
+
+void X11DesktopQueries::deliverPendingEvents()
+{
+    if (events)
+        readEvents();
+}
+
+void X11DesktopQueries::readEvents()
+{
+    while (xcb_generic_event_t *event = xcb_poll_for_event(events)) {
+        if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
+            const auto *generic = reinterpret_cast<const xcb_ge_generic_event_t *>(event);
+            if (generic->extension == inputOpcode &&
+                generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+                const auto *press =
+                    reinterpret_cast<const xcb_input_raw_button_press_event_t *>(event);
+                if ((press->detail == kLeftButton || press->detail == kRightButton) &&
+                    onButtonPress)
+                    onButtonPress();
+            }
+        }
+        std::free(event);
+    }
+    if (xcb_connection_has_error(events))
+        eventNotifier->setEnabled(false);
 }
 
 } // namespace bopling

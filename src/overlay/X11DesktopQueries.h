@@ -3,23 +3,42 @@
 #include "overlay/DesktopQueries.h"
 
 #include <cstdint>
+#include <memory>
 
+class QSocketNotifier;
 struct xcb_connection_t;
 
 namespace bopling {
 
-// EWMH hints through Qt's own xcb connection.
+// EWMH hints and queries through Qt's own xcb connection; button presses
+// through a second connection of its own, read on the main thread when its
+// socket has data, so that Qt's event handling never sees those events.
 class X11DesktopQueries final : public DesktopQueries
 {
 public:
     explicit X11DesktopQueries(xcb_connection_t *connection);
+    ~X11DesktopQueries() override;
 
     void preparePanel(QWindow *window) override;
+    bool escapeHeld() override;
+    bool watchButtonPresses(std::function<void()> onPress) override;
+    void deliverPendingEvents() override;
 
 private:
     std::uint32_t atom(const char *name);
+    // The key code that carries Escape in the current keyboard map; 0 if none.
+    std::uint8_t escapeKeyCode();
+    // Opens the second connection; false when the display refuses it.
+    bool openEventConnection();
+    void readEvents();
 
     xcb_connection_t *connection;
+    std::uint8_t escapeCode = 0;
+
+    xcb_connection_t *events = nullptr;
+    std::unique_ptr<QSocketNotifier> eventNotifier;
+    std::uint8_t inputOpcode = 0;
+    std::function<void()> onButtonPress;
 };
 
 } // namespace bopling

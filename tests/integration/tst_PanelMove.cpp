@@ -1,0 +1,264 @@
+#include "overlay/Placement.h"
+#include "settings/Settings.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+using namespace bopling;
+
+namespace {
+
+// Runs xdotool, the user's hands, while the event loop turns.
+QString xdotool(const QString &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments.split(QLatin1Char(' ')));
+    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+QByteArray xprop(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xprop"), arguments);
+    process.waitForFinished();
+    return process.readAllStandardOutput();
+}
+
+QString at(QPoint p)
+{
+    return QStringLiteral("%1 %2").arg(p.x()).arg(p.y());
+}
+
+// A window below the panel that counts the clicks reaching it.
+class Below final : public QWidget
+{
+public:
+    Below() : QWidget(nullptr, Qt::FramelessWindowHint) {}
+    int presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent *) override { ++presses; }
+};
+
+// Bopling in debug mode playing the demo track (no sound server needed, and
+// the menu keeps its items), with its settings and state log in `home`.
+class Program
+{
+public:
+    explicit Program(const QString &home) : home(home)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
+        env.insert(QStringLiteral("QX_DEBUG"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QX_TEST_AUDIO"),
+                   QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav"));
+        env.insert(QStringLiteral("QX_LOG"), home + QStringLiteral("/state.log"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(BOPLING_BINARY_DIR "/bopling"), {});
+    }
+    ~Program()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+
+    // The panel's geometry, while it is mapped.
+    std::optional<QRect> panel() const
+    {
+        static const QRegularExpression geometry(
+            QStringLiteral("Position: (\\d+),(\\d+).*\\n.*Geometry: 640x480"));
+        const QRegularExpressionMatch match = geometry.match(
+            xdotool(QStringLiteral("search --onlyvisible --name ^Bopling$ getwindowgeometry %@")));
+        if (!match.hasMatch())
+            return std::nullopt;
+        return QRect(match.captured(1).toInt(), match.captured(2).toInt(), 640, 480);
+    }
+
+    // The grab and unlocked fields of the next state log line, as "grab
+    // unlocked", "grab locked" or "- locked".
+    QString nextState() const
+    {
+        const QString path = home + QStringLiteral("/state.log");
+        const qint64 seen = QFileInfo(path).size();
+        QByteArray lines;
+        (void)QTest::qWaitFor(
+            [&] {
+                QFile log(path);
+                return log.open(QIODevice::ReadOnly) && log.seek(seen) &&
+                       (lines = log.readAll()).contains('\n');
+            },
+            5000);
+        const QJsonObject state = QJsonDocument::fromJson(lines.split('\n').first()).object();
+        if (state.isEmpty())
+            return QStringLiteral("no state line");
+        return QLatin1String(state[QStringLiteral("grab")].toBool() ? "grab " : "- ") +
+               QLatin1String(state[QStringLiteral("unlocked")].toBool() ? "unlocked" : "locked");
+    }
+
+    std::optional<QPointF> savedPosition() const
+    {
+        return Settings(home + QStringLiteral("/Bopling/settings.json"))
+            .savedPosition(Layout::corner, screenNumber(qApp->primaryScreen()->name()));
+    }
+
+    const QString home;
+    QProcess process;
+};
+
+// Opens the tray menu (trayer shows the icon at the top left) and clicks its
+// item `title`, where this process, with the same style, fonts and screen,
+// lays out a menu of the same items.
+void choose(const char *title)
+{
+    QMenu model;
+    QAction *wanted = nullptr;
+    for (const char *item : {"Test audio", "", "Move...", "Snap", "", "Pause", "Quit Bopling"}) {
+        QAction *action = *item ? model.addAction(QString::fromLatin1(item)) : model.addSeparator();
+        if (qstrcmp(item, title) == 0)
+            wanted = action;
+    }
+    model.popup({12, 12});
+    const QPoint item = model.mapToGlobal(model.actionGeometry(wanted).center());
+    model.close();
+    xdotool(QStringLiteral("mousemove 12 12 click 1"));
+    QTest::qWait(700);
+    xdotool(QStringLiteral("mousemove %1 click 1").arg(at(item)));
+}
+
+// A drag with the left button from `from` by `by` in ten steps.
+void dragBy(QPoint from, QPoint by)
+{
+    xdotool(QStringLiteral("mousemove %1 mousedown 1").arg(at(from)));
+    for (int step = 1; step <= 10; ++step)
+        xdotool(QStringLiteral("mousemove %1 sleep 0.02").arg(at(from + by * step / 10)));
+    xdotool(QStringLiteral("mouseup 1"));
+}
+
+} // namespace
+
+// Moving the panel by hand in the real program under Xvfb and openbox with
+// its default bindings (Alt + drag moves windows), trayer holding the menu.
+class PanelMoveTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QProcess trayer;
+    Below below;
+
+    bool clickGoesThrough(QPoint point)
+    {
+        const int before = below.presses;
+        xdotool(QStringLiteral("mousemove %1 click 1").arg(at(point)));
+        QTest::qWait(150);
+        return below.presses > before;
+    }
+
+    // The share of the panel's top edge, 3 points in, that is light: the dashed frame.
+    static double frameShare(QRect panel)
+    {
+        const QImage edge = qApp->primaryScreen()
+                                ->grabWindow(0, panel.x(), panel.y() + 2, panel.width(), 2)
+                                .toImage();
+        int light = 0;
+        for (int x = 12; x < edge.width() - 12; ++x)
+            light += qGray(edge.pixel(x, 0)) > 90 || qGray(edge.pixel(x, 1)) > 90;
+        return double(light) / (edge.width() - 24);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X11 display (run under scripts/test-env)");
+        // The window manager may still be starting.
+        QTRY_VERIFY_WITH_TIMEOUT(xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains('#'), 10000);
+        trayer.start(QStringLiteral("trayer"),
+                     {"--edge", "top", "--align", "left", "--widthtype", "request", "--height",
+                      "24", "--SetDockType", "true", "--SetPartialStrut", "true"});
+        QVERIFY2(trayer.waitForStarted(), "trayer is missing (scripts/install-deps)");
+        below.setGeometry(200, 200, 1240, 700);
+        below.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&below));
+    }
+
+    void cleanupTestCase()
+    {
+        trayer.kill();
+        trayer.waitForFinished();
+    }
+
+    void unlockDragLockRestartAltGrabSnap()
+    {
+        QTemporaryDir home;
+        auto bopling = std::make_unique<Program>(home.path());
+        std::optional<QRect> panel;
+        QVERIFY(QTest::qWaitFor([&] { return bool(panel = bopling->panel()); }, 30000));
+        QCOMPARE(*panel, QRect(784, 404, 640, 480));
+        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        QVERIFY(clickGoesThrough(panel->center()));
+        QVERIFY(frameShare(*panel) < 0.1);
+
+        // "Move...": the panel takes clicks, a click on it keeps it unlocked,
+        // and it shows its frame.
+        choose("Move...");
+        QCOMPARE(bopling->nextState(), QStringLiteral("grab unlocked"));
+        QVERIFY(!clickGoesThrough(panel->center()));
+        QVERIFY(frameShare(*panel) > 0.3);
+        QCOMPARE(bopling->nextState(), QStringLiteral("grab unlocked"));
+
+        // A drag by (−200, +100), y upwards, is stored for this screen.
+        dragBy(panel->center(), {-200, -100});
+        QTRY_COMPARE(bopling->panel(), std::optional(QRect(584, 304, 640, 480)));
+        QCOMPARE(bopling->savedPosition(), std::optional(QPointF(584, 116)));
+
+        // Escape locks within a few grab checks; so does a click elsewhere.
+        const QPoint centre(904, 544);
+        xdotool(QStringLiteral("keydown Escape sleep 0.2 keyup Escape"));
+        QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
+        choose("Move...");
+        QCOMPARE(bopling->nextState(), QStringLiteral("grab unlocked"));
+        QVERIFY(clickGoesThrough({1300, 300}));
+        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        QVERIFY(clickGoesThrough(centre));
+
+        // A restart puts it back there.
+        bopling = std::make_unique<Program>(home.path());
+        QVERIFY(
+            QTest::qWaitFor([&] { return bopling->panel() == QRect(584, 304, 640, 480); }, 30000));
+
+        // Alt with the pointer outside does nothing; over the panel it grabs,
+        // and openbox's own Alt + drag moves it, which is stored as well.
+        xdotool(QStringLiteral("mousemove 300 250 keydown alt"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        xdotool(QStringLiteral("mousemove %1").arg(at(centre)));
+        QCOMPARE(bopling->nextState(), QStringLiteral("grab locked"));
+        dragBy(centre, {50, 30});
+        xdotool(QStringLiteral("keyup alt"));
+        QTRY_COMPARE(bopling->panel(), std::optional(QRect(634, 334, 640, 480)));
+        QTRY_COMPARE(bopling->savedPosition(), std::optional(QPointF(634, 86)));
+        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+
+        // Snapping returns it to its corner for good.
+        choose("Snap");
+        QTRY_COMPARE(bopling->panel(), std::optional(QRect(784, 404, 640, 480)));
+        QVERIFY(!bopling->savedPosition());
+    }
+};
+
+QTEST_MAIN(PanelMoveTest)
+#include "tst_PanelMove.moc"
