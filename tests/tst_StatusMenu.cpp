@@ -22,7 +22,8 @@ QStringList describe(const QList<MenuItem> &items)
     QStringList lines;
     for (const MenuItem &item : items)
         lines << (item.separator ? QStringLiteral("----")
-                                 : entry(item.title, item.action, item.enabled));
+                                 : entry(item.title, item.action, item.enabled) +
+                                       QLatin1String(item.checked ? "|checked" : ""));
     return lines;
 }
 
@@ -52,52 +53,53 @@ private slots:
         const QString settings =
             line(QStringLiteral("Open Sound Settings..."), MenuAction::openPrivacy);
         const QString retry = line(QStringLiteral("Retry"), MenuAction::retryTap);
-        const QString move =
-            line(QStringLiteral("Move... (or hold Alt over it)"), MenuAction::startMove);
+        // The panel's items between the status part and pause/quit.
+        const QString fade = line(QStringLiteral("Fade on hover"), MenuAction::toggleFade);
         const QString snap =
             line(QStringLiteral("Snap to preset position"), MenuAction::snapToPreset);
+        const QStringList panel{
+            "----", fade + "|checked",
+            "----", line(QStringLiteral("Move... (or hold Alt over it)"), MenuAction::startMove),
+            snap,   "----"};
 
         StatusMenuState listening;
         listening.statusText = QStringLiteral("Listening to system audio");
         const QString status = line(listening.statusText, MenuAction::none);
         QTest::newRow("listening")
-            << listening << QStringList{status, "----", move, snap, "----", pause, quit};
+            << listening << QStringList{status} + panel + QStringList{pause, quit};
 
         StatusMenuState paused = listening;
         paused.paused = true;
         QTest::newRow("paused") << paused
-                                << QStringList{status, "----", move, snap, "----", resume, quit};
+                                << QStringList{status} + panel + QStringList{resume, quit};
 
         StatusMenuState moving = listening;
         moving.unlocked = true;
-        QTest::newRow("unlocked")
+        moving.fadeOnHover = false;
+        const QString locking =
+            line(QStringLiteral("Moving: click elsewhere or press Esc to lock"), MenuAction::none);
+        QTest::newRow("unlocked, no fade")
             << moving
-            << QStringList{status,
-                           "----",
-                           line(QStringLiteral("Moving: click elsewhere or press Esc to lock"),
-                                MenuAction::none),
-                           snap,
-                           "----",
-                           pause,
-                           quit};
+            << QStringList{status, "----", fade, "----", locking, snap, "----", pause, quit};
 
         StatusMenuState quiet = listening;
         quiet.silentSeconds = 13;
         QTest::newRow("13 s of silence")
-            << quiet << QStringList{status, hint, "----", move, snap, "----", pause, quit};
+            << quiet << QStringList{status, hint} + panel + QStringList{pause, quit};
         quiet.silentSeconds = 12;
         QTest::newRow("12 s of silence")
-            << quiet << QStringList{status, "----", move, snap, "----", pause, quit};
+            << quiet << QStringList{status} + panel + QStringList{pause, quit};
 
         StatusMenuState failing = listening;
         failing.lastError = QStringLiteral("no output device");
-        QTest::newRow("an error") << failing << QStringList{status, hint,   "----", move,
-                                                            snap,   "----", pause,  quit};
+        QTest::newRow("an error") << failing
+                                  << QStringList{status, hint} + panel + QStringList{pause, quit};
 
         StatusMenuState gaveUp = failing;
         gaveUp.gaveUp = true;
-        QTest::newRow("given up") << gaveUp << QStringList{status, settings, retry, "----", move,
-                                                           snap,   "----",   pause, quit};
+        QTest::newRow("given up") << gaveUp
+                                  << QStringList{status, settings, retry} + panel +
+                                         QStringList{pause, quit};
     }
 
     void itemsFollowTheState()

@@ -12,6 +12,7 @@
 #include "creatures/CreatureLibrary.h"
 #include "overlay/DesktopQueries.h"
 #include "overlay/DragView.h"
+#include "overlay/HoverFade.h"
 #include "overlay/OverlayPanel.h"
 #include "render/FamiliarsCall.h"
 #include "render/RendererProtocol.h"
@@ -86,6 +87,10 @@ AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
     placed.setFrame = [this](const Frame &frame) { panel->setFrame(frame); };
     placed.sizeChanged = [this] { pushConfig(); };
     placement = std::make_unique<PlacementActions>(settings, std::move(placed));
+    fade = std::make_unique<HoverFade>(
+        &HoverFade::monotonicSeconds,
+        HoverFade::Panel{[this] { return panel->alphaValue(); },
+                         [this](double alpha) { panel->setAlphaValue(alpha); }});
 }
 
 AppDelegate::~AppDelegate()
@@ -259,6 +264,10 @@ void AppDelegate::startMoveAndFullScreenChecks()
     windowManagerMove->setInterval(kWindowManagerMoveMilliseconds);
     connect(windowManagerMove, &QTimer::timeout, this, [this] { placement->dragEnded(); });
 
+    fullScreenTimer = new QTimer(this);
+    connect(fullScreenTimer, &QTimer::timeout, this, &AppDelegate::checkFullScreen);
+    fullScreenTimer->start(kFullScreenCheckMilliseconds);
+
     // Without it, clicking elsewhere does not lock; Escape and the menu still do.
     const QPointer<AppDelegate> self(this);
     clickMonitor = queries->watchButtonPresses([self] {
@@ -269,11 +278,12 @@ void AppDelegate::startMoveAndFullScreenChecks()
 
 void AppDelegate::grabCheck()
 {
-    const bool hover = pointerOverPanel();
+    const bool hover = debugHover ? *debugHover : pointerOverPanel();
     if (unlocked && queries->escapeHeld())
         unlocked = false;
     // A drag in progress keeps the panel grabbable when Alt is let go.
     const bool grab = unlocked || drag->isDragging() || (hover && queries->altHeld());
+    fade->update(settings.fadeOnHover(), hover, grab);
     if (grab == grabbable)
         return;
     grabbable = grab;
@@ -304,8 +314,12 @@ void AppDelegate::panelMovedElsewhere()
 
 void AppDelegate::observeWorkspace()
 {
-    // Desktop switches and window activations trigger the full-screen check
-    // here once it exists.
+    // Without them the timer alone notices full-screen windows.
+    const QPointer<AppDelegate> self(this);
+    queries->watchActiveWindow([self] {
+        if (self)
+            self->checkFullScreen();
+    });
 }
 
 void AppDelegate::stopCreatureRunner()
@@ -343,6 +357,33 @@ void AppDelegate::startMove()
     if (queries)
         queries->deliverPendingEvents();
     unlocked = true;
+}
+
+void AppDelegate::checkFullScreen()
+{
+    const bool fullScreen = isFullScreenSpace();
+    if (fullScreen && !fullScreenHidden) {
+        fullScreenHidden = true;
+        panel->orderOut();
+    } else if (!fullScreen && fullScreenHidden) {
+        fullScreenHidden = false;
+        panel->orderFrontRegardless();
+    }
+}
+
+bool AppDelegate::isFullScreenSpace() const
+{
+    const QScreen *screen = panel->screen();
+    if (!screen)
+        return false;
+    const QRect area = screen->geometry();
+    const qreal ratio = screen->devicePixelRatio();
+    return queries->fullScreenOn(QRect(area.topLeft() * ratio, area.size() * ratio));
+}
+
+void AppDelegate::toggleFade()
+{
+    settings.setFadeOnHover(!settings.fadeOnHover());
 }
 
 void AppDelegate::screensChanged()
@@ -428,6 +469,7 @@ QList<MenuItem> AppDelegate::menuItems() const
     state.gaveUp = tap->hasGivenUp();
     state.lastError = tap->lastError();
     state.unlocked = unlocked;
+    state.fadeOnHover = settings.fadeOnHover();
     return buildStatusMenu(state);
 }
 
@@ -439,6 +481,9 @@ void AppDelegate::perform(const MenuItem &item)
         break;
     case MenuAction::retryTap:
         retryTap();
+        break;
+    case MenuAction::toggleFade:
+        toggleFade();
         break;
     case MenuAction::startMove:
         startMove();

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QTimer;
 
@@ -22,6 +23,7 @@ class DesktopQueries;
 class DragView;
 class FamiliarsCall;
 class FileFeeder;
+class HoverFade;
 class OverlayPanel;
 class RendererProtocol;
 class Settings;
@@ -50,6 +52,8 @@ public:
     static constexpr int kGrabCheckMilliseconds = 60;
     // A move by the window manager is stored once the panel has rested this long.
     static constexpr int kWindowManagerMoveMilliseconds = 250;
+    // The full-screen check's period, besides the desktop's notifications.
+    static constexpr int kFullScreenCheckMilliseconds = 1000;
 
     // Copies the environment; creates the settings, the panel, the tap, the
     // analyzer and the feeder, none of them started.
@@ -73,6 +77,12 @@ public:
     void snapToPreset();
     // Unlocks the panel for moving until a click elsewhere or Escape.
     void startMove();
+    // Hides the panel while the active window is full screen on its screen,
+    // and shows it again afterwards; never shows a panel it did not hide.
+    void checkFullScreen();
+    void toggleFade();
+    // The debug channel's hover override; none goes by the pointer.
+    void setDebugHover(std::optional<bool> hover) { debugHover = hover; }
     void screensChanged();
     void applyPlacement();
 
@@ -113,6 +123,7 @@ private:
     bool pointerOverPanel() const;
     void buttonPressedSomewhere();
     void panelMovedElsewhere();
+    bool isFullScreenSpace() const;
 
     const QHash<QString, QString> env;
     const LaunchOptions options;
@@ -137,6 +148,10 @@ private:
     // Stores a window manager's move once the panel rests.
     QTimer *windowManagerMove = nullptr;
     std::unique_ptr<DesktopQueries> queries;
+    QTimer *fullScreenTimer = nullptr;
+    bool fullScreenHidden = false;
+    std::optional<bool> debugHover;
+    std::unique_ptr<HoverFade> fade;
     bool claudeLookedUp = false;
     QTimer *debugTimer = nullptr;
     bool terminated = false;

@@ -37,6 +37,10 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
     if (state.gaveUp)
         items.append(MenuItem::command(QStringLiteral("Retry"), MenuAction::retryTap));
     items.append(MenuItem::separatorItem());
+    MenuItem fade = MenuItem::command(QStringLiteral("Fade on hover"), MenuAction::toggleFade);
+    fade.checked = state.fadeOnHover;
+    items.append(fade);
+    items.append(MenuItem::separatorItem());
     items.append(state.unlocked ? MenuItem::label(QStringLiteral(
                                       "Moving: click elsewhere or press Esc to lock"))
                                 : MenuItem::command(QStringLiteral("Move... (or hold Alt over it)"),

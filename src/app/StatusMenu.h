@@ -12,6 +12,7 @@ enum class MenuAction {
     none,
     openPrivacy,
     retryTap,
+    toggleFade,
     startMove,
     snapToPreset,
     togglePause,
@@ -47,6 +48,7 @@ struct StatusMenuState
     double silentSeconds = 0;
     bool gaveUp = false;
     std::optional<QString> lastError;
+    bool fadeOnHover = true;
     // The panel is unlocked for moving.
     bool unlocked = false;
 };
@@ -56,7 +58,8 @@ inline constexpr double kOfferSettingsAfterSeconds = 12.0;
 
 // The status menu: the status line (disabled); the sound settings offer after
 // long silence or a capture error, with "Retry" once capture has given up;
-// moving the panel and snapping it back; "Resume" or "Pause"; "Quit Bopling".
+// the fade on hover; moving the panel and snapping it back; "Resume" or
+// "Pause"; "Quit Bopling".
 QList<MenuItem> buildStatusMenu(const StatusMenuState &state);
 
 } // namespace bopling

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 
 #include <functional>
 #include <memory>
@@ -40,18 +41,28 @@ public:
     // press that came before a change of state is not taken for one after it.
     virtual void deliverPendingEvents() {}
 
+    // Whether the active window is in the full-screen state and covers
+    // `screen` (in the display's own pixels).
+    virtual bool fullScreenOn(QRect screen) = 0;
+    // From now on calls `onChange` when another window becomes active, the
+    // desktop changes, or the active window's state changes (a window going
+    // full screen keeps the focus). False when the desktop cannot report it.
+    virtual bool watchActiveWindow(std::function<void()> onChange) = 0;
+
     // The implementation for the platform the application runs on.
     static std::unique_ptr<DesktopQueries> create();
 };
 
-// For platforms without X11: the window stays as Qt made it, and neither
-// Escape nor presses in other applications can be seen.
+// For platforms without X11: the window stays as Qt made it; neither Escape,
+// presses in other applications nor full-screen windows can be seen.
 class NullDesktopQueries final : public DesktopQueries
 {
 public:
     void preparePanel(QWindow *) override {}
     bool escapeHeld() override { return false; }
     bool watchButtonPresses(std::function<void()>) override { return false; }
+    bool fullScreenOn(QRect) override { return false; }
+    bool watchActiveWindow(std::function<void()>) override { return false; }
 };
 
 } // namespace bopling

@@ -116,6 +116,11 @@ bool OverlayPanel::eventFilter(QObject *watched, QEvent *event)
 
 void OverlayPanel::showEvent(QShowEvent *event)
 {
+    // The window manager drops its hints when the panel is taken off screen;
+    // they go back before it is mapped again.
+    if (shownBefore)
+        DesktopQueries::create()->preparePanel(windowHandle());
+    shownBefore = true;
     inputShapePending = true;
     QWidget::showEvent(event);
 }
@@ -136,6 +141,22 @@ void OverlayPanel::orderFrontRegardless()
 {
     show();
     raise();
+}
+
+void OverlayPanel::orderOut()
+{
+    hide();
+}
+
+double OverlayPanel::alphaValue() const
+{
+    // The window keeps the exact value; QWidget::windowOpacity() rounds it to 1/255.
+    return windowHandle() ? windowHandle()->opacity() : windowOpacity();
+}
+
+void OverlayPanel::setAlphaValue(double alpha)
+{
+    setWindowOpacity(alpha);
 }
 
 } // namespace bopling

@@ -38,6 +38,12 @@ public:
 
     // Shows the panel above other windows without activating the application.
     void orderFrontRegardless();
+    // Takes the panel off screen; orderFrontRegardless() brings it back as it was.
+    void orderOut();
+
+    // The window's opacity, 0 to 1 (visible where a compositing manager runs).
+    double alphaValue() const;
+    void setAlphaValue(double alpha);
 
     // The panel was moved by someone else than setFrame(), the window manager
     // for instance.
@@ -53,6 +59,7 @@ private:
     bool clickThrough = true;
     // The input shape is to be set again at the next expose.
     bool inputShapePending = false;
+    bool shownBefore = false;
     // Frames asked for by setFrame() whose move has not been reported yet:
     // the window system reports moves later, and possibly several at once.
     std::deque<QPoint> requested;

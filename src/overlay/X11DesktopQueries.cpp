@@ -1,13 +1,16 @@
 #include "overlay/X11DesktopQueries.h"
 
+#include <QRect>
 #include <QSocketNotifier>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace bopling {
 
@@ -23,6 +26,26 @@ constexpr xcb_keysym_t kEscapeKeysym = 0xff1b;
 // Core button numbers of the left and right buttons.
 constexpr std::uint32_t kLeftButton = 1;
 constexpr std::uint32_t kRightButton = 3;
+
+xcb_window_t rootOf(xcb_connection_t *connection)
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
+// A property of 32-bit values; empty when it is missing or of another format.
+std::vector<std::uint32_t> property32(xcb_connection_t *connection, xcb_window_t window,
+                                      xcb_atom_t property, xcb_atom_t type)
+{
+    std::vector<std::uint32_t> values;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, type, 0, 64), nullptr);
+    if (reply && reply->format == 32) {
+        const auto *data = static_cast<const std::uint32_t *>(xcb_get_property_value(reply));
+        values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return values;
+}
 
 } // namespace
 
@@ -191,7 +214,16 @@ void X11DesktopQueries::deliverPendingEvents()
 void X11DesktopQueries::readEvents()
 {
     while (xcb_generic_event_t *event = xcb_poll_for_event(events)) {
-        if ((event->response_type & 0x7f) == XCB_GE_GENERIC) {
+        const auto type = event->response_type & 0x7f;
+        if (type == XCB_PROPERTY_NOTIFY && onActiveWindowChange) {
+            const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+            const bool switched = change->window == rootOf(events) &&
+                                  (change->atom == activeAtom || change->atom == desktopAtom);
+            if (switched)
+                followActiveWindow();
+            if (switched || (change->window == watchedWindow && change->atom == stateAtom))
+                onActiveWindowChange();
+        } else if (type == XCB_GE_GENERIC) {
             const auto *generic = reinterpret_cast<const xcb_ge_generic_event_t *>(event);
             if (generic->extension == inputOpcode &&
                 generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
@@ -206,6 +238,68 @@ void X11DesktopQueries::readEvents()
     }
     if (xcb_connection_has_error(events))
         eventNotifier->setEnabled(false);
+}
+
+bool X11DesktopQueries::fullScreenOn(QRect screen)
+{
+    const xcb_window_t active = activeWindow();
+    if (active == XCB_WINDOW_NONE)
+        return false;
+    const auto states = property32(connection, active, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
+    const std::uint32_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
+    if (std::find(states.begin(), states.end(), fullScreen) == states.end())
+        return false;
+    xcb_get_geometry_reply_t *geometry =
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, active), nullptr);
+    xcb_translate_coordinates_reply_t *origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, active, rootOf(connection), 0, 0),
+        nullptr);
+    bool covers = false;
+    if (geometry && origin)
+        covers =
+            QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height).contains(screen);
+    std::free(geometry);
+    std::free(origin);
+    return covers;
+}
+
+std::uint32_t X11DesktopQueries::activeWindow()
+{
+    const auto active =
+        property32(connection, rootOf(connection), atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    return active.empty() ? std::uint32_t(XCB_WINDOW_NONE) : active.front();
+}
+
+bool X11DesktopQueries::watchActiveWindow(std::function<void()> onChange)
+{
+    if (!openEventConnection())
+        return false;
+    activeAtom = atom("_NET_ACTIVE_WINDOW");
+    desktopAtom = atom("_NET_CURRENT_DESKTOP");
+    stateAtom = atom("_NET_WM_STATE");
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(events, rootOf(events), XCB_CW_EVENT_MASK, &mask);
+    onActiveWindowChange = std::move(onChange);
+    followActiveWindow();
+    xcb_flush(events);
+    return true;
+}
+
+void X11DesktopQueries::followActiveWindow()
+{
+    const xcb_window_t active = activeWindow();
+    if (active == watchedWindow)
+        return;
+    // Only this connection's interest in the window changes; a window that
+    // is gone by now answers with an error event, which is dropped.
+    const std::uint32_t none = XCB_EVENT_MASK_NO_EVENT;
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    if (watchedWindow != XCB_WINDOW_NONE)
+        xcb_change_window_attributes(events, watchedWindow, XCB_CW_EVENT_MASK, &none);
+    if (active != XCB_WINDOW_NONE)
+        xcb_change_window_attributes(events, active, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(events);
+    watchedWindow = active;
 }
 
 } // namespace bopling

@@ -10,9 +10,10 @@ struct xcb_connection_t;
 
 namespace bopling {
 
-// EWMH hints and queries through Qt's own xcb connection; button presses
-// through a second connection of its own, read on the main thread when its
-// socket has data, so that Qt's event handling never sees those events.
+// EWMH hints and queries through Qt's own xcb connection; button presses and
+// property changes through a second connection of its own, read on the main
+// thread when its socket has data, so that Qt's event handling never sees
+// those events.
 class X11DesktopQueries final : public DesktopQueries
 {
 public:
@@ -23,6 +24,8 @@ public:
     bool escapeHeld() override;
     bool watchButtonPresses(std::function<void()> onPress) override;
     void deliverPendingEvents() override;
+    bool fullScreenOn(QRect screen) override;
+    bool watchActiveWindow(std::function<void()> onChange) override;
 
 private:
     std::uint32_t atom(const char *name);
@@ -31,6 +34,10 @@ private:
     // Opens the second connection; false when the display refuses it.
     bool openEventConnection();
     void readEvents();
+    // The window named by the root window's _NET_ACTIVE_WINDOW; 0 if none.
+    std::uint32_t activeWindow();
+    // Watches the state of the window that is active now instead of the one before.
+    void followActiveWindow();
 
     xcb_connection_t *connection;
     std::uint8_t escapeCode = 0;
@@ -39,6 +46,12 @@ private:
     std::unique_ptr<QSocketNotifier> eventNotifier;
     std::uint8_t inputOpcode = 0;
     std::function<void()> onButtonPress;
+
+    std::function<void()> onActiveWindowChange;
+    std::uint32_t activeAtom = 0;
+    std::uint32_t desktopAtom = 0;
+    std::uint32_t stateAtom = 0;
+    std::uint32_t watchedWindow = 0;
 };
 
 } // namespace bopling

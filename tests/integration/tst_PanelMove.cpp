@@ -1,11 +1,10 @@
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
@@ -77,36 +76,37 @@ public:
     }
 
     // The panel's geometry, while it is mapped.
-    std::optional<QRect> panel() const
+    std::optional<QRect> panel()
     {
         static const QRegularExpression geometry(
-            QStringLiteral("Position: (\\d+),(\\d+).*\\n.*Geometry: 640x480"));
+            QStringLiteral("Window (\\d+)\\n.*Position: (\\d+),(\\d+).*\\n.*Geometry: 640x480"));
         const QRegularExpressionMatch match = geometry.match(
             xdotool(QStringLiteral("search --onlyvisible --name ^Bopling$ getwindowgeometry %@")));
         if (!match.hasMatch())
             return std::nullopt;
-        return QRect(match.captured(1).toInt(), match.captured(2).toInt(), 640, 480);
+        window = match.captured(1);
+        return QRect(match.captured(2).toInt(), match.captured(3).toInt(), 640, 480);
     }
 
-    // The grab and unlocked fields of the next state log line, as "grab
-    // unlocked", "grab locked" or "- locked".
+    // A 32-bit property of the panel as xprop shows it; -1 when it has none.
+    qint64 property(const char *name) const
+    {
+        const QByteArray out = xprop({"-id", window, name});
+        return out.contains('=') ? out.split('=').last().trimmed().toLongLong() : -1;
+    }
+
+    // The grab and unlocked fields of the next state log line: "true,false"...
     QString nextState() const
     {
         const QString path = home + QStringLiteral("/state.log");
         const qint64 seen = QFileInfo(path).size();
-        QByteArray lines;
-        (void)QTest::qWaitFor(
-            [&] {
-                QFile log(path);
-                return log.open(QIODevice::ReadOnly) && log.seek(seen) &&
-                       (lines = log.readAll()).contains('\n');
-            },
-            5000);
-        const QJsonObject state = QJsonDocument::fromJson(lines.split('\n').first()).object();
-        if (state.isEmpty())
-            return QStringLiteral("no state line");
-        return QLatin1String(state[QStringLiteral("grab")].toBool() ? "grab " : "- ") +
-               QLatin1String(state[QStringLiteral("unlocked")].toBool() ? "unlocked" : "locked");
+        (void)QTest::qWaitFor([&] { return QFileInfo(path).size() > seen; }, 5000);
+        QFile log(path);
+        log.open(QIODevice::ReadOnly);
+        log.seek(seen);
+        static const QRegularExpression fields(QStringLiteral(R"("grab":(\w+),"unlocked":(\w+))"));
+        const QRegularExpressionMatch match = fields.match(QString::fromUtf8(log.readAll()));
+        return match.captured(1) + QLatin1Char(',') + match.captured(2);
     }
 
     std::optional<QPointF> savedPosition() const
@@ -117,6 +117,7 @@ public:
 
     const QString home;
     QProcess process;
+    QString window;
 };
 
 // Opens the tray menu (trayer shows the icon at the top left) and clicks its
@@ -126,7 +127,8 @@ void choose(const char *title)
 {
     QMenu model;
     QAction *wanted = nullptr;
-    for (const char *item : {"Test audio", "", "Move...", "Snap", "", "Pause", "Quit Bopling"}) {
+    for (const char *item :
+         {"Test audio", "", "Fade on hover", "", "Move...", "Snap", "", "Pause", "Quit Bopling"}) {
         QAction *action = *item ? model.addAction(QString::fromLatin1(item)) : model.addSeparator();
         if (qstrcmp(item, title) == 0)
             wanted = action;
@@ -150,8 +152,9 @@ void dragBy(QPoint from, QPoint by)
 
 } // namespace
 
-// Moving the panel by hand in the real program under Xvfb and openbox with
-// its default bindings (Alt + drag moves windows), trayer holding the menu.
+// Moving, fading and full-screen hiding of the panel in the real program
+// under Xvfb and openbox with its default bindings (Alt + drag moves
+// windows), trayer holding the menu.
 class PanelMoveTest : public QObject
 {
     Q_OBJECT
@@ -202,24 +205,24 @@ private slots:
         trayer.waitForFinished();
     }
 
-    void unlockDragLockRestartAltGrabSnap()
+    void unlockDragLockRestartAltGrabSnapFadeAndFullScreen()
     {
         QTemporaryDir home;
         auto bopling = std::make_unique<Program>(home.path());
         std::optional<QRect> panel;
         QVERIFY(QTest::qWaitFor([&] { return bool(panel = bopling->panel()); }, 30000));
         QCOMPARE(*panel, QRect(784, 404, 640, 480));
-        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
         QVERIFY(clickGoesThrough(panel->center()));
         QVERIFY(frameShare(*panel) < 0.1);
 
         // "Move...": the panel takes clicks, a click on it keeps it unlocked,
         // and it shows its frame.
         choose("Move...");
-        QCOMPARE(bopling->nextState(), QStringLiteral("grab unlocked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
         QVERIFY(!clickGoesThrough(panel->center()));
         QVERIFY(frameShare(*panel) > 0.3);
-        QCOMPARE(bopling->nextState(), QStringLiteral("grab unlocked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
 
         // A drag by (−200, +100), y upwards, is stored for this screen.
         dragBy(panel->center(), {-200, -100});
@@ -231,9 +234,9 @@ private slots:
         xdotool(QStringLiteral("keydown Escape sleep 0.2 keyup Escape"));
         QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
         choose("Move...");
-        QCOMPARE(bopling->nextState(), QStringLiteral("grab unlocked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
         QVERIFY(clickGoesThrough({1300, 300}));
-        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
         QVERIFY(clickGoesThrough(centre));
 
         // A restart puts it back there.
@@ -244,19 +247,40 @@ private slots:
         // Alt with the pointer outside does nothing; over the panel it grabs,
         // and openbox's own Alt + drag moves it, which is stored as well.
         xdotool(QStringLiteral("mousemove 300 250 keydown alt"));
-        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
         xdotool(QStringLiteral("mousemove %1").arg(at(centre)));
-        QCOMPARE(bopling->nextState(), QStringLiteral("grab locked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,false"));
         dragBy(centre, {50, 30});
         xdotool(QStringLiteral("keyup alt"));
         QTRY_COMPARE(bopling->panel(), std::optional(QRect(634, 334, 640, 480)));
         QTRY_COMPARE(bopling->savedPosition(), std::optional(QPointF(634, 86)));
-        QCOMPARE(bopling->nextState(), QStringLiteral("- locked"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
 
         // Snapping returns it to its corner for good.
         choose("Snap");
-        QTRY_COMPARE(bopling->panel(), std::optional(QRect(784, 404, 640, 480)));
+        const QRect corner(784, 404, 640, 480);
+        QTRY_COMPARE(bopling->panel(), std::optional(corner));
         QVERIFY(!bopling->savedPosition());
+
+        // It fades under the pointer (Qt hands the opacity over as a fraction of 0xFFFFFFFF).
+        xdotool(QStringLiteral("mousemove 1000 600"));
+        QTRY_COMPARE(bopling->property("_NET_WM_WINDOW_OPACITY"), qRound64(0.12 * 0xFFFFFFFF));
+        xdotool(QStringLiteral("mousemove 300 250"));
+        QTRY_COMPARE(bopling->property("_NET_WM_WINDOW_OPACITY"), 0xFFFFFFFF);
+
+        // The active window goes full screen: the panel leaves, and comes back
+        // as it was when the window leaves full screen.
+        below.showFullScreen();
+        xdotool(QStringLiteral("windowactivate --sync %1").arg(below.winId()));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!bopling->panel(), 1500);
+        qInfo("hidden %lld ms after the window became full screen", clock.elapsed());
+        below.showNormal();
+        below.setGeometry(200, 200, 1240, 700);
+        QTRY_COMPARE_WITH_TIMEOUT(bopling->panel(), std::optional(corner), 1500);
+        QVERIFY(clickGoesThrough(corner.center()));
+        QCOMPARE(bopling->property("_NET_WM_DESKTOP"), 0xFFFFFFFF);
     }
 };
 
