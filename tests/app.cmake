@@ -5,7 +5,6 @@ bopling_add_test(NAME tst_hover_fade SOURCES tst_HoverFade.cpp LIBS bopling_plac
 bopling_add_test(NAME tst_status_line SOURCES tst_StatusLine.cpp LIBS bopling_appcore)
 bopling_add_test(NAME tst_status_menu SOURCES tst_StatusMenu.cpp LIBS bopling_appcore)
 bopling_add_test(NAME tst_state_log SOURCES tst_StateLog.cpp LIBS bopling_appcore)
-bopling_add_test(NAME tst_termination_signals SOURCES tst_TerminationSignals.cpp LIBS bopling_appcore)
 
 if(BOPLING_GUI)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)

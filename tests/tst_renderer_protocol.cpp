@@ -172,18 +172,6 @@ private slots:
         now = 1000.0;
     }
 
-    void nothingBeforeReady()
-    {
-        protocol->pushConfig();
-        protocol->resendFamiliars();
-        QCOMPARE(frame(sound("k")), QStringList());
-        settings->setPaused(true);
-        protocol->pauseDidToggle();
-        QCOMPARE(frame(sound("k")), QStringList());
-        QCOMPARE(snapshotsTaken, 0);
-        QVERIFY(!protocol->pageReady());
-    }
-
     void everyReadySendsConfigAndFamiliars()
     {
         protocol->pageDidBecomeReady();
@@ -257,7 +245,6 @@ private slots:
         QTest::addColumn<QString>("events");
         QTest::addColumn<bool>("sent");
         QTest::newRow("first levels") << -1.0 << "" << true;
-        QTest::newRow("levels after 0.2 s") << 0.2 << "" << false;
         QTest::newRow("levels after exactly 0.25 s") << 0.25 << "" << false;
         QTest::newRow("levels after 0.3 s") << 0.3 << "" << true;
         QTest::newRow("event after 0.01 s") << 0.01 << "s" << true;

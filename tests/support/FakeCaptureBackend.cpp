@@ -29,8 +29,6 @@ std::optional<QString> FakeCaptureBackend::defaultOutputUID()
 CaptureResult FakeCaptureBackend::createTap(const QString &uid)
 {
     calls << QStringLiteral("createTap ") + uid;
-    if (duringCreateTap)
-        duringCreateTap();
     if (tapStatus != 0)
         return {tapStatus, 0};
     tapAlive = true;
