@@ -70,16 +70,11 @@ private slots:
             QTest::newRow(name) << QByteArray(json) << QString(message);
         };
         row("no name", R"({"palette":{},"frames":{}})", "the key \"name\" is missing");
-        row("null name", R"({"name":null,"palette":{},"frames":{}})", "\"name\" is not a string");
-        row("no palette", R"({"name":"x","frames":{}})", "the key \"palette\" is missing");
         row("palette array", R"({"name":"x","palette":[],"frames":{}})",
             "\"palette\" is not an object");
         row("palette number", R"({"name":"x","palette":{"a":1},"frames":{}})",
             "the palette entry \"a\" is not a string");
-        row("no frames", R"({"name":"x","palette":{}})", "the key \"frames\" is missing");
         row("frame of numbers", R"({"name":"x","palette":{},"frames":{"idle":[1]}})",
-            "\"idle\" is not an array of strings");
-        row("frame string", R"({"name":"x","palette":{},"frames":{"idle":"a"}})",
             "\"idle\" is not an array of strings");
         row("attacks string", R"({"name":"x","palette":{},"frames":{},"attacks":"fire"})",
             "\"attacks\" is not an array of strings");
@@ -98,10 +93,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("json");
         QTest::newRow("truncated") << kMinimal.left(30);
-        QTest::newRow("empty") << QByteArray();
         QTest::newRow("deep nesting")
             << "{\"name\":" + QByteArray(5000, '[') + QByteArray(5000, ']') + "}";
-        QTest::newRow("bad UTF-8") << QByteArray("{\"name\":\"\xff\xfe\"}");
     }
     void parserErrorsAreReported()
     {
@@ -146,11 +139,8 @@ private slots:
         const QString huge = "{\"name\":\"" + QString(Creature::kMaxJsonBytes, u'x') + "\"}";
         QTest::newRow("prose around") << "Here it is: " + object + " Enjoy!" << QString();
         QTest::newRow("fenced") << "```json\n" + object + "\n```\nHave fun {-:" << QString();
-        QTest::newRow("bare") << object << QString();
         QTest::newRow("reversed braces") << "}{" << kNoCreature;
-        QTest::newRow("no braces") << "Sorry, I can't." << kNoCreature;
         QTest::newRow("only open") << "{ \"name\": " << kNoCreature;
-        QTest::newRow("empty") << "" << kNoCreature;
         QTest::newRow("two objects") << twice << kNotJson + parserError(twice.toUtf8()) + " at";
         QTest::newRow("not a creature")
             << "{\"hello\": 1}" << kNotJson + "the key \"name\" is missing).";

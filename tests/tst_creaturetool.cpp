@@ -2,7 +2,6 @@
 // and the exact messages on standard error.
 
 #include "creatures/Creature.h"
-#include "settings/Resources.h"
 #include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
 
@@ -40,11 +39,6 @@ QString decodingMessage(const QByteArray &json)
     return samples::messageOf<Creature::DecodingError>([&] { Creature::decode(json); });
 }
 
-QString tobblePath()
-{
-    return resourcePath(QStringLiteral("web/creatures/tobble.json"));
-}
-
 } // namespace
 
 class TestCreatureTool : public QObject
@@ -78,19 +72,6 @@ class TestCreatureTool : public QObject
     }
 
 private slots:
-    void checksTheBuiltInCreature()
-    {
-        if (!QFileInfo::exists(tobblePath()))
-            QSKIP("resources/web/creatures/tobble.json is missing");
-        const Run run = runTool({"check", tobblePath()});
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.err, QByteArray());
-        QVERIFY(run.out.endsWith('\n'));
-        QCOMPARE(run.out.count('\n'), 1);
-        QFile file(tobblePath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(Creature::decode(run.out.trimmed()), Creature::decode(file.readAll()).validated());
-    }
 
     void answers_data()
     {
@@ -107,11 +88,8 @@ private slots:
         const QByteArray good = samples::creature(" Mr. Rex ").encode();
         row("check cleans", "check", good, {});
         row("check refuses", "check", noSleep.encode(), refused);
-        row("check, not JSON", "check", "{\"name\":", decodingMessage("{\"name\":"));
         row("check, reply text", "check", "Here: " + good, decodingMessage("Here: " + good));
         row("reply with prose", "reply", "Sure!\n```json\n" + good + "\n```", {});
-        row("reply without creature", "reply", "no idea",
-            "Claude's reply did not contain a creature.");
         row("reply refused by the check", "reply", "Well: " + noSleep.encode(), refused);
     }
     void answers()
@@ -227,6 +205,7 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.startsWith(dir.filePath("absent.json").toUtf8()));
     }
+
 };
 
 QTEST_GUILESS_MAIN(TestCreatureTool)

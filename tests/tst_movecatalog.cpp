@@ -38,9 +38,7 @@ private slots:
         QTest::newRow("an id") << "earthspike"
                                << "Earth Spike (dig)";
         QTest::newRow("upper case is not an id") << "Fire" << QString();
-        QTest::newRow("bark is not a move") << "bark" << QString();
         QTest::newRow("prefix") << "fir" << QString();
-        QTest::newRow("empty") << "" << QString();
     }
     void findsExactIds()
     {
