@@ -122,14 +122,6 @@ private slots:
         QVERIFY(host->webProcessID().value_or(0) > 0);
     }
 
-    void privateTransparentView()
-    {
-        QWebEnginePage *page = host->web()->page();
-        QVERIFY(page->profile()->isOffTheRecord());
-        QCOMPARE(page->backgroundColor(), QColor(Qt::transparent));
-        QCOMPARE(page->url(), WebHost::pageUrl());
-    }
-
     void schemeAsTheEngineSeesIt()
     {
         QVERIFY(waitFor(
