@@ -43,17 +43,9 @@ class TestCreatureJson : public QObject
 private slots:
     void decodesFields()
     {
-        const Creature c = Creature::decode(
-            R"({"name":"Rex","palette":{"a":"#112233","b":"#ABC"},"frames":{"idle":["a.","ab"],)"
-            R"("jump":[]},"attacks":["Fire","bark"],"sound":"grr","extra":{"x":1}})");
-        QCOMPARE(c.name, QStringLiteral("Rex"));
-        QCOMPARE(c.palette.value("b"), QStringLiteral("#ABC"));
-        QCOMPARE(c.frames.value("idle"), (QStringList{"a.", "ab"}));
-        QVERIFY(c.frames.contains("jump"));
-        QCOMPARE(c.attacks, (QStringList{"Fire", "bark"}));
-        QCOMPARE(c.sound, std::optional<QString>("grr"));
-
-        // "attacks" and "sound" may be absent or null.
+        // Unknown keys are ignored; "attacks" and "sound" may be absent or null. The other
+        // fields are read back in encodesCompactAndRoundTrips.
+        QCOMPARE(Creature::decode(kMinimal.chopped(1) + R"(,"extra":{"x":1}})").name, "Rex");
         for (const QByteArray &json :
              {kMinimal, kMinimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
             const Creature minimal = Creature::decode(json);
@@ -160,13 +152,6 @@ private slots:
             QVERIFY2(failure.startsWith(message) && failure.endsWith(")."), qPrintable(failure));
         if (message.isEmpty())
             QCOMPARE(Creature::fromReply(reply), samples::creature());
-    }
-
-    void fromReplyDoesNotValidate()
-    {
-        // Decoded as it stands; the check comes afterwards.
-        const Creature c = Creature::fromReply(QString::fromUtf8(kMinimal));
-        QCOMPARE(c.frames.value("idle"), (QStringList{"a.", "aa"}));
     }
 };
 

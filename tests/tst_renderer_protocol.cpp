@@ -172,34 +172,6 @@ private slots:
         now = 1000.0;
     }
 
-    void everyReadySendsConfigAndFamiliars()
-    {
-        protocol->pageDidBecomeReady();
-        QVERIFY(protocol->pageReady());
-        QCOMPARE(calls.size(), 2);
-        QVERIFY(calls.at(0).startsWith(QLatin1String("qx.config({W:640,H:480,")));
-        const QString firstFamiliars = calls.at(1);
-        QCOMPARE(namesIn(firstFamiliars), QStringList{"Tobble"});
-
-        // A setting that does not change the familiars: configuration only.
-        calls.clear();
-        settings->setIntensity(2);
-        protocol->pushConfig();
-        QCOMPARE(calls.size(), 1);
-        QVERIFY(calls.at(0).contains(QLatin1String("intensity:2,")));
-
-        // The page crashed: silence until it is ready again, then everything again.
-        protocol->pageDidCrash();
-        calls.clear();
-        protocol->pushConfig();
-        QCOMPARE(calls, QStringList());
-        QCOMPARE(frame(sound("k")), QStringList());
-        protocol->pageDidBecomeReady();
-        QCOMPARE(calls.size(), 2);
-        QVERIFY(calls.at(0).startsWith(QLatin1String("qx.config(")));
-        QCOMPARE(calls.at(1), firstFamiliars);
-    }
-
     void pausedSendsOneSilentTick()
     {
         readyPage();

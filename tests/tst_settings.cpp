@@ -153,31 +153,18 @@ private slots:
             s.setLayout(Layout::strip);
             s.setCorner(Corner::topLeft);
             s.setCornerSize(7);
-            s.setStripSize(1);
             s.setScene(Scene::walk);
             s.setIntensity(-4);
             s.setWarriors(false);
-            s.setWarriorCount(5);
-            s.setBeatPulse(false);
-            s.setMonsters(false);
-            s.setFadeOnHover(false);
-            s.setPaused(true);
             s.setTobble(false);
             QCOMPARE(onDisk(), object(R"({"layout": "strip", "corner": "topLeft",
-                "cornerSize": 7, "stripSize": 1, "scene": "walk", "intensity": -4,
-                "warriors": false, "warriorCount": 5, "beatPulse": false, "monsters": false,
-                "fadeOnHover": false, "paused": true, "tobble": false,
-                "migratedFromDotscope": true})"));
+                "cornerSize": 7, "scene": "walk", "intensity": -4, "warriors": false,
+                "tobble": false, "migratedFromDotscope": true})"));
         }
-        const QVariantMap expected{{"layout", "strip"},    {"corner", "topLeft"},
-                                   {"scene", "walk"},      {"cornerSize", 3},
-                                   {"stripSize", 1},       {"intensity", 0},
-                                   {"warriorCount", 5},    {"warriors", false},
-                                   {"beatPulse", false},   {"monsters", false},
-                                   {"fadeOnHover", false}, {"paused", true},
-                                   {"tobble", false},      {"familiars", QStringList{}},
-                                   {"screen.corner", {}},  {"screen.strip", {}}};
-        QCOMPARE(readings(Settings(file())), expected);
+        QCOMPARE(readings(Settings(file())),
+                 defaultsWith({{"layout", "strip"}, {"corner", "topLeft"}, {"scene", "walk"},
+                               {"cornerSize", 3}, {"intensity", 0}, {"warriors", false},
+                               {"tobble", false}, {"familiars", QStringList{}}}));
     }
 
     void familiarsRead_data()

@@ -114,7 +114,14 @@ private slots:
 
     void clickTrackReachesOnSamples()
     {
+        QCOMPARE(pulse->defaultSource(), QStringLiteral("bopling_mic"));
         QVERIFY2(startTap(), qPrintable(tapError()));
+        // The one stream records from the default sink's monitor, never the "microphone".
+        const QList<PrivatePulse::SourceOutput> outputs = pulse->sourceOutputs();
+        QCOMPARE(outputs.size(), 1);
+        QCOMPARE(outputs[0].applicationName, QStringLiteral("Bopling"));
+        QCOMPARE(outputs[0].mediaName, QStringLiteral("Bopling Tap"));
+        QCOMPARE(sourceNames().value(outputs[0].source), QStringLiteral("bopling_a.monitor"));
         QVERIFY2(play("bopling_a", stereo(1.0, true)), qPrintable(pulse->errorString()));
         QString events;
         double loudness = 0.0;
@@ -132,22 +139,6 @@ private slots:
         QCOMPARE(captured->rates, (std::set<double>{double(kRate)}));
         const float peak = captured->peakSince(0);
         QVERIFY2(peak > 0.39f && peak < 0.41f, qPrintable(QString::number(peak)));
-    }
-
-    void microphoneIsNeverCaptured()
-    {
-        QCOMPARE(pulse->defaultSource(), QStringLiteral("bopling_mic"));
-        QVERIFY2(startTap(), qPrintable(tapError()));
-        // A second of the silent sink while the "microphone" sings.
-        QVERIFY(QTest::qWaitFor([&] { return captured->size() > kRate; }, kTimeoutMs));
-        QCOMPARE(captured->peakSince(0), 0.0f);
-
-        // The one stream records from the default sink's monitor.
-        QList<PrivatePulse::SourceOutput> outputs = pulse->sourceOutputs();
-        QCOMPARE(outputs.size(), 1);
-        QCOMPARE(outputs[0].applicationName, QStringLiteral("Bopling"));
-        QCOMPARE(outputs[0].mediaName, QStringLiteral("Bopling Tap"));
-        QCOMPARE(sourceNames().value(outputs[0].source), QStringLiteral("bopling_a.monitor"));
     }
 
     void followsTheDefaultSink()
@@ -230,20 +221,6 @@ private slots:
             QTest::qWaitFor([&] { return captured->size() > rebuilt + kRate / 2; }, kTimeoutMs));
         // Nothing plays anywhere, so anything heard would be the sine "microphone".
         QCOMPARE(captured->peakSince(mark), 0.0f);
-    }
-
-    void stopLeavesNoStream()
-    {
-        for (const bool waiting : {false, true}) {
-            QVERIFY2(startTap(), qPrintable(tapError()));
-            QVERIFY(streamsBecome(1));
-            if (waiting)
-                QVERIFY(tap->stopAndWait(1.5));
-            else
-                tap->stop();
-            QVERIFY(QTest::qWaitFor([&] { return !tap->running(); }, kTimeoutMs));
-            QVERIFY(streamsBecome(0));
-        }
     }
 
     void stopAndWaitWithBusyControlThread()
