@@ -126,20 +126,6 @@ private slots:
         QCOMPARE(std::lround(s.clock / (512.0 / 48000)), hops);
     }
 
-    void emptyBlockUpdatesRateAndTime()
-    {
-        double now = 100;
-        Analyzer analyzer([&now] { return now; });
-        analyzer.push(whiteNoise(1000), 44100);
-        now = 130;
-        analyzer.push({}, 48000);
-        const AnalyzerProbe::State s = AnalyzerProbe(analyzer).state();
-        QCOMPARE(s.sampleRate, 48000.0);
-        QCOMPARE(s.lastPushAt, 130.0);
-        QCOMPARE(s.pendingCount, std::size_t(1000));
-        QCOMPARE(s.clock, 0.0);
-    }
-
     void spectrumScaling_data()
     {
         QTest::addColumn<double>("rate");
@@ -325,10 +311,7 @@ private slots:
         QCOMPARE(after.silentSeconds, 0.0); // the reset counts as a fresh block
         QCOMPARE(after.levels, before.levels);
         QCOMPARE(after.energy, before.energy);
-        const AnalyzerProbe::State s = probe.state();
-        QCOMPARE(s.pendingCount, std::size_t(0));
-        QCOMPARE(s.envCount, std::size_t(0));
-        QCOMPARE(s.clock, clock);
+        QCOMPARE(probe.state().clock, clock);
     }
 };
 

