@@ -1,4 +1,5 @@
 #include "render/BundleResolver.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,11 +20,7 @@ private:
 
     void write(const QString &relative, const QByteArray &data)
     {
-        const QString path = tmp.filePath(relative);
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        files::write(tmp.filePath(relative), data);
     }
 
 private slots:

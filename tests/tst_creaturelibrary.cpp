@@ -4,6 +4,7 @@
 #include "settings/Resources.h"
 #include "support/CreatureSamples.h"
 #include "support/FileSizeLimit.h"
+#include "support/Files.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -24,18 +25,11 @@ QString tobblePath()
 // Writes `bytes` to `path`, dated `secondsAgo` seconds back.
 void writeFile(const QString &path, const QByteArray &bytes, int secondsAgo = 0)
 {
+    files::write(path, bytes);
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-    QVERIFY(file.flush());
+    QVERIFY(file.open(QIODevice::ReadWrite));
     QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
                              QFileDevice::FileModificationTime));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList namesOf(const QList<Creature> &creatures)
@@ -181,7 +175,6 @@ private slots:
 
     void listsOldestFirstAndSkipsTheRest()
     {
-        QDir().mkpath(folder);
         writeFile(folder + "/b.json", samples::creature("Second").encode(), 200);
         writeFile(folder + "/a.json", samples::creature("Third").encode(), 100);
         writeFile(folder + "/c.json", samples::creature("First").encode(), 300);
@@ -199,20 +192,18 @@ private slots:
     void damagedFilesAreNeverOverwritten()
     {
         // A file that cannot be read still holds its name on disk.
-        QDir().mkpath(folder);
         const QByteArray damaged = samples::creature("Rex").encode().left(40);
         writeFile(folder + "/rex.json", damaged);
         QCOMPARE(library().save(samples::creature("Rex")), QStringLiteral("Rex 2"));
         library().save(samples::creature("Max"));
         QCOMPARE(library().replace("Max", samples::creature("Rex")), QStringLiteral("Rex 3"));
-        QCOMPARE(readFile(folder + "/rex.json"), damaged);
+        QCOMPARE(files::read(folder + "/rex.json"), damaged);
         QCOMPARE(library().all().size(), 2);
     }
 
     void saveFailureIsThrown()
     {
         // The folder cannot be created where a file stands.
-        QDir().mkpath(root.filePath("data"));
         writeFile(root.filePath("data/Bopling"), "not a folder");
         const QString failure = samples::messageOf<CreatureLibrary::Error>(
             [&] { library().save(samples::creature()); });
@@ -230,7 +221,7 @@ private slots:
     void shortWriteFailsAndKeepsTheOldCreature()
     {
         library().save(samples::creature(QStringLiteral("Old")));
-        const QByteArray before = readFile(folder + "/old.json");
+        const QByteArray before = files::read(folder + "/old.json");
         Creature big = samples::creature(QStringLiteral("New"));
         big.frames.insert("jump", QStringList(100, QString(50, u'a')));
         {
@@ -239,7 +230,7 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(CreatureLibrary::Error, library().replace("Old", big));
         }
         QCOMPARE(filesInFolder(), QStringList{"old.json"});
-        QCOMPARE(readFile(folder + "/old.json"), before);
+        QCOMPARE(files::read(folder + "/old.json"), before);
         QCOMPARE(namesOf(library().all()), QStringList{"Old"});
     }
 

@@ -4,6 +4,7 @@
 #include "creatures/Creature.h"
 #include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,11 +65,8 @@ class TestCreatureTool : public QObject
 
     QString write(const QString &name, const QByteArray &bytes)
     {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly))
-            return QString();
-        file.write(bytes);
-        return file.fileName();
+        files::write(dir.filePath(name), bytes);
+        return dir.filePath(name);
     }
 
 private slots:

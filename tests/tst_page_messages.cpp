@@ -1,6 +1,7 @@
 #include "render/PageMessages.h"
 #include "render/RendererLog.h"
 #include "settings/SystemLog.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,17 +20,6 @@ namespace {
 QJsonValue parse(const QByteArray &json)
 {
     return QJsonDocument::fromJson("[" + json + "]").array().at(0);
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
 }
 
 } // namespace
@@ -86,11 +76,11 @@ private slots:
         QVERIFY(!QFile::exists(log.filePath()));
         log.append(QStringLiteral("first"),
                    QDateTime(QDate(2025, 3, 1), QTime(8, 15, 30), Qt::UTC));
-        QCOMPARE(fileLines(log.filePath()), QStringList{"2025-03-01T08:15:30Z first"});
+        QCOMPARE(files::lines(log.filePath()), QStringList{"2025-03-01T08:15:30Z first"});
         // A time given in another zone is written in UTC.
         log.append(QStringLiteral("zweite Zeile – ü"),
                    QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
-        const QStringList lines = fileLines(log.filePath());
+        const QStringList lines = files::lines(log.filePath());
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines.at(1), QStringLiteral("2025-03-01T09:00:05Z zweite Zeile – ü"));
         QCOMPARE(systemLines.size(), 2);

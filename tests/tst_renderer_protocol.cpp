@@ -3,6 +3,7 @@
 #include "render/RendererProtocol.h"
 #include "render/ScriptCalls.h"
 #include "settings/Settings.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -126,13 +127,6 @@ private:
 
     QString builtInPath() const { return tmp->filePath(QStringLiteral("web/tobble.json")); }
 
-    void writeBuiltIn()
-    {
-        QFile file(builtInPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(creature(QStringLiteral("Tobble"), QStringLiteral("#ffaa00")).encode());
-    }
-
     void readyPage()
     {
         protocol->pageDidBecomeReady();
@@ -158,8 +152,7 @@ private slots:
     {
         tmp = std::make_unique<QTemporaryDir>();
         QVERIFY(tmp->isValid());
-        QVERIFY(QDir().mkpath(tmp->filePath(QStringLiteral("web"))));
-        writeBuiltIn();
+        files::write(builtInPath(), creature("Tobble", "#ffaa00").encode());
         settings = std::make_unique<Settings>(tmp->filePath(QStringLiteral("settings.json")));
         library = std::make_unique<CreatureLibrary>(tmp->filePath(QStringLiteral("creatures")),
                                                     builtInPath());
@@ -306,10 +299,7 @@ private slots:
         QFETCH(QJsonObject, stored);
         QFETCH(QString, text);
         const QString path = tmp->filePath(QStringLiteral("stored.json"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(stored).toJson());
-        file.close();
+        files::write(path, QJsonDocument(stored).toJson());
         const Settings store(path);
         QCOMPARE(ScriptCalls::config(RendererConfig::from(store, size)), text);
     }

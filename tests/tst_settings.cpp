@@ -1,6 +1,7 @@
 // Reading rules, clamps and writes of the settings store, each on a private store file.
 
 #include "settings/Settings.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -78,18 +79,11 @@ class SettingsTest : public QObject
     // A store opened on a file holding `json` (a JSON object's text).
     std::unique_ptr<Settings> storeWith(const QByteArray &json)
     {
-        QFile f(file());
-        if (!f.open(QIODevice::WriteOnly) || f.write(json) != json.size())
-            qFatal("cannot write the test store");
-        f.close();
+        files::write(file(), json);
         return std::make_unique<Settings>(file());
     }
 
-    QJsonObject onDisk() const
-    {
-        QFile f(file());
-        return object(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
-    }
+    QJsonObject onDisk() const { return object(files::read(file())); }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }

@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "settings/SystemLog.h"
 #include "support/FileSizeLimit.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,23 +23,9 @@ using namespace bopling;
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QJsonObject readObject(const QString &path)
 {
-    return QJsonDocument::fromJson(readFile(path)).object();
+    return QJsonDocument::fromJson(files::read(path)).object();
 }
 
 } // namespace
@@ -83,12 +70,12 @@ private slots:
     void damagedFileIsKeptAside()
     {
         QFETCH(QByteArray, content);
-        writeFile(file(), content);
+        files::write(file(), content);
         Settings s(file());
         QCOMPARE(s.cornerSize(), 1);
         const QStringList copies = damagedCopies();
         QCOMPARE(copies.size(), 1);
-        QCOMPARE(readFile(dir->filePath("Bopling/" + copies.first())), content);
+        QCOMPARE(files::read(dir->filePath("Bopling/" + copies.first())), content);
         QCOMPARE(logLines.size(), 1);
         QVERIFY2(logLines.first().startsWith("Bopling: ") &&
                      logLines.first().contains(copies.first()),
@@ -98,7 +85,7 @@ private slots:
         s.setCornerSize(2);
         QCOMPARE(Settings(file()).cornerSize(), 2);
         // A second damaged file, most likely in the same second, never replaces the first copy.
-        writeFile(file(), content);
+        files::write(file(), content);
         const Settings again(file());
         QCOMPARE(damagedCopies().size(), 2);
     }
@@ -118,7 +105,7 @@ private slots:
     void writeToAnImpossiblePathKeepsValueInMemory()
     {
         // A plain file where the settings folder should be: nothing can be written below it.
-        writeFile(dir->filePath("Bopling"), "not a folder");
+        files::write(dir->filePath("Bopling"), "not a folder");
         Settings s(file());
         QCOMPARE(logLines.size(), 1); // the migration flag could not be written
         s.setCornerSize(3);
@@ -128,13 +115,13 @@ private slots:
         QCOMPARE(logLines.size(), 3);
         for (const QString &line : std::as_const(logLines))
             QVERIFY2(line.startsWith("Bopling: could not save settings"), qPrintable(line));
-        QCOMPARE(readFile(dir->filePath("Bopling")), QByteArray("not a folder"));
+        QCOMPARE(files::read(dir->filePath("Bopling")), QByteArray("not a folder"));
     }
 
     void writeOnAFullDiskLeavesThePreviousFile()
     {
-        writeFile(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
-        const QByteArray before = readFile(file());
+        files::write(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
+        const QByteArray before = files::read(file());
         Settings s(file());
         QVERIFY(logLines.isEmpty());
         {
@@ -143,7 +130,7 @@ private slots:
         }
         QCOMPARE(logLines.size(), 1);
         QCOMPARE(s.stripSize(), 1);
-        QCOMPARE(readFile(file()), before);
+        QCOMPARE(files::read(file()), before);
         QCOMPARE(QDir(dir->filePath("Bopling")).entryList(QDir::Files),
                  QStringList{"settings.json"});
 
@@ -160,14 +147,14 @@ private slots:
     void everyReadAndWriteSeesTheFileAsItIsNow()
     {
         Settings s(file());
-        writeFile(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
+        files::write(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
         s.setIntensity(0);
         QCOMPARE(
             readObject(file()),
             (QJsonObject{{"cornerSize", 2}, {"intensity", 0}, {"migratedFromDotscope", true}}));
         Settings(file()).setScene(Scene::walk);
         QCOMPARE(s.scene(), Scene::walk);
-        writeFile(file(), "{\"scene\": ");
+        files::write(file(), "{\"scene\": ");
         QCOMPARE(s.scene(), Scene::campfire);
         QCOMPARE(damagedCopies().size(), 1);
         QCOMPARE(logLines.size(), 1);
@@ -175,11 +162,11 @@ private slots:
 
     void migrationCopiesOnceAndKeepsCurrentValues()
     {
-        writeFile(earlier(), R"({"layout": "strip", "cornerSize": 3, "corner": "topLeft",
+        files::write(earlier(), R"({"layout": "strip", "cornerSize": 3, "corner": "topLeft",
                                 "positions": {"strip.5": [1, 2]}, "screen.strip": 5,
                                 "someOldKey": [1, "x"]})");
-        writeFile(file(), R"({"cornerSize": 0, "corner": 17})");
-        const QByteArray earlierBefore = readFile(earlier());
+        files::write(file(), R"({"cornerSize": 0, "corner": 17})");
+        const QByteArray earlierBefore = files::read(earlier());
         {
             const Settings s(file(), earlier());
             QVERIFY(s.migratedFromDotscope());
@@ -193,15 +180,15 @@ private slots:
         QCOMPARE(disk.value("migratedFromDotscope"), QJsonValue(true));
         QCOMPARE(disk.value("someOldKey").toArray(), (QJsonArray{1, "x"}));
         QCOMPARE(disk.value("corner"), QJsonValue(17));
-        QCOMPARE(readFile(earlier()), earlierBefore);
+        QCOMPARE(files::read(earlier()), earlierBefore);
 
         // A second start copies nothing, even after the earlier settings changed; the flag
         // counts whatever its value.
-        writeFile(earlier(), R"({"scene": "walk", "layout": "corner"})");
+        files::write(earlier(), R"({"scene": "walk", "layout": "corner"})");
         const Settings again(file(), earlier());
         QCOMPARE(again.scene(), Scene::campfire);
         QCOMPARE(again.layout(), Layout::strip);
-        writeFile(file(), R"({"migratedFromDotscope": "no"})");
+        files::write(file(), R"({"migratedFromDotscope": "no"})");
         QCOMPARE(Settings(file(), earlier()).scene(), Scene::campfire);
         QVERIFY(logLines.isEmpty());
     }
@@ -219,7 +206,7 @@ private slots:
         QFETCH(QByteArray, earlierContent);
         QFETCH(int, logLineCount);
         if (!earlierContent.isNull())
-            writeFile(earlier(), earlierContent);
+            files::write(earlier(), earlierContent);
         {
             const Settings s(file(), earlier());
             QVERIFY(s.migratedFromDotscope());
@@ -228,7 +215,7 @@ private slots:
         QCOMPARE(logLines.size(), logLineCount);
         // The earlier edition's file is not ours: it stays as it was.
         if (!earlierContent.isNull())
-            QCOMPARE(readFile(earlier()), earlierContent);
+            QCOMPARE(files::read(earlier()), earlierContent);
         QVERIFY(damagedCopies().isEmpty());
     }
 
@@ -243,7 +230,7 @@ private slots:
         QVERIFY2(standard.startsWith(home.path()), qPrintable(standard));
         QVERIFY(standard.endsWith("/Bopling/settings.json"));
         QVERIFY(Settings::earlierEditionFilePath().endsWith("/Dotscope/settings.json"));
-        writeFile(Settings::earlierEditionFilePath(), R"({"intensity": 2})");
+        files::write(Settings::earlierEditionFilePath(), R"({"intensity": 2})");
 
         std::vector<std::future<Settings *>> askers;
         for (int i = 0; i < 4; ++i)

@@ -4,6 +4,7 @@
 // back after its render process is killed. The statistics call is read by tst_Program.
 
 #include "WaitFor.h"
+#include "support/Files.h"
 #include "creatures/CreatureLibrary.h"
 #include "render/FamiliarsCall.h"
 #include "render/RendererLog.h"
@@ -99,13 +100,7 @@ private:
                        });
     }
 
-    QStringList renderedLog() const
-    {
-        QFile file(RendererLog().filePath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList renderedLog() const { return files::lines(RendererLog().filePath()); }
 
 private slots:
     void initTestCase()

@@ -4,6 +4,7 @@
 // a crash are checked end to end in tst_renderer_e2e.
 
 #include "WaitFor.h"
+#include "support/Files.h"
 #include "render/RendererLog.h"
 #include "render/WebHost.h"
 
@@ -50,14 +51,10 @@ post({ready: true, error: "with ready"});
 </script></body></html>
 )";
 
+// The renderer log without its time stamps.
 QStringList logLines()
 {
-    QFile file(RendererLog().filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    lines.removeAll(QString());
-    // Drop the time stamps.
+    QStringList lines = files::lines(RendererLog().filePath());
     for (QString &line : lines)
         line = line.section(QLatin1Char(' '), 1);
     return lines;
@@ -76,10 +73,7 @@ private:
 
     void write(const QString &name, const QByteArray &data)
     {
-        QDir().mkpath(QFileInfo(web.filePath(name)).absolutePath());
-        QFile file(web.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        files::write(web.filePath(name), data);
     }
 
     QVariant evaluated(const QString &script)

@@ -31,23 +31,6 @@ function page() {
 const loud = (ev) => ({ lv: [0.7, 0.5, 0.4, 0.8], bpm: 120, conf: 0.8, en: 0.8, ev });
 const picture = (scene) => Buffer.from(scene.buf.data).toString('base64');
 
-test('the host texts are taken without an error', () => {
-  const p = page();
-  evaluate(p.qx, CONFIG);
-  evaluate(p.qx, `qx.setFamiliars(${JSON.stringify([tobble()])})`);
-  evaluate(p.qx, "qx.tick({lv:[0.42,0.10,0.00,0.63],bpm:121.9,conf:0.37,en:0.58,ev:'kh'})");
-  evaluate(p.qx, 'qx.tick({silent:true})');
-  assert.deepEqual(p.posted, []);
-  const stats = JSON.parse(evaluate(p.qx, 'return JSON.stringify(qx.stats())'));
-  for (const key of ['frames', 'avgMs', 'worstMs', 'ticks', 'events', 'warriors', 'monsters', 'familiars', 'scene', 'layout', 'asleep', 'errors'])
-    assert.ok(key in stats, `stats has ${key}`);
-  assert.equal(stats.ticks, 2);
-  assert.deepEqual(stats.events, { k: 1, s: 0, h: 1, d: 0 });
-  assert.deepEqual(stats.familiars, ['Tobble']);
-  assert.equal(stats.warriors, 4);
-  assert.equal(stats.asleep, true);
-});
-
 test('malformed calls post an error, never throw, and keep the scene drawing', async (t) => {
   const p = page();
   evaluate(p.qx, CONFIG);
