@@ -31,8 +31,6 @@ private slots:
             << log;
         QTest::newRow("debug true is not 1")
             << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << none << none;
-        QTest::newRow("debug 1 with a space")
-            << Env{{"QX_DEBUG", "1 "}, {"QX_LOG", log}} << false << none << none;
         QTest::newRow("present but empty path")
             << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << QStringLiteral("") << none;
     }

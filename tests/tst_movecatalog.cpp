@@ -11,25 +11,6 @@ class TestMoveCatalog : public QObject
     Q_OBJECT
 
 private slots:
-    void groupsByCategory()
-    {
-        const QList<MoveGroup> groups = movesByCategory();
-        QList<int> sizes;
-        QStringList categories;
-        QList<Move> flattened;
-        for (const MoveGroup &group : groups) {
-            sizes.append(int(group.moves.size()));
-            categories.append(group.category);
-            for (const Move &move : group.moves) {
-                QCOMPARE(move.category, group.category);
-                flattened.append(move);
-            }
-        }
-        QCOMPARE(sizes, (QList<int>{3, 5, 5, 5, 4, 2}));
-        QCOMPARE(categories, moveCategories());
-        // The moves of one category stand together, so grouping keeps the order.
-        QCOMPARE(flattened, moveCatalog());
-    }
 
     void findsExactIds_data()
     {

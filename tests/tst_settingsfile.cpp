@@ -228,7 +228,6 @@ private slots:
         qputenv("HOME", home.path().toUtf8());
         const QString standard = Settings::standardFilePath();
         QVERIFY2(standard.startsWith(home.path()), qPrintable(standard));
-        QVERIFY(standard.endsWith("/Bopling/settings.json"));
         QVERIFY(Settings::earlierEditionFilePath().endsWith("/Dotscope/settings.json"));
         files::write(Settings::earlierEditionFilePath(), R"({"intensity": 2})");
 
