@@ -45,7 +45,9 @@ test('warrior counts per panel size', async (t) => {
   const rows = [
     // [label, config changes, canvas w, canvas h, expected]
     ['tiny corner', {}, 180, 135, 2],
+    ['small corner', {}, 240, 180, 3],
     ['medium corner', {}, 320, 240, 4],
+    ['large corner', {}, 400, 300, 5],
     ['narrow strip', { layout: 'strip' }, 400, 80, 3],
     ['wide strip', { layout: 'strip' }, 1280, 120, 8],
     ['exact count wins', { warriorCount: 7 }, 180, 135, 7],
