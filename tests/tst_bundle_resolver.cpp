@@ -30,10 +30,9 @@ private slots:
         web = tmp.filePath(QStringLiteral("web"));
         write(QStringLiteral("web/index.html"), "<html>page</html>");
         // Each file holds its own name, so a wrong file is told apart.
-        for (const char *name :
-             {"web/INDEX.HTML", "web/app.js", "web/style.css", "web/sprite.png",
-              "web/creatures/tobble.json", "web/sub/page.html",
-              "web2/stolen.js", "secret.txt", "outside/inner.txt"})
+        for (const char *name : {"web/INDEX.HTML", "web/app.js", "web/style.css", "web/sprite.png",
+                                 "web/creatures/tobble.json", "web/sub/page.html", "web2/stolen.js",
+                                 "secret.txt", "outside/inner.txt"})
             write(QString::fromLatin1(name), name);
         write(QStringLiteral("web/empty.txt"), "");
         QByteArray big(5 * 1024 * 1024 + 3, '\0');

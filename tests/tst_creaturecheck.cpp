@@ -92,7 +92,8 @@ private slots:
                 << withPalette(2, {{key, "#000000"}})
                 << "Palette key \"" + key + "\" must be a single character other than \".\".";
         }
-        for (const QString &color : QStringList{"abcdef", "#ggg000", "#12345", "#abcdeff", "#ABCDEF\n"}) {
+        for (const QString &color :
+             QStringList{"abcdef", "#ggg000", "#12345", "#abcdeff", "#ABCDEF\n"}) {
             QTest::addRow("color \"%s\"", qPrintable(QString(color).replace(u'\n', u'~')))
                 << withPalette(2, {{"a", color}})
                 << "Palette color \"" + color + "\" is not a #rrggbb hex color.";

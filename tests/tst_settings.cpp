@@ -147,10 +147,14 @@ private slots:
                 "cornerSize": 7, "scene": "walk", "intensity": -4, "warriors": false,
                 "tobble": false, "migratedFromDotscope": true})"));
         }
-        QCOMPARE(readings(Settings(file())),
-                 defaultsWith({{"layout", "strip"}, {"corner", "topLeft"}, {"scene", "walk"},
-                               {"cornerSize", 3}, {"intensity", 0}, {"warriors", false},
-                               {"tobble", false}, {"familiars", QStringList{}}}));
+        QCOMPARE(readings(Settings(file())), defaultsWith({{"layout", "strip"},
+                                                           {"corner", "topLeft"},
+                                                           {"scene", "walk"},
+                                                           {"cornerSize", 3},
+                                                           {"intensity", 0},
+                                                           {"warriors", false},
+                                                           {"tobble", false},
+                                                           {"familiars", QStringList{}}}));
     }
 
     void familiarsRead_data()

@@ -4,7 +4,6 @@
 // back after its render process is killed. The statistics call is read by tst_Program.
 
 #include "WaitFor.h"
-#include "support/Files.h"
 #include "creatures/CreatureLibrary.h"
 #include "render/FamiliarsCall.h"
 #include "render/RendererLog.h"
@@ -12,6 +11,7 @@
 #include "render/WebHost.h"
 #include "settings/Resources.h"
 #include "settings/Settings.h"
+#include "support/Files.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,9 +4,9 @@
 // a crash are checked end to end in tst_renderer_e2e.
 
 #include "WaitFor.h"
-#include "support/Files.h"
 #include "render/RendererLog.h"
 #include "render/WebHost.h"
+#include "support/Files.h"
 
 #include <QApplication>
 #include <QDir>
