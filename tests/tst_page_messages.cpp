@@ -106,7 +106,6 @@ private slots:
         const QString fallback = QDir::homePath() + QStringLiteral("/.local/state/Bopling");
         QTest::newRow("absolute") << QByteArray("/var/tmp/x/") << "/var/tmp/x/Bopling";
         QTest::newRow("relative") << QByteArray("relative/state") << fallback;
-        QTest::newRow("unset") << QByteArray() << fallback;
     }
 
     void defaultFolder()

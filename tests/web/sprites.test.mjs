@@ -55,17 +55,6 @@ test('missing optional poses fall back to required ones; missing idle is refused
   assert.throws(() => decodeCreature(noIdle), /idle/);
 });
 
-test('broken pieces of a creature', async (t) => {
-  const rows = ['ab', 'ba'];
-  const cases = [
-    ['not an object', 'Tobble', /not an object/],
-    ['no palette', Object.assign(creature(rows), { palette: 'red' }), /palette/],
-    ['no frames', Object.assign(creature(rows), { frames: [] }), /frames/],
-    ['rows not text', Object.assign(creature(rows), { frames: { idle: [1, 2] } }), /not a list of rows/],
-  ];
-  for (const [name, obj, re] of cases) await t.test(name, () => assert.throws(() => decodeCreature(obj), re));
-});
-
 test('unknown letters and bad colours draw as transparent; the sound is cleaned', () => {
   const c = decodeCreature(creature(['axz'], { palette: { a: '#f00', x: 'red' }, sound: 'grr grr!', attacks: ['ZAP', 7] }));
   const idle = c.frames.idle;
