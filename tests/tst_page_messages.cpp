@@ -1,28 +1,17 @@
-#include "render/PageMessages.h"
+// The renderer log: where it lives, what it writes, and the system log line beside it.
+
 #include "render/RendererLog.h"
 #include "settings/SystemLog.h"
 #include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
 using namespace bopling;
-
-namespace {
-
-// Wrapped so that scalars parse too.
-QJsonValue parse(const QByteArray &json)
-{
-    return QJsonDocument::fromJson("[" + json + "]").array().at(0);
-}
-
-} // namespace
 
 class TestPageMessages : public QObject
 {
@@ -40,33 +29,6 @@ private slots:
     }
     void cleanupTestCase() { setSystemLogSink(previousSink); }
     void init() { systemLines.clear(); }
-
-    void rules_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QStringList>("calls"); // "ready" and "error:<text>" in order
-
-        QTest::newRow("ready with any value")
-            << QByteArray(R"({"ready":null})") << QStringList{"ready"};
-        QTest::newRow("ready and error, ready first")
-            << QByteArray(R"({"error":"boom","ready":1})") << QStringList{"ready", "error:boom"};
-        QTest::newRow("text error")
-            << QByteArray(R"({"error":"bad sprite"})") << QStringList{"error:bad sprite"};
-        QTest::newRow("numeric error") << QByteArray(R"({"error":42})") << QStringList{};
-        QTest::newRow("array") << QByteArray(R"([{"ready":true}])") << QStringList{};
-        QTest::newRow("other keys") << QByteArray(R"({"Ready":true,"err":"x"})") << QStringList{};
-    }
-
-    void rules()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(QStringList, calls);
-        QStringList seen;
-        handlePageMessage(
-            parse(body), [&] { seen << QStringLiteral("ready"); },
-            [&](const QString &text) { seen << QStringLiteral("error:") + text; });
-        QCOMPARE(seen, calls);
-    }
 
     void firstErrorCreatesTheLogLaterOnesAppend()
     {
