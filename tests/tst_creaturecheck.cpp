@@ -180,15 +180,6 @@ private slots:
         QCOMPARE(failureOf(creature), message);
     }
 
-    void dropsUnknownFrames()
-    {
-        Creature c = withFrame("jump", samples::frame(10, 8, 2));
-        c.frames.insert("crouch", samples::frame(10, 8, 2));
-        const Creature clean = c.validated();
-        QVERIFY(!clean.frames.contains("jump"));
-        QCOMPARE(clean.frames.size(), 7);
-    }
-
     void padsToOneRectangle()
     {
         // idle: 10 rows of uneven width; run1 is the widest (14) and tallest (12) frame.

@@ -179,23 +179,6 @@ private slots:
         QCOMPARE(storeWith(stored)->familiars(), expected);
     }
 
-    void familiarsWriteKeepsThreeAndEndsTobble()
-    {
-        Settings s(file());
-        s.setTobble(false);
-        QCOMPARE(s.familiars(), QStringList{});
-        s.setFamiliars({"A", "B", "C", "D"});
-        QCOMPARE(s.familiars(), (QStringList{"A", "B", "C"}));
-        QCOMPARE(onDisk().value("familiars").toArray(), (QJsonArray{"A", "B", "C"}));
-
-        s.setFamiliars({});
-        s.setTobble(true);
-        QCOMPARE(s.familiars(), QStringList{});
-        s.setFamiliars({"Tobble"});
-        s.setTobble(false);
-        QCOMPARE(s.familiars(), QStringList{"Tobble"});
-    }
-
     // The dictionary reads all or nothing: one malformed entry hides every entry.
     void positionsRead_data()
     {
@@ -251,21 +234,6 @@ private slots:
         QVERIFY(!reloaded.savedPosition(Layout::corner, 2));
         QCOMPARE(reloaded.savedScreen(Layout::corner), quint32(1));
         QVERIFY(!reloaded.savedScreen(Layout::strip));
-    }
-
-    void clearPositionsKeepsTheOtherLayout()
-    {
-        const auto s = storeWith(R"({"positions": {"corner.1": [1, 1], "corner.22": [2, 2],
-                                       "strip.1": [3, 3], "strip.9": [4, 4]},
-                                     "screen.corner": 22, "screen.strip": 9})");
-        s->clearPositions(Layout::strip);
-        const Settings reloaded(file());
-        QVERIFY(!reloaded.savedPosition(Layout::strip, 1));
-        QVERIFY(!reloaded.savedPosition(Layout::strip, 9));
-        QVERIFY(!reloaded.savedScreen(Layout::strip));
-        QCOMPARE(reloaded.savedScreen(Layout::corner), quint32(22));
-        QCOMPARE(reloaded.savedPosition(Layout::corner, 1), QPointF(1, 1));
-        QCOMPARE(reloaded.savedPosition(Layout::corner, 22), QPointF(2, 2));
     }
 
     // Threads other than the main one may read and write; no update may be lost.
