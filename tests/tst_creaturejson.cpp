@@ -81,28 +81,6 @@ private slots:
         QCOMPARE(decodingFailure(json), message);
     }
 
-    void parserErrorsAreReported_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::newRow("truncated") << kMinimal.left(30);
-        QTest::newRow("deep nesting")
-            << "{\"name\":" + QByteArray(5000, '[') + QByteArray(5000, ']') + "}";
-    }
-    void parserErrorsAreReported()
-    {
-        QFETCH(QByteArray, json);
-        // The parser's own description, with where it stopped.
-        const QString failure = decodingFailure(json);
-        QVERIFY2(!failure.isEmpty() && failure.startsWith(parserError(json)), qPrintable(failure));
-    }
-
-    void refusesEnormousInput()
-    {
-        // Valid JSON, but no creature is this big: refused before parsing.
-        const QByteArray json = kMinimal + QByteArray(Creature::kMaxJsonBytes, ' ');
-        QCOMPARE(decodingFailure(json), "the creature JSON is larger than 1048576 bytes");
-    }
-
     void encodesCompactAndRoundTrips()
     {
         Creature c = samples::creature(QStringLiteral("Rëx \"the\" / dog"));
