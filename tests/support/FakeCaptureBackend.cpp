@@ -29,6 +29,8 @@ std::optional<QString> FakeCaptureBackend::defaultOutputUID()
 CaptureResult FakeCaptureBackend::createTap(const QString &uid)
 {
     calls << QStringLiteral("createTap ") + uid;
+    if (duringCreateTap)
+        duringCreateTap();
     if (tapStatus != 0)
         return {tapStatus, 0};
     tapAlive = true;

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace bopling {
@@ -22,6 +23,8 @@ public:
     bool ioWithoutHandle = false;
     std::int32_t startStatus = 0;
     std::optional<CaptureFormat> format = CaptureFormat{48000.0, 2, true};
+    // Runs inside createTap, on the caller's thread (to hold a build up).
+    std::function<void()> duringCreateTap;
 
     // What happened.
     QStringList calls;
