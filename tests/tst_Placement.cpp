@@ -66,17 +66,12 @@ private slots:
         QTest::newRow("top left tiny")
             << "corner"
             << "topLeft" << 3 << offset << Frame{116, 50 + 875 - 270 - 16, 360, 270};
-        QTest::newRow("size out of range reads as tiny")
-            << "corner"
-            << "bottomRight" << 9 << screen << Frame{1064, 16, 360, 270};
         QTest::newRow("corner larger than the screen is pinned left and bottom")
             << "corner"
             << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
         QTest::newRow("odd strip width rounds down to even")
             << "strip"
             << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
-        QTest::newRow("tall strip")
-            << "strip" << QString() << 1 << screen << Frame{0, 0, 1440, 360};
     }
 
     void panelFrameForSettings()
