@@ -13,7 +13,7 @@
 
 using namespace bopling;
 
-class TestPageMessages : public QObject
+class TestRendererLog : public QObject
 {
     Q_OBJECT
 
@@ -85,5 +85,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPageMessages)
-#include "tst_page_messages.moc"
+QTEST_GUILESS_MAIN(TestRendererLog)
+#include "tst_renderer_log.moc"
