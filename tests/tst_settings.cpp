@@ -104,8 +104,10 @@ private slots:
         row("cornerSize", "1e30", 1);
         row("cornerSize", "9223372036854775808", 1);
         row("cornerSize", "-9223372036854775808", 0);
+        row("stripSize", "5", 2);
         row("intensity", "9", 2);
         row("warriorCount", "20", 8);
+        row("warriorCount", "-5", -1);
         row("warriorCount", "2.0", 2);
         row("warriorCount", "null", -1);
         row("warriorCount", "1e30", -1);
