@@ -60,6 +60,7 @@ private slots:
         };
         row("punctuation only", "?!.-*", "Buddy");
         row("punctuation dropped", "Mr. Whiskers!", "Mr Whiskers");
+        row("outer spaces trimmed", "  Rex  ", "Rex");
         row("tabs are not kept", "\tRex\tJr", "RexJr");
         row("20 letters keep 14", "ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMN");
         row("numbers kept", "R2-D2 ½", "R2D2 ½");
