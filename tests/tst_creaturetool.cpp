@@ -70,7 +70,6 @@ class TestCreatureTool : public QObject
     }
 
 private slots:
-
     void answers_data()
     {
         QTest::addColumn<QString>("command");
@@ -203,7 +202,6 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.startsWith(dir.filePath("absent.json").toUtf8()));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestCreatureTool)
