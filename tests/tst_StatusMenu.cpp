@@ -53,14 +53,20 @@ private slots:
         const QString settings =
             line(QStringLiteral("Open Sound Settings..."), MenuAction::openPrivacy);
         const QString retry = line(QStringLiteral("Retry"), MenuAction::retryTap);
+        const QString creature =
+            line(QStringLiteral("New creature from photo…"), MenuAction::newCreature);
         // The panel's items between the status part and pause/quit.
         const QString fade = line(QStringLiteral("Fade on hover"), MenuAction::toggleFade);
         const QString snap =
             line(QStringLiteral("Snap to preset position"), MenuAction::snapToPreset);
         const QStringList panel{
-            "----", fade + "|checked",
-            "----", line(QStringLiteral("Move... (or hold Alt over it)"), MenuAction::startMove),
-            snap,   "----"};
+            "----",
+            creature,
+            fade + "|checked",
+            "----",
+            line(QStringLiteral("Move... (or hold Alt over it)"), MenuAction::startMove),
+            snap,
+            "----"};
 
         StatusMenuState listening;
         listening.statusText = QStringLiteral("Listening to system audio");
@@ -79,8 +85,8 @@ private slots:
         const QString locking =
             line(QStringLiteral("Moving: click elsewhere or press Esc to lock"), MenuAction::none);
         QTest::newRow("unlocked, no fade")
-            << moving
-            << QStringList{status, "----", fade, "----", locking, snap, "----", pause, quit};
+            << moving << QStringList{status,  "----", creature, fade,  "----",
+                                     locking, snap,   "----",   pause, quit};
 
         StatusMenuState quiet = listening;
         quiet.silentSeconds = 13;

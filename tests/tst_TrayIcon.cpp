@@ -27,24 +27,24 @@ private slots:
 
         emit tray.menu()->aboutToShow();
         QList<QAction *> actions = tray.menu()->actions();
-        QCOMPARE(actions.size(), 9);
+        QCOMPARE(actions.size(), 10);
         QCOMPARE(actions[0]->text(), QStringLiteral("Listening"));
         QVERIFY(!actions[0]->isEnabled());
         QVERIFY(actions[1]->isSeparator());
-        QCOMPARE(actions[7]->text(), QStringLiteral("Pause"));
-        QVERIFY(actions[7]->isEnabled());
+        QCOMPARE(actions[8]->text(), QStringLiteral("Pause"));
+        QVERIFY(actions[8]->isEnabled());
 
-        actions[7]->trigger();
+        actions[8]->trigger();
         QCOMPARE(chosen.size(), 1);
         QCOMPARE(chosen[0].action, MenuAction::togglePause);
 
         paused = true;
         emit tray.menu()->aboutToShow();
         actions = tray.menu()->actions();
-        QCOMPARE(actions.size(), 9);
+        QCOMPARE(actions.size(), 10);
         QCOMPARE(actions[0]->text(), QStringLiteral("Paused"));
-        QCOMPARE(actions[7]->text(), QStringLiteral("Resume"));
-        actions[8]->trigger();
+        QCOMPARE(actions[8]->text(), QStringLiteral("Resume"));
+        actions[9]->trigger();
         QCOMPARE(chosen.last().action, MenuAction::quit);
     }
 

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/Familiars.h"
 #include "app/StateLog.h"
 #include "app/StatusLine.h"
 #include "app/TerminationSignals.h"
@@ -10,6 +11,7 @@
 #include "audio/PulseBackend.h"
 #include "creatures/ClaudeRunner.h"
 #include "creatures/CreatureLibrary.h"
+#include "creatures/window/CreatureWindowController.h"
 #include "overlay/DesktopQueries.h"
 #include "overlay/DragView.h"
 #include "overlay/HoverFade.h"
@@ -330,6 +332,40 @@ void AppDelegate::stopCreatureRunner()
     ClaudeRunner::sweepTemporaryFolders();
 }
 
+CreatureWindowController &AppDelegate::creatureWindowController()
+{
+    if (!creatureWindow) {
+        creatureWindow = std::make_unique<CreatureWindowController>(*library);
+        const QPointer<AppDelegate> self(this);
+        creatureWindow->onSaved = [self](const QString &stored,
+                                         const std::optional<QString> &replaced) {
+            if (self)
+                self->creatureSaved(stored, replaced);
+        };
+    }
+    return *creatureWindow;
+}
+
+void AppDelegate::openNew()
+{
+    creatureWindowController().openNew();
+}
+
+void AppDelegate::openForEdit(const Creature &creature)
+{
+    creatureWindowController().openForEdit(creature);
+}
+
+void AppDelegate::creatureSaved(const QString &stored, const std::optional<QString> &replaced)
+{
+    if (const std::optional<QStringList> updated =
+            familiarsAfterSave(settings.familiars(), stored, replaced))
+        settings.setFamiliars(*updated);
+    // The familiars go again even when their names did not change: an edited
+    // creature keeps its name but not its moves.
+    protocol->resendFamiliars();
+}
+
 void AppDelegate::setLayout(int tag)
 {
     placement->setLayout(tag);
@@ -490,6 +526,9 @@ void AppDelegate::perform(const MenuItem &item)
         break;
     case MenuAction::snapToPreset:
         snapToPreset();
+        break;
+    case MenuAction::newCreature:
+        openNew();
         break;
     case MenuAction::togglePause:
         togglePause();

@@ -18,7 +18,9 @@ namespace bopling {
 
 class Analyzer;
 class AudioTap;
+class Creature;
 class CreatureLibrary;
+class CreatureWindowController;
 class DesktopQueries;
 class DragView;
 class FamiliarsCall;
@@ -92,6 +94,13 @@ public:
     void openPrivacy();
     void quit();
 
+    // The creature window, made on first use: for a new creature, or to edit
+    // a stored one.
+    void openNew();
+    void openForEdit(const Creature &creature);
+    // A creature was stored: the familiars follow it and go to the page again.
+    void creatureSaved(const QString &stored, const std::optional<QString> &replaced);
+
     QString statusText() const;
     bool isDebug() const { return options.debug; }
 
@@ -124,6 +133,7 @@ private:
     void buttonPressedSomewhere();
     void panelMovedElsewhere();
     bool isFullScreenSpace() const;
+    CreatureWindowController &creatureWindowController();
 
     const QHash<QString, QString> env;
     const LaunchOptions options;
@@ -160,6 +170,8 @@ private:
     std::unique_ptr<FamiliarsCall> familiars;
     std::unique_ptr<RendererProtocol> protocol;
     std::unique_ptr<PlacementActions> placement;
+    // Made on first use and kept; it reads the library, so it goes first.
+    std::unique_ptr<CreatureWindowController> creatureWindow;
 };
 
 } // namespace bopling

@@ -37,6 +37,8 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
     if (state.gaveUp)
         items.append(MenuItem::command(QStringLiteral("Retry"), MenuAction::retryTap));
     items.append(MenuItem::separatorItem());
+    items.append(MenuItem::command(QStringLiteral("New creature from photo…"),
+                                   MenuAction::newCreature));
     MenuItem fade = MenuItem::command(QStringLiteral("Fade on hover"), MenuAction::toggleFade);
     fade.checked = state.fadeOnHover;
     items.append(fade);

@@ -12,6 +12,7 @@ enum class MenuAction {
     none,
     openPrivacy,
     retryTap,
+    newCreature,
     toggleFade,
     startMove,
     snapToPreset,
@@ -58,8 +59,8 @@ inline constexpr double kOfferSettingsAfterSeconds = 12.0;
 
 // The status menu: the status line (disabled); the sound settings offer after
 // long silence or a capture error, with "Retry" once capture has given up;
-// the fade on hover; moving the panel and snapping it back; "Resume" or
-// "Pause"; "Quit Bopling".
+// "New creature from photo…"; the fade on hover; moving the panel and
+// snapping it back; "Resume" or "Pause"; "Quit Bopling".
 QList<MenuItem> buildStatusMenu(const StatusMenuState &state);
 
 } // namespace bopling
