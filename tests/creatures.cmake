@@ -18,3 +18,9 @@ add_dependencies(tst_creaturetool bopling-creature)
 if(BOPLING_FUZZ)
   add_subdirectory(fuzz)
 endif()
+
+if(BOPLING_GUI)
+  # The creature window under Xvfb, with the real runner and a fake `claude`.
+  bopling_add_test(NAME tst_creature_window SOURCES tst_CreatureWindow.cpp
+    LIBS bopling_creature_window bopling_appcore LABELS integration TIMEOUT 180)
+endif()

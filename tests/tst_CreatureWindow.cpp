@@ -1,0 +1,383 @@
+#include "app/Familiars.h"
+#include "creatures/CreatureLibrary.h"
+#include "creatures/window/BusySpinner.h"
+#include "creatures/window/CreatureWindowController.h"
+#include "creatures/window/MoveList.h"
+#include "creatures/window/PhotoDropView.h"
+#include "settings/Resources.h"
+#include "support/CreatureSamples.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace bopling;
+
+namespace {
+
+// A stand-in for Claude Code: notes its process id, the model it was asked
+// for and the photo it was given, holds on while a "hold" file exists, then
+// prints the reply the test left in "reply.json".
+constexpr char kFakeClaude[] = R"(#!/bin/bash
+dir=$(dirname "$0")
+echo $$ > "$dir/pid"
+while [ $# -gt 0 ]; do
+  [ "$1" = --model ] && echo "$2" > "$dir/model"
+  shift
+done
+cp photo.jpg "$dir/photo.jpg"
+while [ -e "$dir/hold" ]; do sleep 0.05; done
+cat "$dir/reply.json"
+)";
+
+constexpr int kRunTimeout = 30000;
+
+QByteArray png(Qt::GlobalColor colour)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Drags the file onto the drop area and drops it; true when the drop was taken.
+bool dropFile(PhotoDropView *view, const QString &path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint centre = view->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &enter);
+    if (!enter.isAccepted() || enter.dropAction() != Qt::CopyAction)
+        return false;
+    QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &drop);
+    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+} // namespace
+
+class CreatureWindowTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString bin;
+    std::unique_ptr<CreatureLibrary> library;
+    std::unique_ptr<CreatureWindowController> controller;
+    QList<QPair<QString, std::optional<QString>>> saved;
+
+    QString write(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(dir.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return file.fileName();
+    }
+
+    void answerWith(const Creature &creature)
+    {
+        QJsonObject reply{{QStringLiteral("type"), QStringLiteral("result")},
+                          {QStringLiteral("result"), QStringLiteral("Here it is: ") +
+                                                         QString::fromUtf8(creature.encode())}};
+        QFile file(bin + QStringLiteral("/reply.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(reply).toJson());
+    }
+
+    void hold(bool on)
+    {
+        QFile gate(bin + QStringLiteral("/hold"));
+        if (on)
+            QVERIFY(gate.open(QIODevice::WriteOnly));
+        else
+            gate.remove();
+    }
+
+    QString recorded(const QString &name)
+    {
+        QFile file(bin + u'/' + name);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                              : QString();
+    }
+
+    bool started()
+    {
+        return !recorded(QStringLiteral("pid")).isEmpty();
+    }
+
+    void startRun(QPushButton *button)
+    {
+        QFile::remove(bin + QStringLiteral("/pid"));
+        hold(true);
+        button->click();
+        QVERIFY(controller->isBusy());
+        QVERIFY(controller->spinner->isSpinning());
+        QVERIFY(!controller->create->isEnabled());
+        QVERIFY(!controller->tryAgain->isEnabled());
+        QVERIFY(!controller->save->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(started(), kRunTimeout);
+    }
+
+    void finishRun()
+    {
+        hold(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->isBusy(), kRunTimeout);
+        QVERIFY(!controller->spinner->isSpinning());
+    }
+
+    QColor photoSent()
+    {
+        const QImage sent(bin + QStringLiteral("/photo.jpg"));
+        return sent.isNull() ? QColor() : sent.pixelColor(sent.rect().center());
+    }
+
+    QCheckBox *box(const QString &id) { return controller->moves->boxes().value(id); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        bin = dir.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        QFile fake(bin + QStringLiteral("/claude"));
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write(kFakeClaude);
+        fake.setPermissions(fake.permissions() | QFile::ExeOwner);
+        fake.close();
+        qputenv("PATH", (bin + u':').toUtf8() + qgetenv("PATH"));
+
+        library = std::make_unique<CreatureLibrary>(
+            dir.filePath(QStringLiteral("creatures")),
+            resourcePath(QStringLiteral("web/creatures/tobble.json")));
+        controller = std::make_unique<CreatureWindowController>(*library);
+        controller->onSaved = [this](const QString &stored, const std::optional<QString> &old) {
+            QVERIFY(!controller->window->isVisible());
+            saved.append({stored, old});
+        };
+    }
+
+    void init()
+    {
+        saved.clear();
+        controller->openNew();
+        QVERIFY(QTest::qWaitForWindowExposed(controller->window));
+    }
+
+    // Empty -> photo chosen -> running -> result -> moves picked -> saved.
+    void makesAndSavesANewCreature()
+    {
+        CreatureWindowController &c = *controller;
+        QCOMPARE(c.window->windowTitle(), QStringLiteral("New creature from photo"));
+        QVERIFY(!c.create->isEnabled());
+        QVERIFY(!c.resultBox->isVisible());
+        QCOMPARE(c.window->width(), CreatureWindowController::kWidth);
+        QVERIFY(!(c.window->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QCOMPARE(c.window->minimumSize(), c.window->maximumSize());
+
+        // The chooser: images only, with its message, and the picture goes in.
+        const QString red = write(QStringLiteral("red.png"), png(Qt::red));
+        QTimer::singleShot(0, this, [red] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(),
+                     QStringLiteral("Pick a photo of a pet, an animal or anything you want as a "
+                                    "creature"));
+            QVERIFY(dialog->nameFilters().first().contains(QStringLiteral("*.png")));
+            dialog->selectFile(red);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        c.choosePhoto();
+        QVERIFY(c.drop->showsPicture());
+        QVERIFY(!c.drop->label->isVisible());
+        QVERIFY(c.create->isEnabled());
+
+        // The reply's moves reach the window through the runner's check.
+        Creature drawn = samples::creature(QStringLiteral("Fluff"));
+        drawn.attacks = QStringList{"bark", "fire", "fire", "zap", "quake", "tornado"};
+        answerWith(drawn);
+        startRun(c.create);
+        QCOMPARE(c.status->text(),
+                 QStringLiteral("Asking Claude to draw it… this takes about a minute."));
+        // A picture dropped while busy is shown but not used.
+        QVERIFY(dropFile(c.drop, write(QStringLiteral("blue.png"), png(Qt::blue))));
+        finishRun();
+        QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("sonnet"));
+        QCOMPARE(photoSent().red() > 200 && photoSent().blue() < 60, true);
+
+        QVERIFY(c.resultBox->isVisible());
+        QCOMPARE(c.status->text(),
+                 QStringLiteral("Done. Look it over; add a note and Try again if you want changes."));
+        QCOMPARE(c.create->text(), QStringLiteral("Create again from scratch"));
+        QCOMPARE(c.nameField->text(), QStringLiteral("Fluff"));
+        QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
+        QVERIFY(box(QStringLiteral("zap"))->isChecked() && !box(QStringLiteral("blast"))->isChecked());
+        QCOMPARE(c.pickCount->text(), QStringLiteral("4 of 4 picked"));
+        QVERIFY(c.save->isEnabled());
+        QVERIFY(!c.preview->pixmap().isNull());
+        QCOMPARE(c.frameLabel->text(), QStringLiteral("frame: idle"));
+        QTRY_COMPARE(c.frameLabel->text(), QStringLiteral("frame: idle2"));
+        QTRY_COMPARE(c.frameLabel->text(), QStringLiteral("frame: run1"));
+
+        // Try again at Best quality sends the first photo again.
+        c.quality->setCurrentIndex(1);
+        startRun(c.tryAgain);
+        QCOMPARE(c.status->text(), QStringLiteral("Asking Claude again… about a minute."));
+        finishRun();
+        QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("opus"));
+        QVERIFY(photoSent().red() > 200 && photoSent().blue() < 60);
+
+        // A fifth pick drops the oldest; no pick at all cannot be saved.
+        box(QStringLiteral("blast"))->click();
+        QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));
+        QVERIFY(!box(QStringLiteral("fire"))->isChecked());
+        QCOMPARE(c.pickCount->text(), QStringLiteral("4 of 4 picked"));
+        for (const QString &id : QStringList{"zap", "quake", "tornado", "blast"})
+            box(id)->click();
+        QCOMPARE(c.pickCount->text(), QStringLiteral("0 of 4 picked"));
+        QVERIFY(!c.save->isEnabled());
+        box(QStringLiteral("pounce"))->click();
+        box(QStringLiteral("fire"))->click();
+        QVERIFY(c.save->isEnabled());
+
+        QTest::keyClicks(c.nameField, QStringLiteral(" Jr"));
+        c.save->click();
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved[0].first, QStringLiteral("Fluff Jr"));
+        QVERIFY(!saved[0].second);
+        const QList<Creature> all = library->all();
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(all[0].name, QStringLiteral("Fluff Jr"));
+        QCOMPARE(all[0].attacks, (QStringList{"pounce", "fire"}));
+
+        // Closing reset the window to Empty, keeping the note and the quality.
+        QVERIFY(!c.resultBox->isVisibleTo(c.window));
+        QVERIFY(!c.create->isEnabled());
+        QCOMPARE(c.create->text(), QStringLiteral("Create creature"));
+        QVERIFY(!c.drop->showsPicture());
+        QCOMPARE(c.quality->currentIndex(), 1);
+        c.quality->setCurrentIndex(0);
+    }
+
+    void editsAStoredCreature()
+    {
+        CreatureWindowController &c = *controller;
+        Creature stored = samples::creature(QStringLiteral("Rex"));
+        stored.attacks = QStringList{"bark", "fire", "fire", "zap", "quake", "tornado"};
+        library->save(stored);
+        Creature damaged = samples::creature(QStringLiteral("Blot"));
+        damaged.palette.remove(QStringLiteral("b"));
+        library->save(damaged);
+        const qsizetype files = library->all().size();
+
+        // A save that fails shows its message in edit mode too.
+        c.openForEdit(*library->find(QStringLiteral("Blot")));
+        c.save->click();
+        QVERIFY(c.window->isVisible());
+        QVERIFY(c.saveError->isVisible());
+        QVERIFY(c.saveError->text().startsWith(QStringLiteral("The palette must have")));
+        QVERIFY(saved.isEmpty());
+
+        c.openForEdit(*library->find(QStringLiteral("Rex")));
+        QVERIFY(!c.saveError->isVisible());
+        QCOMPARE(c.window->windowTitle(), QStringLiteral("Edit creature"));
+        QVERIFY(!c.drop->isVisible() && !c.note->isVisible() && !c.status->isVisible());
+        QVERIFY(!c.tryAgain->isVisible());
+        QCOMPARE(c.save->text(), QStringLiteral("Save changes"));
+        QCOMPARE(c.picked(), (QStringList{"blast", "fire", "zap", "quake"}));
+
+        c.nameField->setText(QStringLiteral("Rexy"));
+        c.save->click();
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved[0].first, QStringLiteral("Rexy"));
+        QCOMPARE(saved[0].second, std::optional<QString>(QStringLiteral("Rex")));
+        QCOMPARE(library->all().size(), files);
+        QVERIFY(!library->find(QStringLiteral("Rex")));
+        QCOMPARE(library->find(QStringLiteral("Rexy"))->attacks,
+                 (QStringList{"blast", "fire", "zap", "quake"}));
+        QCOMPARE(c.window->windowTitle(), QStringLiteral("New creature from photo"));
+    }
+
+    void closingDuringARunDropsIt()
+    {
+        CreatureWindowController &c = *controller;
+        answerWith(samples::creature());
+        QVERIFY(c.drop->takePhoto(png(Qt::green)));
+        startRun(c.create);
+        const qint64 pid = recorded(QStringLiteral("pid")).toLongLong();
+        c.window->close();
+        QVERIFY(!c.isBusy());
+        QVERIFY(!c.spinner->isSpinning());
+        // The CLI is ended and reaped.
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)),
+                                 kRunTimeout);
+        hold(false);
+        QTest::qWait(1000);
+        QVERIFY(!c.creatureOnShow());
+        QVERIFY(c.status->text().isEmpty());
+    }
+
+    void dropTakesOnlyPictures()
+    {
+        CreatureWindowController &c = *controller;
+        QVERIFY(!dropFile(c.drop, write(QStringLiteral("notes.txt"), "not a picture")));
+        QFile big(write(QStringLiteral("big.png"), png(Qt::red)));
+        QVERIFY(big.resize(PhotoDropView::kMaxPhotoBytes + 1));
+        QVERIFY(!dropFile(c.drop, big.fileName()));
+        QVERIFY(!c.create->isEnabled());
+        QVERIFY(c.drop->label->isVisible());
+
+        QVERIFY(dropFile(c.drop, write(QStringLiteral("red.png"), png(Qt::red))));
+        QVERIFY(c.create->isEnabled());
+        QVERIFY(!c.drop->label->isVisible());
+    }
+
+    void familiarsFollowASave_data()
+    {
+        QTest::addColumn<QStringList>("familiars");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("replaced");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("written");
+
+        const QStringList two{"Tobble", "Rex"};
+        const QStringList three{"Tobble", "Rex", "Max"};
+        QTest::newRow("new, two chosen") << two << "Fluff" << "" << QStringList{"Tobble", "Rex", "Fluff"} << true;
+        QTest::newRow("new, none chosen") << QStringList() << "Fluff" << "" << QStringList{"Fluff"} << true;
+        QTest::newRow("new, three chosen") << three << "Fluff" << "" << three << false;
+        QTest::newRow("edit renames every entry") << QStringList{"Rex", "Tobble", "Rex"} << "Rexy"
+                                                  << "Rex" << QStringList{"Rexy", "Tobble", "Rexy"} << true;
+        QTest::newRow("edit, not a familiar") << three << "Fluff" << "Pip" << three << true;
+    }
+
+    void familiarsFollowASave()
+    {
+        QFETCH(QStringList, familiars);
+        QFETCH(QString, stored);
+        QFETCH(QString, replaced);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, written);
+        const std::optional<QStringList> after = familiarsAfterSave(
+            familiars, stored, replaced.isEmpty() ? std::nullopt : std::optional(replaced));
+        QCOMPARE(after.has_value(), written);
+        QCOMPARE(after.value_or(familiars), expected);
+    }
+};
+
+QTEST_MAIN(CreatureWindowTest)
+#include "tst_CreatureWindow.moc"
