@@ -93,8 +93,8 @@ class CreatureWindowTest : public QObject
     void answerWith(const Creature &creature)
     {
         QJsonObject reply{{QStringLiteral("type"), QStringLiteral("result")},
-                          {QStringLiteral("result"), QStringLiteral("Here it is: ") +
-                                                         QString::fromUtf8(creature.encode())}};
+                          {QStringLiteral("result"),
+                           QStringLiteral("Here it is: ") + QString::fromUtf8(creature.encode())}};
         QFile file(bin + QStringLiteral("/reply.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(reply).toJson());
@@ -116,10 +116,7 @@ class CreatureWindowTest : public QObject
                                               : QString();
     }
 
-    bool started()
-    {
-        return !recorded(QStringLiteral("pid")).isEmpty();
-    }
+    bool started() { return !recorded(QStringLiteral("pid")).isEmpty(); }
 
     void startRun(QPushButton *button)
     {
@@ -221,12 +218,14 @@ private slots:
         QCOMPARE(photoSent().red() > 200 && photoSent().blue() < 60, true);
 
         QVERIFY(c.resultBox->isVisible());
-        QCOMPARE(c.status->text(),
-                 QStringLiteral("Done. Look it over; add a note and Try again if you want changes."));
+        QCOMPARE(
+            c.status->text(),
+            QStringLiteral("Done. Look it over; add a note and Try again if you want changes."));
         QCOMPARE(c.create->text(), QStringLiteral("Create again from scratch"));
         QCOMPARE(c.nameField->text(), QStringLiteral("Fluff"));
         QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
-        QVERIFY(box(QStringLiteral("zap"))->isChecked() && !box(QStringLiteral("blast"))->isChecked());
+        QVERIFY(box(QStringLiteral("zap"))->isChecked() &&
+                !box(QStringLiteral("blast"))->isChecked());
         QCOMPARE(c.pickCount->text(), QStringLiteral("4 of 4 picked"));
         QVERIFY(c.save->isEnabled());
         QVERIFY(!c.preview->pixmap().isNull());
@@ -357,12 +356,17 @@ private slots:
 
         const QStringList two{"Tobble", "Rex"};
         const QStringList three{"Tobble", "Rex", "Max"};
-        QTest::newRow("new, two chosen") << two << "Fluff" << "" << QStringList{"Tobble", "Rex", "Fluff"} << true;
-        QTest::newRow("new, none chosen") << QStringList() << "Fluff" << "" << QStringList{"Fluff"} << true;
-        QTest::newRow("new, three chosen") << three << "Fluff" << "" << three << false;
-        QTest::newRow("edit renames every entry") << QStringList{"Rex", "Tobble", "Rex"} << "Rexy"
-                                                  << "Rex" << QStringList{"Rexy", "Tobble", "Rexy"} << true;
-        QTest::newRow("edit, not a familiar") << three << "Fluff" << "Pip" << three << true;
+        QTest::newRow("new, two chosen") << two << "Fluff"
+                                         << "" << QStringList{"Tobble", "Rex", "Fluff"} << true;
+        QTest::newRow("new, none chosen") << QStringList() << "Fluff"
+                                          << "" << QStringList{"Fluff"} << true;
+        QTest::newRow("new, three chosen") << three << "Fluff"
+                                           << "" << three << false;
+        QTest::newRow("edit renames every entry")
+            << QStringList{"Rex", "Tobble", "Rex"} << "Rexy"
+            << "Rex" << QStringList{"Rexy", "Tobble", "Rexy"} << true;
+        QTest::newRow("edit, not a familiar") << three << "Fluff"
+                                              << "Pip" << three << true;
     }
 
     void familiarsFollowASave()

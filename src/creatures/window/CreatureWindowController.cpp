@@ -92,8 +92,7 @@ QString imageNameFilter()
 
 } // namespace
 
-CreatureWindowController::CreatureWindowController(const CreatureLibrary &library,
-                                                   QObject *parent)
+CreatureWindowController::CreatureWindowController(const CreatureLibrary &library, QObject *parent)
     : QObject(parent), window(new QWidget), library(library),
       runner(std::make_unique<ClaudeRunner>()), animation(new QTimer(this))
 {
@@ -181,8 +180,8 @@ QWidget *CreatureWindowController::buildResultBox()
     preview = new QLabel;
     preview->setFixedSize(kPreviewSize);
     preview->setAlignment(Qt::AlignCenter);
-    preview->setStyleSheet(QStringLiteral(
-        "QLabel { background-color: rgb(36, 43, 71); border-radius: 8px; }"));
+    preview->setStyleSheet(
+        QStringLiteral("QLabel { background-color: rgb(36, 43, 71); border-radius: 8px; }"));
 
     frameLabel = new QLabel;
     setTone(frameLabel, LabelTone::secondary);
@@ -272,8 +271,8 @@ void CreatureWindowController::applySizeRule()
 {
     QLayout *layout = window->layout();
     layout->activate();
-    const int fitting = layout->hasHeightForWidth() ? layout->heightForWidth(kWidth)
-                                                    : layout->sizeHint().height();
+    const int fitting =
+        layout->hasHeightForWidth() ? layout->heightForWidth(kWidth) : layout->sizeHint().height();
     window->setFixedSize(kWidth, std::max(kMinHeight, fitting));
 }
 
@@ -393,11 +392,10 @@ void CreatureWindowController::createTapped()
     const QString model =
         quality->currentIndex() == 1 ? QStringLiteral("opus") : QStringLiteral("sonnet");
     const QPointer<CreatureWindowController> self(this);
-    runner->run(*photo, note->text(), model,
-                [self](const std::optional<Creature> &result, const QString &error) {
-                    if (self)
-                        self->runFinished(result, error);
-                });
+    runner->run(*photo, note->text(), model, [self](const ClaudeRunner::Outcome &outcome) {
+        if (self)
+            self->runFinished(outcome.creature, outcome.message);
+    });
 }
 
 void CreatureWindowController::runFinished(const std::optional<Creature> &result,

@@ -63,7 +63,8 @@ MoveList::MoveList(QWidget *parent) : QScrollArea(parent)
         row->addWidget(box);
         auto *picture = new QLabel;
         picture->setFixedSize(kPictureSize);
-        const QString file = resourcePath(QStringLiteral("moves/") + move.id + QStringLiteral(".gif"));
+        const QString file =
+            resourcePath(QStringLiteral("moves/") + move.id + QStringLiteral(".gif"));
         if (QFileInfo::exists(file)) {
             auto *movie = new QMovie(file, QByteArray(), this);
             if (movie->isValid() && movie->jumpToFrame(0)) {
