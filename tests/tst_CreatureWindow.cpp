@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -118,11 +119,11 @@ class CreatureWindowTest : public QObject
 
     bool started() { return !recorded(QStringLiteral("pid")).isEmpty(); }
 
-    void startRun(QPushButton *button)
+    void startRun(const std::function<void()> &start)
     {
         QFile::remove(bin + QStringLiteral("/pid"));
         hold(true);
-        button->click();
+        start();
         QVERIFY(controller->isBusy());
         QVERIFY(controller->spinner->isSpinning());
         QVERIFY(!controller->create->isEnabled());
@@ -184,6 +185,9 @@ private slots:
         QVERIFY(!c.create->isEnabled());
         QVERIFY(!c.resultBox->isVisible());
         QCOMPARE(c.window->width(), CreatureWindowController::kWidth);
+        const QPoint offCentre = c.window->frameGeometry().center() -
+                                 c.window->screen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() < 60, "the window opens centred");
         QVERIFY(!(c.window->windowFlags() & Qt::WindowMinimizeButtonHint));
         QCOMPARE(c.window->minimumSize(), c.window->maximumSize());
 
@@ -208,7 +212,8 @@ private slots:
         Creature drawn = samples::creature(QStringLiteral("Fluff"));
         drawn.attacks = QStringList{"bark", "fire", "fire", "zap", "quake", "tornado"};
         answerWith(drawn);
-        startRun(c.create);
+        // Return in the note field presses "Create creature".
+        startRun([&] { QTest::keyClick(c.note, Qt::Key_Return); });
         QCOMPARE(c.status->text(),
                  QStringLiteral("Asking Claude to draw it… this takes about a minute."));
         // A picture dropped while busy is shown but not used.
@@ -235,7 +240,7 @@ private slots:
 
         // Try again at Best quality sends the first photo again.
         c.quality->setCurrentIndex(1);
-        startRun(c.tryAgain);
+        startRun([&] { c.tryAgain->click(); });
         QCOMPARE(c.status->text(), QStringLiteral("Asking Claude again… about a minute."));
         finishRun();
         QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("opus"));
@@ -317,11 +322,14 @@ private slots:
         CreatureWindowController &c = *controller;
         answerWith(samples::creature());
         QVERIFY(c.drop->takePhoto(png(Qt::green)));
-        startRun(c.create);
+        startRun([&] { c.create->click(); });
         const qint64 pid = recorded(QStringLiteral("pid")).toLongLong();
         c.window->close();
         QVERIFY(!c.isBusy());
         QVERIFY(!c.spinner->isSpinning());
+        // The photo went with the window: there is nothing to send.
+        c.createTapped();
+        QVERIFY(!c.isBusy());
         // The CLI is ended and reaped.
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)),
                                  kRunTimeout);
