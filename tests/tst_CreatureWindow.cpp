@@ -174,7 +174,7 @@ private slots:
     {
         saved.clear();
         controller->openNew();
-        QVERIFY(QTest::qWaitForWindowExposed(controller->window));
+        QVERIFY(QTest::qWaitForWindowExposed(controller->window, kRunTimeout));
     }
 
     // Empty -> photo chosen -> running -> result -> moves picked -> saved.
