@@ -6,6 +6,8 @@
 #include "creatures/window/PhotoDropView.h"
 #include "settings/Resources.h"
 #include "support/CreatureSamples.h"
+#include "support/FakeClaude.h"
+#include "support/Files.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -13,8 +15,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -85,36 +85,26 @@ class CreatureWindowTest : public QObject
 
     QString write(const QString &name, const QByteArray &bytes)
     {
-        QFile file(dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-        return file.fileName();
+        files::write(dir.filePath(name), bytes);
+        return dir.filePath(name);
     }
 
     void answerWith(const Creature &creature)
     {
-        QJsonObject reply{{QStringLiteral("type"), QStringLiteral("result")},
-                          {QStringLiteral("result"),
-                           QStringLiteral("Here it is: ") + QString::fromUtf8(creature.encode())}};
-        QFile file(bin + QStringLiteral("/reply.json"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(reply).toJson());
+        files::write(bin + QStringLiteral("/reply.json"), fakeclaude::prose(creature));
     }
 
     void hold(bool on)
     {
-        QFile gate(bin + QStringLiteral("/hold"));
         if (on)
-            QVERIFY(gate.open(QIODevice::WriteOnly));
+            files::write(bin + QStringLiteral("/hold"), {});
         else
-            gate.remove();
+            QFile::remove(bin + QStringLiteral("/hold"));
     }
 
     QString recorded(const QString &name)
     {
-        QFile file(bin + u'/' + name);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
-                                              : QString();
+        return QString::fromUtf8(files::read(bin + u'/' + name)).trimmed();
     }
 
     bool started() { return !recorded(QStringLiteral("pid")).isEmpty(); }
@@ -153,11 +143,7 @@ private slots:
         QVERIFY(dir.isValid());
         bin = dir.filePath(QStringLiteral("bin"));
         QVERIFY(QDir().mkpath(bin));
-        QFile fake(bin + QStringLiteral("/claude"));
-        QVERIFY(fake.open(QIODevice::WriteOnly));
-        fake.write(kFakeClaude);
-        fake.setPermissions(fake.permissions() | QFile::ExeOwner);
-        fake.close();
+        QVERIFY(fakeclaude::writeFile(bin + QStringLiteral("/claude"), kFakeClaude, true));
         qputenv("PATH", (bin + u':').toUtf8() + qgetenv("PATH"));
 
         library = std::make_unique<CreatureLibrary>(
@@ -185,8 +171,8 @@ private slots:
         QVERIFY(!c.create->isEnabled());
         QVERIFY(!c.resultBox->isVisible());
         QCOMPARE(c.window->width(), CreatureWindowController::kWidth);
-        const QPoint offCentre = c.window->frameGeometry().center() -
-                                 c.window->screen()->availableGeometry().center();
+        const QPoint offCentre =
+            c.window->frameGeometry().center() - c.window->screen()->availableGeometry().center();
         QVERIFY2(offCentre.manhattanLength() < 60, "the window opens centred");
         QVERIFY(!(c.window->windowFlags() & Qt::WindowMinimizeButtonHint));
         QCOMPARE(c.window->minimumSize(), c.window->maximumSize());
@@ -323,7 +309,6 @@ private slots:
         answerWith(samples::creature());
         QVERIFY(c.drop->takePhoto(png(Qt::green)));
         startRun([&] { c.create->click(); });
-        const qint64 pid = recorded(QStringLiteral("pid")).toLongLong();
         c.window->close();
         QVERIFY(!c.isBusy());
         QVERIFY(!c.spinner->isSpinning());
@@ -331,8 +316,7 @@ private slots:
         c.createTapped();
         QVERIFY(!c.isBusy());
         // The CLI is ended and reaped.
-        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)),
-                                 kRunTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(fakeclaude::gone(bin + QStringLiteral("/pid")), kRunTimeout);
         hold(false);
         QTest::qWait(1000);
         QVERIFY(!c.creatureOnShow());
