@@ -1,8 +1,13 @@
+#include "app/Alerts.h"
 #include "app/TrayIcon.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 using namespace bopling;
 
@@ -17,10 +22,12 @@ private slots:
         TrayIcon tray{QIcon()};
         bool paused = false;
         tray.buildMenu = [&] {
-            StatusMenuState state;
-            state.statusText = paused ? QStringLiteral("Paused") : QStringLiteral("Listening");
-            state.paused = paused;
-            return buildStatusMenu(state);
+            return QList<MenuItem>{
+                MenuItem::label(paused ? QStringLiteral("Paused") : QStringLiteral("Listening")),
+                MenuItem::separatorItem(),
+                MenuItem::command(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"),
+                                  MenuAction::togglePause),
+                MenuItem::command(QStringLiteral("Quit Bopling"), MenuAction::quit)};
         };
         QList<MenuItem> chosen;
         tray.onAction = [&](const MenuItem &item) { chosen.append(item); };
@@ -73,6 +80,72 @@ private slots:
         QVERIFY(sub->actions()[1]->isChecked());
         sub->actions()[1]->trigger();
         QCOMPARE(tag, 3);
+    }
+
+    // Without a tray, a right-click on the panel opens the same menu at the
+    // pointer; other buttons still reach the panel.
+    void rightClickOpensTheMenu()
+    {
+        TrayIcon tray{QIcon()};
+        int built = 0;
+        tray.buildMenu = [&] {
+            ++built;
+            return QList<MenuItem>{MenuItem::command(QStringLiteral("Quit Bopling"), MenuAction::quit)};
+        };
+        struct Panel final : QWidget
+        {
+            int presses = 0;
+            void mousePressEvent(QMouseEvent *) override { ++presses; }
+        } panel;
+        panel.resize(200, 100);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        tray.openOnRightClick(&panel);
+
+        QTest::mousePress(&panel, Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(panel.presses, 1);
+        QVERIFY(!tray.menu()->isVisible());
+
+        QTest::mousePress(&panel, Qt::RightButton, {}, QPoint(30, 40));
+        QCOMPARE(panel.presses, 1);
+        QTRY_VERIFY(tray.menu()->isVisible());
+        QCOMPARE(built, 1);
+        QCOMPARE(tray.menu()->actions().value(0)->text(), QStringLiteral("Quit Bopling"));
+        QVERIFY((tray.menu()->pos() - panel.mapToGlobal(QPoint(30, 40))).manhattanLength() < 4);
+        tray.menu()->hide();
+    }
+
+    void removalAlert()
+    {
+        const std::unique_ptr<QMessageBox> alert = bopling::removalAlert(QStringLiteral("Rex"));
+        QCOMPARE(alert->text(), QStringLiteral("Remove Rex?"));
+        QCOMPARE(alert->informativeText(),
+                 QStringLiteral("The creature's sprites are deleted from this computer. You can "
+                                "make it again from a photo."));
+        QCOMPARE(alert->buttons().size(), 2);
+        QCOMPARE(alert->defaultButton()->text(), QStringLiteral("Remove"));
+    }
+
+    // The real alert: Return takes the default, Escape cancels.
+    void removalAnswer_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("Return") << int(Qt::Key_Return) << true;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+    }
+
+    void removalAnswer()
+    {
+        QFETCH(int, key);
+        QFETCH(bool, removed);
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (QWidget *box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key(key));
+        });
+        answer.start(50);
+        QCOMPARE(confirmRemoval(QStringLiteral("Rex")), removed);
     }
 };
 

@@ -1,6 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/Alerts.h"
 #include "app/Familiars.h"
+#include "app/MenuActions.h"
+#include "app/SoundSettings.h"
 #include "app/StateLog.h"
 #include "app/StatusLine.h"
 #include "app/TerminationSignals.h"
@@ -25,6 +28,7 @@
 #include "settings/SystemLog.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -93,6 +97,14 @@ AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
         &HoverFade::monotonicSeconds,
         HoverFade::Panel{[this] { return panel->alphaValue(); },
                          [this](double alpha) { panel->setAlphaValue(alpha); }});
+
+    MenuActions::Hooks hooks;
+    hooks.pushConfig = [this] { pushConfig(); };
+    hooks.confirmRemoval = &confirmRemoval;
+    hooks.openNew = [this] { openNew(); };
+    hooks.openForEdit = [this](const Creature &creature) { openForEdit(creature); };
+    hooks.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    menuActions = std::make_unique<MenuActions>(settings, *library, std::move(hooks));
 }
 
 AppDelegate::~AppDelegate()
@@ -158,6 +170,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     status->buildMenu = [this] { return menuItems(); };
     status->onAction = [this](const MenuItem &item) { perform(item); };
     status->show();
+    status->openOnRightClick(drag);
 
     // 8-10.
     observeScreens();
@@ -453,19 +466,11 @@ void AppDelegate::retryTap()
 
 void AppDelegate::openPrivacy()
 {
-    // The first sound settings tool the desktop has.
-    const QList<QStringList> tools = {
-        {QStringLiteral("pavucontrol")},
-        {QStringLiteral("gnome-control-center"), QStringLiteral("sound")},
-        {QStringLiteral("systemsettings"), QStringLiteral("kcm_pulseaudio")},
-    };
-    for (const QStringList &tool : tools) {
-        const QString program = QStandardPaths::findExecutable(tool.first());
-        if (!program.isEmpty()) {
-            QProcess::startDetached(program, tool.mid(1));
-            return;
-        }
-    }
+    const std::optional<QStringList> command = findSoundSettings(
+        env.value(QStringLiteral("XDG_CURRENT_DESKTOP")),
+        [](const QString &program) { return QStandardPaths::findExecutable(program); });
+    if (!command || !QProcess::startDetached(command->first(), command->mid(1)))
+        showSoundSettingsMissing();
 }
 
 void AppDelegate::quit()
@@ -499,24 +504,36 @@ void AppDelegate::tick()
 QList<MenuItem> AppDelegate::menuItems() const
 {
     StatusMenuState state;
+    state.readSettings(settings);
     state.statusText = statusText();
-    state.paused = settings.paused();
     state.silentSeconds = protocol->silentSeconds();
     state.gaveUp = tap->hasGivenUp();
     state.lastError = tap->lastError();
+    for (const Creature &creature : library->all())
+        state.creatures.append(creature.name);
     state.unlocked = unlocked;
-    state.fadeOnHover = settings.fadeOnHover();
     return buildStatusMenu(state);
 }
 
 void AppDelegate::perform(const MenuItem &item)
 {
+    if (menuActions->perform(item))
+        return;
     switch (item.action) {
     case MenuAction::openPrivacy:
         openPrivacy();
         break;
     case MenuAction::retryTap:
         retryTap();
+        break;
+    case MenuAction::setLayout:
+        setLayout(item.tag);
+        break;
+    case MenuAction::setCorner:
+        setCorner(item.tag);
+        break;
+    case MenuAction::setSize:
+        setSize(item.tag);
         break;
     case MenuAction::toggleFade:
         toggleFade();
@@ -527,16 +544,13 @@ void AppDelegate::perform(const MenuItem &item)
     case MenuAction::snapToPreset:
         snapToPreset();
         break;
-    case MenuAction::newCreature:
-        openNew();
-        break;
     case MenuAction::togglePause:
         togglePause();
         break;
     case MenuAction::quit:
         quit();
         break;
-    case MenuAction::none:
+    default:
         break;
     }
 }

@@ -26,6 +26,7 @@ class DragView;
 class FamiliarsCall;
 class FileFeeder;
 class HoverFade;
+class MenuActions;
 class OverlayPanel;
 class RendererProtocol;
 class Settings;
@@ -111,6 +112,7 @@ public:
 
     // The tray menu as it would open now.
     QList<MenuItem> menuItems() const;
+    // Runs the action of the item chosen in the menu.
     void perform(const MenuItem &item);
 
     OverlayPanel &overlayPanel() const { return *panel; }
@@ -170,6 +172,7 @@ private:
     std::unique_ptr<FamiliarsCall> familiars;
     std::unique_ptr<RendererProtocol> protocol;
     std::unique_ptr<PlacementActions> placement;
+    std::unique_ptr<MenuActions> menuActions;
     // Made on first use and kept; it reads the library, so it goes first.
     std::unique_ptr<CreatureWindowController> creatureWindow;
 };

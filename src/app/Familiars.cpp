@@ -1,12 +1,8 @@
 #include "app/Familiars.h"
 
+#include "app/StatusMenu.h"
+
 namespace bopling {
-
-namespace {
-
-constexpr int kMaxFamiliars = 3;
-
-} // namespace
 
 std::optional<QStringList> familiarsAfterSave(const QStringList &familiars, const QString &stored,
                                               const std::optional<QString> &replaced)

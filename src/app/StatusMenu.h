@@ -1,7 +1,10 @@
 #pragma once
 
+#include "settings/Settings.h"
+
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -12,7 +15,19 @@ enum class MenuAction {
     none,
     openPrivacy,
     retryTap,
+    setScene,
+    setLayout,
+    setCorner,
+    setSize,
+    setIntensity,
     newCreature,
+    toggleFamiliar,
+    editCreature,
+    removeCreature,
+    toggleWarriors,
+    setWarriorCount,
+    toggleMonsters,
+    togglePulse,
     toggleFade,
     startMove,
     snapToPreset,
@@ -37,8 +52,10 @@ struct MenuItem
     QList<MenuItem> submenu;
 
     static MenuItem separatorItem();
-    static MenuItem command(const QString &title, MenuAction action, int tag = 0);
+    static MenuItem command(const QString &title, MenuAction action, int tag = 0,
+                            bool checked = false);
     static MenuItem label(const QString &title);
+    static MenuItem withSubmenu(const QString &title, QList<MenuItem> items, bool enabled = true);
 };
 
 // What the menu shows, read when it opens.
@@ -49,18 +66,50 @@ struct StatusMenuState
     double silentSeconds = 0;
     bool gaveUp = false;
     std::optional<QString> lastError;
+
+    Scene scene = Scene::campfire;
+    Layout layout = Layout::corner;
+    Corner corner = Corner::bottomRight;
+    int cornerSize = 1;
+    int stripSize = 0;
+    int intensity = 1;
+    QStringList familiars;
+    // The names of the library's creatures, oldest first; the built-in one is not among them.
+    QStringList creatures;
+    bool warriors = true;
+    int warriorCount = -1;
+    bool monsters = true;
+    bool beatPulse = true;
     bool fadeOnHover = true;
+
     // The panel is unlocked for moving.
     bool unlocked = false;
+    // The search for Claude Code has ended without finding it.
+    bool claudeMissing = false;
+
+    // The settings part of the state, read through the store's reading rules.
+    void readSettings(const Settings &settings);
 };
 
 // Seconds of silence after which the menu offers the sound settings.
 inline constexpr double kOfferSettingsAfterSeconds = 12.0;
+// At most this many familiars walk with the party.
+inline constexpr int kMaxFamiliars = 3;
 
-// The status menu: the status line (disabled); the sound settings offer after
-// long silence or a capture error, with "Retry" once capture has given up;
-// "New creature from photo…"; the fade on hover; moving the panel and
-// snapping it back; "Resume" or "Pause"; "Quit Bopling".
+// The whole status menu for this state, top to bottom: the status line; the
+// sound settings and "Retry" when capture struggles; the scene; the layout;
+// corner, size and intensity; creatures and familiars; the cast; moving the
+// panel; pause and quit.
 QList<MenuItem> buildStatusMenu(const StatusMenuState &state);
+
+// The menu as text, one line per item, submenus indented by two spaces per
+// level: "----" for a separator, then "> " before an item with a submenu,
+// "[x] " before a checked item, "[ ] " before one with an action, four spaces
+// before the rest. Lines are joined by a line feed, with none at the end.
+QString menuListing(const QList<MenuItem> &items);
+
+// `familiars` after choosing `name` in the familiars submenu: its first
+// occurrence goes, or, while fewer than three are chosen, it is appended.
+QStringList toggledFamiliar(QStringList familiars, const QString &name);
 
 } // namespace bopling

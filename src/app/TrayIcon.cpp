@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
@@ -17,7 +18,7 @@ TrayIcon::TrayIcon(const QIcon &icon, QObject *parent)
     // A plain click opens the menu too: the program has no window to show.
     connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
         if (why == QSystemTrayIcon::Trigger)
-            contextMenu->popup(QCursor::pos());
+            popup(QCursor::pos());
     });
 }
 
@@ -28,10 +29,35 @@ bool TrayIcon::show()
     tray->show();
     if (QSystemTrayIcon::isSystemTrayAvailable())
         return true;
-    std::fputs("Bopling: no system tray on this desktop, so its menu cannot be shown. Bopling "
-               "keeps running; stop it with Ctrl-C or by sending it SIGTERM.\n",
+    // The icon docks by itself once a tray starts.
+    std::fputs("Bopling: no system tray is running yet; the menu appears in the tray once one "
+               "runs. Until then, hold Alt over the panel and right-click it to open the menu.\n",
                stderr);
     return false;
+}
+
+void TrayIcon::openOnRightClick(QWidget *widget)
+{
+    widget->installEventFilter(this);
+}
+
+void TrayIcon::popup(const QPoint &position)
+{
+    contextMenu->popup(position);
+}
+
+bool TrayIcon::eventFilter(QObject *watched, QEvent *event)
+{
+    // The press is taken here so that the widget below never starts a drag
+    // whose release the open menu would swallow.
+    if (event->type() == QEvent::MouseButtonPress) {
+        const auto *press = static_cast<QMouseEvent *>(event);
+        if (press->button() == Qt::RightButton) {
+            popup(press->globalPosition().toPoint());
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayIcon::rebuild()

@@ -10,13 +10,16 @@
 
 class QAction;
 class QMenu;
+class QPoint;
 class QSystemTrayIcon;
+class QWidget;
 
 namespace bopling {
 
 // The status item: an icon in the system tray whose menu is built anew from
 // the menu model each time it opens. Without a tray host the program keeps
-// running without it and says so once on standard error. Main thread.
+// running, says once on standard error how to reach the menu without one, and
+// the icon docks when a tray starts later. Main thread.
 class TrayIcon final : public QObject
 {
     Q_OBJECT
@@ -30,12 +33,21 @@ public:
     // The item the user chose.
     std::function<void(const MenuItem &)> onAction;
 
-    // Shows the icon; false when the desktop has no tray to show it in.
+    // Shows the icon; false when the desktop has no tray to show it in yet.
     bool show();
+
+    // A right-click on `widget` opens the menu at the pointer: the way to the
+    // menu on desktops without a tray.
+    void openOnRightClick(QWidget *widget);
+    // Opens the menu at this point of the screen.
+    void popup(const QPoint &position);
 
     // Rebuilds the menu exactly as when it opens.
     void rebuild();
     QMenu *menu() const { return contextMenu.get(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void fill(QMenu *menu, const QList<MenuItem> &items);

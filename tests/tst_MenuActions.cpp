@@ -1,0 +1,245 @@
+#include "app/MenuActions.h"
+#include "app/SoundSettings.h"
+#include "creatures/CreatureLibrary.h"
+#include "render/FamiliarsCall.h"
+#include "render/RendererProtocol.h"
+#include "settings/Settings.h"
+#include "support/CreatureSamples.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace bopling;
+
+Q_DECLARE_METATYPE(bopling::MenuItem)
+
+namespace {
+
+// The path of a settings file in `dir` that holds `json`.
+QString settingsFile(const QTemporaryDir &dir, const QByteArray &json)
+{
+    const QString path = dir.filePath(QStringLiteral("settings.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// The menu's actions over a settings file, a creature folder and a page that
+// has reported "ready", with every call-back recorded.
+struct Harness
+{
+    QTemporaryDir dir;
+    Settings settings;
+    CreatureLibrary library{dir.filePath(QStringLiteral("creatures")),
+                            QStringLiteral(BOPLING_SOURCE_DIR
+                                           "/resources/web/creatures/tobble.json")};
+    QStringList scripts;
+    FamiliarsCall familiars{[this](const QString &script) { scripts << script; }, settings,
+                            library};
+    RendererProtocol protocol{[this](const QString &script) { scripts << script; },
+                              [] { return 0.0; }, settings, [] { return QSizeF(320, 200); },
+                              &familiars};
+
+    bool confirm = true;
+    QStringList asked;
+    bool claudeMissing = false;
+    QList<QUrl> opened;
+    int newWindows = 0;
+    QStringList edited;
+    MenuActions actions{settings, library, hooks()};
+
+    explicit Harness(const QByteArray &before = "{}") : settings(settingsFile(dir, before))
+    {
+        library.save(samples::creature(QStringLiteral("Rex")));
+        library.save(samples::creature(QStringLiteral("Mo")));
+        protocol.pageDidBecomeReady();
+        scripts.clear();
+    }
+
+    MenuActions::Hooks hooks()
+    {
+        MenuActions::Hooks h;
+        h.pushConfig = [this] { protocol.pushConfig(); };
+        h.confirmRemoval = [this](const QString &name) {
+            asked << name;
+            return confirm;
+        };
+        h.claudeMissing = [this] { return claudeMissing; };
+        h.openNew = [this] { ++newWindows; };
+        h.openForEdit = [this](const Creature &creature) { edited << creature.name; };
+        h.openUrl = [this](const QUrl &url) { opened << url; };
+        return h;
+    }
+
+    // The settings as they are on disk.
+    QJsonObject onDisk() const
+    {
+        QFile file(settings.filePath());
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
+                                              : QJsonObject();
+    }
+};
+
+MenuItem item(MenuAction action, int tag = 0, const QString &name = QString())
+{
+    MenuItem chosen = MenuItem::command(QStringLiteral("item"), action, tag);
+    chosen.representedObject = name;
+    return chosen;
+}
+
+} // namespace
+
+class MenuActionsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void choicesReachTheFileAndThePage_data()
+    {
+        QTest::addColumn<MenuItem>("chosen");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QString>("sent");
+
+        QTest::newRow("walk") << item(MenuAction::setScene, 1) << QByteArray("{}")
+                              << QByteArray(R"({"scene":"walk"})") << "scene:'walk'";
+        QTest::newRow("campfire from any other tag")
+            << item(MenuAction::setScene, 4) << QByteArray(R"({"scene":"walk"})")
+            << QByteArray(R"({"scene":"campfire"})") << "scene:'campfire'";
+        QTest::newRow("wild") << item(MenuAction::setIntensity, 2) << QByteArray("{}")
+                              << QByteArray(R"({"intensity":2})") << "intensity:2";
+        QTest::newRow("warriors off") << item(MenuAction::toggleWarriors) << QByteArray("{}")
+                                      << QByteArray(R"({"warriors":false})") << "warriors:false";
+        QTest::newRow("3 warriors turn them on")
+            << item(MenuAction::setWarriorCount, 3) << QByteArray(R"({"warriors":false})")
+            << QByteArray(R"({"warriors":true,"warriorCount":3})")
+            << "warriors:true,warriorCount:3";
+        QTest::newRow("auto leaves them off")
+            << item(MenuAction::setWarriorCount, -1)
+            << QByteArray(R"({"warriors":false,"warriorCount":5})")
+            << QByteArray(R"({"warriors":false,"warriorCount":-1})")
+            << "warriors:false,warriorCount:-1";
+        QTest::newRow("none leaves them off")
+            << item(MenuAction::setWarriorCount, 0) << QByteArray(R"({"warriors":false})")
+            << QByteArray(R"({"warriors":false,"warriorCount":0})")
+            << "warriors:false,warriorCount:0";
+        QTest::newRow("monsters on") << item(MenuAction::toggleMonsters)
+                                     << QByteArray(R"({"monsters":false})")
+                                     << QByteArray(R"({"monsters":true})") << "monsters:true";
+        QTest::newRow("pulse off") << item(MenuAction::togglePulse) << QByteArray("{}")
+                                   << QByteArray(R"({"beatPulse":false})") << "pulse:false";
+        QTest::newRow("familiar added")
+            << item(MenuAction::toggleFamiliar, 0, "Rex") << QByteArray("{}")
+            << QByteArray(R"({"familiars":["Tobble","Rex"]})") << R"("name":"Rex")";
+        QTest::newRow("last familiar let go")
+            << item(MenuAction::toggleFamiliar, 0, "Tobble") << QByteArray("{}")
+            << QByteArray(R"({"familiars":[]})") << "tobble:false";
+    }
+
+    void choicesReachTheFileAndThePage()
+    {
+        QFETCH(MenuItem, chosen);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, sent);
+
+        Harness h(before);
+        QVERIFY(h.actions.perform(chosen));
+
+        const QJsonObject disk = h.onDisk();
+        const QJsonObject expected = QJsonDocument::fromJson(after).object();
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QCOMPARE(disk.value(it.key()), it.value());
+        QVERIFY2(h.scripts.join(u'\n').contains(sent), qPrintable(h.scripts.join(u'\n')));
+    }
+
+    void removalAsksFirst_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void removalAsksFirst()
+    {
+        QFETCH(bool, confirm);
+        Harness h(R"({"familiars":["Rex","Tobble","Mo"]})");
+        h.confirm = confirm;
+
+        h.actions.perform(item(MenuAction::removeCreature, 0, QStringLiteral("Rex")));
+
+        QCOMPARE(h.asked, QStringList{"Rex"});
+        QCOMPARE(h.library.find(QStringLiteral("Rex")).has_value(), !confirm);
+        QCOMPARE(h.settings.familiars(),
+                 confirm ? QStringList({"Tobble", "Mo"}) : QStringList({"Rex", "Tobble", "Mo"}));
+        if (confirm) {
+            QCOMPARE(h.scripts.size(), 2);
+            QVERIFY(h.scripts[1].startsWith(QLatin1String("qx.setFamiliars(")));
+            QVERIFY(!h.scripts[1].contains(QLatin1String("\"Rex\"")));
+            QVERIFY(h.scripts[1].contains(QLatin1String("\"Mo\"")));
+        } else {
+            QVERIFY(h.scripts.isEmpty());
+        }
+    }
+
+    void creatureWindowOrDocumentation()
+    {
+        Harness h;
+        h.actions.perform(item(MenuAction::newCreature));
+        QCOMPARE(h.newWindows, 1);
+        QVERIFY(h.opened.isEmpty());
+
+        h.claudeMissing = true;
+        h.actions.perform(item(MenuAction::newCreature));
+        QCOMPARE(h.newWindows, 1);
+        QCOMPARE(h.opened, QList<QUrl>{MenuActions::kClaudeCodeOverview});
+
+        h.actions.perform(item(MenuAction::editCreature, 0, QStringLiteral("Rex")));
+        h.actions.perform(item(MenuAction::editCreature, 0, QStringLiteral("Gone")));
+        h.actions.perform(item(MenuAction::editCreature));
+        QCOMPARE(h.edited, QStringList{"Rex"});
+    }
+
+    void soundSettingsProgram_data()
+    {
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<QStringList>("installed");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList everything{"pavucontrol", "pavucontrol-qt", "gnome-control-center",
+                                     "systemsettings", "mate-volume-control",
+                                     "cinnamon-settings"};
+        QTest::newRow("bare window manager")
+            << QString() << everything << QStringList{"/usr/bin/pavucontrol"};
+        QTest::newRow("the desktop's own first")
+            << "ubuntu:GNOME" << everything
+            << QStringList{"/usr/bin/gnome-control-center", "sound"};
+        QTest::newRow("Cinnamon") << "X-Cinnamon" << everything
+                                  << QStringList{"/usr/bin/cinnamon-settings", "sound"};
+        QTest::newRow("desktop's own missing")
+            << "MATE" << QStringList{"pavucontrol-qt", "systemsettings"}
+            << QStringList{"/usr/bin/pavucontrol-qt"};
+        QTest::newRow("none") << "KDE" << QStringList{"pulsemixer"} << QStringList();
+    }
+
+    void soundSettingsProgram()
+    {
+        QFETCH(QString, desktop);
+        QFETCH(QStringList, installed);
+        QFETCH(QStringList, expected);
+        const std::optional<QStringList> found =
+            findSoundSettings(desktop, [&](const QString &program) {
+                return installed.contains(program) ? QStringLiteral("/usr/bin/") + program
+                                                   : QString();
+            });
+        QCOMPARE(found.value_or(QStringList()), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(MenuActionsTest)
+#include "tst_MenuActions.moc"
