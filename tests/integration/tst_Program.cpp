@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -36,6 +37,7 @@ struct StateLine
     int ticks = 0;
     int events = 0;
     bool asleep = false;
+    QString scene;
 };
 
 // Bopling started as a user would, with a home of its own and the private
@@ -100,6 +102,7 @@ public:
             for (auto it = events.begin(); it != events.end(); ++it)
                 line.events += it.value().toInt();
             line.asleep = page.value(QStringLiteral("asleep")).toBool();
+            line.scene = page.value(QStringLiteral("scene")).toString();
             result.append(line);
         }
         return result;
@@ -142,6 +145,23 @@ public:
     QTemporaryDir home;
     QProcess process;
 };
+
+// What xdotool prints for these arguments.
+QString xdotool(const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("xdotool"), arguments);
+    tool.waitForFinished(5000);
+    return QString::fromLocal8Bit(tool.readAllStandardOutput());
+}
+
+// The visible windows of the program.
+int boplingWindows()
+{
+    return int(xdotool({"search", "--onlyvisible", "--class", "bopling"})
+                   .split(u'\n', Qt::SkipEmptyParts)
+                   .size());
+}
 
 } // namespace
 
@@ -290,6 +310,68 @@ private slots:
         QCOMPARE(bopling.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(bopling.process.exitCode(), 0);
         qInfo("SIGTERM to exit with a hanging sound server: %lld ms", took);
+    }
+
+    // The real menu: without a tray the program says where the menu will
+    // be; trayer starts later, the icon docks, a click opens the menu and
+    // the keyboard chooses "Walk", which reaches the settings file and the page.
+    void menuOpensFromALateTray()
+    {
+        for (const char *tool : {"trayer", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+                QSKIP("needs trayer and xdotool (scripts/install-deps)");
+        }
+        Program bopling(*pulse,
+                        {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}});
+        const auto ready = bopling.waitForLine(
+            30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; });
+        QString output = bopling.output();
+        QVERIFY2(ready, qPrintable(output));
+        QVERIFY2(output.contains(QLatin1String("the menu appears in the tray once one runs")),
+                 qPrintable(output));
+
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"),
+                     {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+                      "32", "--SetDockType", "true", "--transparent", "false"});
+        // The tray's window grows from 2 points wide once the icon docks.
+        QMap<QString, int> tray;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         tray.clear();
+                         const QString panel = xdotool({"search", "--name", "^panel$"}).trimmed();
+                         const QString shell = xdotool({"getwindowgeometry", "--shell", panel});
+                         for (const QString &line : shell.split(u'\n', Qt::SkipEmptyParts))
+                             tray.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
+                         return tray.value(QStringLiteral("WIDTH")) > 8;
+                     },
+                     15000),
+                 "the icon did not dock in trayer");
+        const int windows = boplingWindows();
+        xdotool({"mousemove",
+                 QString::number(tray["X"] + tray["WIDTH"] / 2),
+                 QString::number(tray["Y"] + tray["HEIGHT"] / 2), "click", "1"});
+        QVERIFY2(QTest::qWaitFor([&] { return boplingWindows() > windows; }, 5000),
+                 "no menu opened");
+        // The status line is disabled: the first two enabled rows are the scenes.
+        xdotool({"key", "Down", "Down", "Return"});
+        const auto walking = bopling.waitForLine(
+            10000, [](const StateLine &line) { return line.scene == QLatin1String("walk"); });
+        QVERIFY2(walking, qPrintable(bopling.output()));
+        QFile settings(bopling.home.filePath(QStringLiteral("config/Bopling/settings.json")));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(settings.readAll())["scene"].toString(),
+                 QStringLiteral("walk"));
+        QVERIFY(bopling.stop(SIGTERM, 5000) >= 0);
+
+        // With the tray already there, nothing is said about it.
+        Program docked(*pulse, {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}});
+        QTest::qWait(3000);
+        QVERIFY(docked.stop(SIGTERM, 5000) >= 0);
+        output = docked.output();
+        QVERIFY2(!output.contains(QLatin1String("tray")), qPrintable(output));
+        trayer.kill();
+        trayer.waitForFinished();
     }
 };
 
