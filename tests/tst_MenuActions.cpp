@@ -34,9 +34,9 @@ struct Harness
 {
     QTemporaryDir dir;
     Settings settings;
-    CreatureLibrary library{dir.filePath(QStringLiteral("creatures")),
-                            QStringLiteral(BOPLING_SOURCE_DIR
-                                           "/resources/web/creatures/tobble.json")};
+    CreatureLibrary library{
+        dir.filePath(QStringLiteral("creatures")),
+        QStringLiteral(BOPLING_SOURCE_DIR "/resources/web/creatures/tobble.json")};
     QStringList scripts;
     FamiliarsCall familiars{[this](const QString &script) { scripts << script; }, settings,
                             library};
@@ -129,9 +129,9 @@ private slots:
             << item(MenuAction::setWarriorCount, 0) << QByteArray(R"({"warriors":false})")
             << QByteArray(R"({"warriors":false,"warriorCount":0})")
             << "warriors:false,warriorCount:0";
-        QTest::newRow("monsters on") << item(MenuAction::toggleMonsters)
-                                     << QByteArray(R"({"monsters":false})")
-                                     << QByteArray(R"({"monsters":true})") << "monsters:true";
+        QTest::newRow("monsters on")
+            << item(MenuAction::toggleMonsters) << QByteArray(R"({"monsters":false})")
+            << QByteArray(R"({"monsters":true})") << "monsters:true";
         QTest::newRow("pulse off") << item(MenuAction::togglePulse) << QByteArray("{}")
                                    << QByteArray(R"({"beatPulse":false})") << "pulse:false";
         QTest::newRow("familiar added")
@@ -211,9 +211,9 @@ private slots:
         QTest::addColumn<QString>("desktop");
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QStringList>("expected");
-        const QStringList everything{"pavucontrol", "pavucontrol-qt", "gnome-control-center",
-                                     "systemsettings", "mate-volume-control",
-                                     "cinnamon-settings"};
+        const QStringList everything{"pavucontrol",          "pavucontrol-qt",
+                                     "gnome-control-center", "systemsettings",
+                                     "mate-volume-control",  "cinnamon-settings"};
         QTest::newRow("bare window manager")
             << QString() << everything << QStringList{"/usr/bin/pavucontrol"};
         QTest::newRow("the desktop's own first")

@@ -90,7 +90,8 @@ private slots:
         int built = 0;
         tray.buildMenu = [&] {
             ++built;
-            return QList<MenuItem>{MenuItem::command(QStringLiteral("Quit Bopling"), MenuAction::quit)};
+            return QList<MenuItem>{
+                MenuItem::command(QStringLiteral("Quit Bopling"), MenuAction::quit)};
         };
         struct Panel final : QWidget
         {

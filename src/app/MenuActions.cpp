@@ -7,8 +7,7 @@ namespace bopling {
 
 MenuActions::MenuActions(Settings &settings, const CreatureLibrary &library, Hooks hooks)
     : settings(settings), library(library), hooks(std::move(hooks))
-{
-}
+{}
 
 bool MenuActions::perform(const MenuItem &item)
 {

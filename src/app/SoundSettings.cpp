@@ -22,15 +22,18 @@ const QList<SettingsProgram> &programs()
         {QStringLiteral("XFCE"), {QStringLiteral("pavucontrol")}},
         {QStringLiteral("LXQt"), {QStringLiteral("pavucontrol-qt")}},
         {QString(), {QStringLiteral("pwvucontrol")}},
-        {QStringLiteral("GNOME"), {QStringLiteral("gnome-control-center"), QStringLiteral("sound")}},
-        {QStringLiteral("KDE"), {QStringLiteral("systemsettings"), QStringLiteral("kcm_pulseaudio")}},
+        {QStringLiteral("GNOME"),
+         {QStringLiteral("gnome-control-center"), QStringLiteral("sound")}},
+        {QStringLiteral("KDE"),
+         {QStringLiteral("systemsettings"), QStringLiteral("kcm_pulseaudio")}},
         {QStringLiteral("KDE"), {QStringLiteral("kcmshell5"), QStringLiteral("kcm_pulseaudio")}},
         {QStringLiteral("MATE"), {QStringLiteral("mate-volume-control")}},
         {QStringLiteral("X-Cinnamon"),
          {QStringLiteral("cinnamon-settings"), QStringLiteral("sound")}},
         {QStringLiteral("Budgie"),
          {QStringLiteral("budgie-control-center"), QStringLiteral("sound")}},
-        {QStringLiteral("Unity"), {QStringLiteral("unity-control-center"), QStringLiteral("sound")}},
+        {QStringLiteral("Unity"),
+         {QStringLiteral("unity-control-center"), QStringLiteral("sound")}},
     };
     return list;
 }

@@ -50,11 +50,10 @@ QList<MenuItem> sizeItems(const StatusMenuState &state)
 
 QList<MenuItem> intensityItems(int intensity)
 {
-    return choices(MenuAction::setIntensity,
-                   {{QStringLiteral("Calm"), 0},
-                    {QStringLiteral("Normal"), 1},
-                    {QStringLiteral("Wild"), 2}},
-                   intensity);
+    return choices(
+        MenuAction::setIntensity,
+        {{QStringLiteral("Calm"), 0}, {QStringLiteral("Normal"), 1}, {QStringLiteral("Wild"), 2}},
+        intensity);
 }
 
 // With three familiars chosen only those three can be clicked, to let one go.
@@ -73,8 +72,7 @@ QList<MenuItem> familiarItems(const StatusMenuState &state)
 }
 
 // One "<verb> <name>…" item per library creature.
-QList<MenuItem> creatureItems(const QStringList &creatures, const QString &verb,
-                              MenuAction action)
+QList<MenuItem> creatureItems(const QStringList &creatures, const QString &verb, MenuAction action)
 {
     QList<MenuItem> items;
     for (const QString &name : creatures) {
@@ -88,10 +86,10 @@ QList<MenuItem> creatureItems(const QStringList &creatures, const QString &verb,
 QList<MenuItem> warriorCountItems(int count)
 {
     QList<std::pair<QString, int>> entries{{QStringLiteral("Auto"), -1},
-                                          {QStringLiteral("0 (none)"), 0}};
+                                           {QStringLiteral("0 (none)"), 0}};
     for (int n = 1; n <= 8; ++n)
         entries.append({QString::number(n), n});
-    return choices(MenuAction::setWarriorCount, entries, count < 0 ? -1 : count);
+    return choices(MenuAction::setWarriorCount, entries, count);
 }
 
 void appendListing(QStringList &lines, const QList<MenuItem> &items, int depth)
@@ -194,10 +192,12 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
                                    int(Layout::strip), strip));
     items.append(MenuItem::separatorItem());
 
-    items.append(MenuItem::withSubmenu(QStringLiteral("Corner"), cornerItems(state.corner), !strip));
+    items.append(
+        MenuItem::withSubmenu(QStringLiteral("Corner"), cornerItems(state.corner), !strip));
     items.append(MenuItem::withSubmenu(
         strip ? QStringLiteral("Strip height") : QStringLiteral("Panel size"), sizeItems(state)));
-    items.append(MenuItem::withSubmenu(QStringLiteral("Intensity"), intensityItems(state.intensity)));
+    items.append(
+        MenuItem::withSubmenu(QStringLiteral("Intensity"), intensityItems(state.intensity)));
     const QString newCreature = QStringLiteral("New creature from photo") + QChar(0x2026);
     items.append(MenuItem::command(
         state.claudeMissing ? newCreature + QStringLiteral(" (needs Claude Code)") : newCreature,
@@ -224,10 +224,10 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
                                    state.fadeOnHover));
     items.append(MenuItem::separatorItem());
 
-    items.append(state.unlocked
-                     ? MenuItem::label(QStringLiteral("Moving: click elsewhere or press Esc to lock"))
-                     : MenuItem::command(QStringLiteral("Move... (or hold Alt over it)"),
-                                         MenuAction::startMove));
+    items.append(state.unlocked ? MenuItem::label(QStringLiteral(
+                                      "Moving: click elsewhere or press Esc to lock"))
+                                : MenuItem::command(QStringLiteral("Move... (or hold Alt over it)"),
+                                                    MenuAction::startMove));
     items.append(
         MenuItem::command(QStringLiteral("Snap to preset position"), MenuAction::snapToPreset));
     items.append(MenuItem::separatorItem());

@@ -348,8 +348,7 @@ private slots:
                      15000),
                  "the icon did not dock in trayer");
         const int windows = boplingWindows();
-        xdotool({"mousemove",
-                 QString::number(tray["X"] + tray["WIDTH"] / 2),
+        xdotool({"mousemove", QString::number(tray["X"] + tray["WIDTH"] / 2),
                  QString::number(tray["Y"] + tray["HEIGHT"] / 2), "click", "1"});
         QVERIFY2(QTest::qWaitFor([&] { return boplingWindows() > windows; }, 5000),
                  "no menu opened");
