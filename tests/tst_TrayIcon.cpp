@@ -80,6 +80,9 @@ private slots:
         QVERIFY(sub->actions()[1]->isChecked());
         sub->actions()[1]->trigger();
         QCOMPARE(tag, 3);
+        // Submenus of earlier openings do not pile up.
+        tray.rebuild();
+        QCOMPARE(tray.menu()->findChildren<QMenu *>().size(), 1);
     }
 
     // Without a tray, a right-click on the panel opens the same menu at the

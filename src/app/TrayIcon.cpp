@@ -62,6 +62,9 @@ bool TrayIcon::eventFilter(QObject *watched, QEvent *event)
 
 void TrayIcon::rebuild()
 {
+    // clear() drops the submenus' items but leaves the submenus themselves,
+    // which would pile up with every opening.
+    qDeleteAll(contextMenu->findChildren<QMenu *>(Qt::FindDirectChildrenOnly));
     contextMenu->clear();
     if (buildMenu)
         fill(contextMenu.get(), buildMenu());
