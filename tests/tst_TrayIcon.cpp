@@ -90,11 +90,8 @@ private slots:
     void rightClickOpensTheMenu()
     {
         TrayIcon tray{QIcon()};
-        int built = 0;
-        tray.buildMenu = [&] {
-            ++built;
-            return QList<MenuItem>{
-                MenuItem::command(QStringLiteral("Quit Bopling"), MenuAction::quit)};
+        tray.buildMenu = [] {
+            return QList<MenuItem>{MenuItem::label(QStringLiteral("Listening"))};
         };
         struct Panel final : QWidget
         {
@@ -113,21 +110,9 @@ private slots:
         QTest::mousePress(&panel, Qt::RightButton, {}, QPoint(30, 40));
         QCOMPARE(panel.presses, 1);
         QTRY_VERIFY(tray.menu()->isVisible());
-        QCOMPARE(built, 1);
-        QCOMPARE(tray.menu()->actions().value(0)->text(), QStringLiteral("Quit Bopling"));
+        QCOMPARE(tray.menu()->actions().size(), 1);
         QVERIFY((tray.menu()->pos() - panel.mapToGlobal(QPoint(30, 40))).manhattanLength() < 4);
         tray.menu()->hide();
-    }
-
-    void removalAlert()
-    {
-        const std::unique_ptr<QMessageBox> alert = bopling::removalAlert(QStringLiteral("Rex"));
-        QCOMPARE(alert->text(), QStringLiteral("Remove Rex?"));
-        QCOMPARE(alert->informativeText(),
-                 QStringLiteral("The creature's sprites are deleted from this computer. You can "
-                                "make it again from a photo."));
-        QCOMPARE(alert->buttons().size(), 2);
-        QCOMPARE(alert->defaultButton()->text(), QStringLiteral("Remove"));
     }
 
     // The real alert: Return takes the default, Escape cancels.
@@ -143,13 +128,21 @@ private slots:
     {
         QFETCH(int, key);
         QFETCH(bool, removed);
+        QStringList shown;
         QTimer answer;
         connect(&answer, &QTimer::timeout, this, [&] {
-            if (QWidget *box = QApplication::activeModalWidget())
-                QTest::keyClick(box, Qt::Key(key));
+            auto *alert = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!alert)
+                return;
+            shown << alert->text() << alert->informativeText() << alert->defaultButton()->text();
+            QTest::keyClick(alert, Qt::Key(key));
         });
         answer.start(50);
         QCOMPARE(confirmRemoval(QStringLiteral("Rex")), removed);
+        QCOMPARE(shown, QStringList({"Remove Rex?",
+                                     "The creature's sprites are deleted from this computer. You "
+                                     "can make it again from a photo.",
+                                     "Remove"}));
     }
 };
 

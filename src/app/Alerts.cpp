@@ -7,30 +7,24 @@
 
 namespace bopling {
 
-std::unique_ptr<QMessageBox> removalAlert(const QString &name)
-{
-    auto alert = std::make_unique<QMessageBox>();
-    alert->setIcon(QMessageBox::Warning);
-    alert->setWindowTitle(QStringLiteral("Bopling"));
-    alert->setText(QStringLiteral("Remove %1?").arg(name));
-    alert->setInformativeText(QStringLiteral("The creature's sprites are deleted from this "
-                                             "computer. You can make it again from a photo."));
-    QPushButton *remove = alert->addButton(QStringLiteral("Remove"), QMessageBox::AcceptRole);
-    alert->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    alert->setDefaultButton(remove);
-    return alert;
-}
-
 bool confirmRemoval(const QString &name)
 {
-    const std::unique_ptr<QMessageBox> alert = removalAlert(name);
+    QMessageBox alert;
+    alert.setIcon(QMessageBox::Warning);
+    alert.setWindowTitle(QStringLiteral("Bopling"));
+    alert.setText(QStringLiteral("Remove %1?").arg(name));
+    alert.setInformativeText(QStringLiteral("The creature's sprites are deleted from this "
+                                            "computer. You can make it again from a photo."));
+    QPushButton *remove = alert.addButton(QStringLiteral("Remove"), QMessageBox::AcceptRole);
+    alert.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    alert.setDefaultButton(remove);
     // The program has no window of its own in front: bring the question there.
-    alert->setWindowFlag(Qt::WindowStaysOnTopHint);
-    alert->show();
-    alert->raise();
-    alert->activateWindow();
-    alert->exec();
-    return alert->clickedButton() == alert->defaultButton();
+    alert.setWindowFlag(Qt::WindowStaysOnTopHint);
+    alert.show();
+    alert.raise();
+    alert.activateWindow();
+    alert.exec();
+    return alert.clickedButton() == alert.defaultButton();
 }
 
 void showSoundSettingsMissing()
