@@ -101,6 +101,7 @@ AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
     MenuActions::Hooks hooks;
     hooks.pushConfig = [this] { pushConfig(); };
     hooks.confirmRemoval = &confirmRemoval;
+    hooks.claudeMissing = [this] { return claudeMissing(); };
     hooks.openNew = [this] { openNew(); };
     hooks.openForEdit = [this](const Creature &creature) { openForEdit(creature); };
     hooks.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
@@ -512,7 +513,15 @@ QList<MenuItem> AppDelegate::menuItems() const
     for (const Creature &creature : library->all())
         state.creatures.append(creature.name);
     state.unlocked = unlocked;
+    // Starts the search for the CLI unless one has been started before.
+    ClaudeRunner::lookUpClaude();
+    state.claudeMissing = claudeMissing();
     return buildStatusMenu(state);
+}
+
+bool AppDelegate::claudeMissing() const
+{
+    return claudeLookedUp && !ClaudeRunner::cachedClaudePath();
 }
 
 void AppDelegate::perform(const MenuItem &item)

@@ -136,6 +136,8 @@ private:
     void panelMovedElsewhere();
     bool isFullScreenSpace() const;
     CreatureWindowController &creatureWindowController();
+    // The search for Claude Code has had its time and found nothing.
+    bool claudeMissing() const;
 
     const QHash<QString, QString> env;
     const LaunchOptions options;
