@@ -24,7 +24,7 @@ if(BOPLING_GUI)
   add_dependencies(tst_program bopling demo-track)
   # Moving the panel by hand, with trayer for the menu and xdotool for the hands.
   bopling_add_test(NAME tst_panel_move SOURCES integration/tst_PanelMove.cpp
-    LIBS bopling_placement Qt6::Widgets LABELS integration TIMEOUT 180)
+    LIBS bopling_placement bopling_appcore Qt6::Widgets LABELS integration TIMEOUT 180)
   add_dependencies(tst_panel_move bopling demo-track)
 endif()
 

@@ -1,3 +1,4 @@
+#include "app/StatusMenu.h"
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
 
@@ -120,17 +121,18 @@ public:
     QString window;
 };
 
-// Opens the tray menu (trayer shows the icon at the top left) and clicks its
-// item `title`, where this process, with the same style, fonts and screen,
-// lays out a menu of the same items.
+// Opens the tray menu (trayer shows the icon at the top left) and clicks the
+// item whose title starts with `title`, where this process, with the same
+// style, fonts and screen, lays out a menu of the same items.
 void choose(const char *title)
 {
     QMenu model;
     QAction *wanted = nullptr;
-    for (const char *item :
-         {"Test audio", "", "Fade on hover", "", "Move...", "Snap", "", "Pause", "Quit Bopling"}) {
-        QAction *action = *item ? model.addAction(QString::fromLatin1(item)) : model.addSeparator();
-        if (qstrcmp(item, title) == 0)
+    StatusMenuState state;
+    state.statusText = QStringLiteral("Test audio");
+    for (const MenuItem &item : buildStatusMenu(state)) {
+        QAction *action = item.separator ? model.addSeparator() : model.addAction(item.title);
+        if (!wanted && !item.separator && item.title.startsWith(QLatin1String(title)))
             wanted = action;
     }
     model.popup({12, 12});

@@ -38,6 +38,7 @@ struct StateLine
     int events = 0;
     bool asleep = false;
     QString scene;
+    bool unlocked = false;
 };
 
 // Bopling started as a user would, with a home of its own and the private
@@ -103,6 +104,7 @@ public:
                 line.events += it.value().toInt();
             line.asleep = page.value(QStringLiteral("asleep")).toBool();
             line.scene = page.value(QStringLiteral("scene")).toString();
+            line.unlocked = object.value(QStringLiteral("unlocked")).toBool();
             result.append(line);
         }
         return result;
@@ -161,6 +163,34 @@ int boplingWindows()
     return int(xdotool({"search", "--onlyvisible", "--class", "bopling"})
                    .split(u'\n', Qt::SkipEmptyParts)
                    .size());
+}
+
+// Sends this input and waits for a menu of the program to open.
+bool menuOpens(const QStringList &input)
+{
+    const int before = boplingWindows();
+    xdotool(input);
+    return QTest::qWaitFor([&] { return boplingWindows() > before; }, 5000);
+}
+
+// The first visible window with this name; empty while there is none.
+QRect windowNamed(const QString &name)
+{
+    const QString window =
+        xdotool({"search", "--onlyvisible", "--name", name}).section(u'\n', 0, 0);
+    QMap<QString, int> geometry;
+    for (const QString &line :
+         xdotool({"getwindowgeometry", "--shell", window}).split(u'\n', Qt::SkipEmptyParts))
+        geometry.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
+    return window.isEmpty()
+               ? QRect()
+               : QRect(geometry["X"], geometry["Y"], geometry["WIDTH"], geometry["HEIGHT"]);
+}
+
+// xdotool's arguments that move the pointer to the centre of `area`.
+QStringList pointAt(const QRect &area)
+{
+    return {"mousemove", QString::number(area.center().x()), QString::number(area.center().y())};
 }
 
 } // namespace
@@ -334,24 +364,18 @@ private slots:
         trayer.start(QStringLiteral("trayer"),
                      {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
                       "32", "--SetDockType", "true", "--transparent", "false"});
-        // The tray's window grows from 2 points wide once the icon docks.
-        QMap<QString, int> tray;
+        // The tray's window grows from 2 points wide once the icon docks, so
+        // its centre is the icon's.
+        QRect tray;
         QVERIFY2(QTest::qWaitFor(
                      [&] {
-                         tray.clear();
-                         const QString panel = xdotool({"search", "--name", "^panel$"}).trimmed();
-                         const QString shell = xdotool({"getwindowgeometry", "--shell", panel});
-                         for (const QString &line : shell.split(u'\n', Qt::SkipEmptyParts))
-                             tray.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
-                         return tray.value(QStringLiteral("WIDTH")) > 8;
+                         tray = windowNamed(QStringLiteral("^panel$"));
+                         return tray.width() > 8;
                      },
                      15000),
                  "the icon did not dock in trayer");
-        const int windows = boplingWindows();
-        xdotool({"mousemove", QString::number(tray["X"] + tray["WIDTH"] / 2),
-                 QString::number(tray["Y"] + tray["HEIGHT"] / 2), "click", "1"});
-        QVERIFY2(QTest::qWaitFor([&] { return boplingWindows() > windows; }, 5000),
-                 "no menu opened");
+        const QStringList icon = pointAt(tray);
+        QVERIFY2(menuOpens(icon + QStringList{"click", "1"}), "no menu opened");
         // The status line is disabled: the first two enabled rows are the scenes.
         xdotool({"key", "Down", "Down", "Return"});
         const auto walking = bopling.waitForLine(
@@ -361,6 +385,21 @@ private slots:
         QVERIFY(settings.open(QIODevice::ReadOnly));
         QCOMPARE(QJsonDocument::fromJson(settings.readAll())["scene"].toString(),
                  QStringLiteral("walk"));
+
+        // "Move..." (fourth from the bottom) unlocks the panel, and a
+        // right-click on it opens the same menu at the pointer.
+        QVERIFY(menuOpens(icon + QStringList{"click", "1"}));
+        xdotool({"key", "Up", "Up", "Up", "Up", "Return"});
+        QVERIFY2(bopling.waitForLine(10000, [](const StateLine &line) { return line.unlocked; }),
+                 "the panel was not unlocked");
+        QVERIFY2(menuOpens(pointAt(windowNamed(QStringLiteral("^Bopling$"))) +
+                           QStringList{"click", "3"}),
+                 "no menu on the panel");
+        const qsizetype seen = bopling.lines().size();
+        xdotool({"key", "Down", "Return"});
+        QVERIFY2(bopling.waitForLine(
+                     10000, [](const StateLine &line) { return line.scene == "campfire"; }, seen),
+                 qPrintable(bopling.output()));
         QVERIFY(bopling.stop(SIGTERM, 5000) >= 0);
 
         // With the tray already there, nothing is said about it.
