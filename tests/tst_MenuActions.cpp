@@ -107,8 +107,6 @@ private slots:
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QString>("sent");
 
-        QTest::newRow("walk") << item(MenuAction::setScene, 1) << QByteArray("{}")
-                              << QByteArray(R"({"scene":"walk"})") << "scene:'walk'";
         QTest::newRow("3 warriors turn them on")
             << item(MenuAction::setWarriorCount, 3) << QByteArray(R"({"warriors":false})")
             << QByteArray(R"({"warriors":true,"warriorCount":3})")
@@ -164,14 +162,10 @@ private slots:
         QCOMPARE(h.library.find(QStringLiteral("Rex")).has_value(), !confirm);
         QCOMPARE(h.settings.familiars(),
                  confirm ? QStringList({"Tobble", "Mo"}) : QStringList({"Rex", "Tobble", "Mo"}));
-        if (confirm) {
-            QCOMPARE(h.scripts.size(), 2);
-            QVERIFY(h.scripts[1].startsWith(QLatin1String("qx.setFamiliars(")));
-            QVERIFY(!h.scripts[1].contains(QLatin1String("\"Rex\"")));
-            QVERIFY(h.scripts[1].contains(QLatin1String("\"Mo\"")));
-        } else {
-            QVERIFY(h.scripts.isEmpty());
-        }
+        // The page gets the familiars without Rex, or nothing.
+        QCOMPARE(h.scripts.size(), confirm ? 2 : 0);
+        QCOMPARE(h.scripts.join(u'\n').contains(QLatin1String("\"Mo\"")), confirm);
+        QVERIFY(!h.scripts.join(u'\n').contains(QLatin1String("\"Rex\"")));
     }
 
     void creatureWindowOrDocumentation()
