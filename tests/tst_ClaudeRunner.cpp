@@ -1,9 +1,8 @@
-// The Claude runner against fake `claude` programs written by the tests: what
-// the CLI is given, how its answers and failures read, the time limit, stale
-// runs, and that no process or temporary folder outlives a run.
+// The Claude runner against a fake `claude` program: what the CLI is given,
+// how its answers and failures read, the time limit, stale runs, and that no
+// process or temporary folder outlives a run.
 
 #include "creatures/ClaudeRunner.h"
-#include "creatures/CreatureLibrary.h"
 #include "creatures/Move.h"
 #include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
@@ -17,7 +16,6 @@
 #include <QUuid>
 
 #include <pwd.h>
-#include <sys/stat.h>
 
 using namespace bopling;
 using namespace bopling::fakeclaude;
@@ -27,12 +25,11 @@ namespace {
 
 const QString kNotSignedIn = QStringLiteral(
     "Claude Code is not signed in. Open a terminal, run claude once, sign in, then try again.");
-const QString kTooLong =
-    QStringLiteral("Claude took longer than 4 minutes, so I stopped it. Try again.");
+const QString kTooLong = QStringLiteral("Claude took longer than 4 minutes, so I stopped it. Try again");
 
-// The fake CLI notes what it was given in $FAKE_DIR, runs the row's extra
-// lines, then prints $FAKE_DIR/out and $FAKE_DIR/err.
-const QByteArray kRecordingClaude = R"(#!/bin/bash
+// Notes what it was given in $FAKE_DIR, runs $FAKE_DIR/extra once if there is
+// one, then prints $FAKE_DIR/out and $FAKE_DIR/err.
+const QByteArray kFakeClaude = R"(#!/bin/bash
 echo $$ > "$FAKE_DIR/pid"
 printf '%s\0' "$@" > "$FAKE_DIR/args"
 pwd > "$FAKE_DIR/cwd"
@@ -40,15 +37,12 @@ printf '%s' "$PATH" > "$FAKE_DIR/path"
 readlink /proc/self/fd/0 > "$FAKE_DIR/stdin"
 stat -c %a . photo.jpg > "$FAKE_DIR/modes"
 cp photo.jpg "$FAKE_DIR/photo.jpg"
+mv "$FAKE_DIR/extra" "$FAKE_DIR/extra.$$" 2>/dev/null && . "$FAKE_DIR/extra.$$"
+cat "$FAKE_DIR/out" 2>/dev/null
+cat "$FAKE_DIR/err" >&2 2>/dev/null
 )";
-const QByteArray kAnswer = "cat \"$FAKE_DIR/out\" 2>/dev/null\ncat \"$FAKE_DIR/err\" >&2\n";
 // Sleeps past any limit of these tests, noting the sleeper.
 const QByteArray kSleep = "sleep 60 & echo $! > \"$FAKE_DIR/sleeper\"; wait\n";
-
-QByteArray toolError(const QString &result)
-{
-    return answer({{"is_error", true}, {"result", result}});
-}
 
 } // namespace
 
@@ -60,8 +54,6 @@ class TestClaudeRunner : public QObject
     QString fake;
 
     QString at(const QString &relative) const { return root.filePath(relative); }
-
-    void installClaude(const QByteArray &script) { QVERIFY(writeFile(at("bin/claude"), script, true)); }
 
     QStringList leftovers() const
     {
@@ -105,10 +97,9 @@ private slots:
     void init()
     {
         QDir(fake).removeRecursively();
-        QDir().mkpath(fake);
-        QFile::remove(at("bin/claude"));
         QDir(at("home")).removeRecursively();
-        QDir().mkpath(at("home"));
+        QVERIFY(QDir().mkpath(fake) && QDir().mkpath(at("home")));
+        QVERIFY(writeFile(at("bin/claude"), kFakeClaude, true));
     }
 
     void answers_data()
@@ -117,12 +108,14 @@ private slots:
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<QString>("model");
-        QTest::addColumn<int>("limit"); // ms
         QTest::addColumn<QString>("message"); // empty: the sample creature
         const auto row = [](const char *name, const QByteArray &out, const QByteArray &err,
                             const QString &message, const QByteArray &extra = {},
-                            const QString &model = "sonnet", int limit = 20000) {
-            QTest::newRow(name) << extra << out << err << model << limit << message;
+                            const QString &model = "sonnet") {
+            QTest::newRow(name) << extra << out << err << model << message;
+        };
+        const auto failed = [](const QString &result) {
+            return answer({{"is_error", true}, {"result", result}});
         };
         Creature noSleep = samples::creature();
         noSleep.frames.remove("sleep");
@@ -130,27 +123,20 @@ private slots:
         const QString tail = e350.left(300);
 
         row("creature in prose", prose(samples::creature()), "", {});
-        row("is_error not a boolean",
-            answer({{"is_error", "true"}, {"result", QString::fromUtf8(samples::creature().encode())}}),
-            "", {});
         row("a megabyte on both pipes", prose(samples::creature()), "", {},
             "head -c 1048576 /dev/zero | tr '\\0' ' '\nhead -c 1048576 /dev/zero | tr '\\0' x >&2\n");
-        row("invalid API key", toolError("Invalid API key · Please run /login"), "", kNotSignedIn);
-        row("overloaded", toolError("Overloaded"), "",
+        row("overloaded", failed("Overloaded"), "",
             "Claude is busy or you hit a usage limit. Try again in a bit.");
-        row("sign-in before limit", toolError("Rate limit; 401"), "", kNotSignedIn);
-        row("other tool error", toolError(e350), "", "Claude Code reported an error: " + tail);
+        row("sign-in before limit", failed("Rate limit · Invalid API key · Please run /login"), "",
+            kNotSignedIn);
+        row("other tool error", failed(e350), "", "Claude Code reported an error: " + tail);
         row("401 on standard error", "oops", "Error: 401 Unauthorized\n", kNotSignedIn);
         row("no JSON, error tail", "oops", "A" + e350.toUtf8(), "Claude Code did not answer. " + tail);
         row("no JSON, output tail", "B" + e350.toUtf8(), "\xff\xfe", "Claude Code did not answer. " + tail);
-        row("reply without a creature", answer({{"result", "no idea"}}), "",
-            "Claude's reply did not contain a creature.");
         row("creature refused", prose(noSleep), "", "The creature is missing the \"sleep\" frame.");
         row("time limit, Best quality", "", "",
-            "Claude took longer than 4 minutes, so I stopped it. Try again, or pick the faster "
-            "Standard quality.", kSleep, "opus", 1000);
-        row("time limit, Standard quality", "", "", kTooLong, kSleep, "sonnet", 1000);
-        row("time limit, SIGTERM ignored", "", "", kTooLong, "trap '' TERM\n" + kSleep, "sonnet", 1000);
+            kTooLong + ", or pick the faster Standard quality.", kSleep, "opus");
+        row("time limit, SIGTERM ignored", "", "", kTooLong + '.', "trap '' TERM\n" + kSleep);
     }
     void answers()
     {
@@ -158,17 +144,15 @@ private slots:
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
         QFETCH(QString, model);
-        QFETCH(int, limit);
         QFETCH(QString, message);
-        installClaude(kRecordingClaude + extra + kAnswer);
-        QVERIFY(writeFile(fake + "/out", out) && writeFile(fake + "/err", err));
+        QVERIFY(writeFile(fake + "/extra", extra) && writeFile(fake + "/out", out) &&
+                writeFile(fake + "/err", err));
 
-        ClaudeRunner runner{std::chrono::milliseconds(limit), 500ms};
+        ClaudeRunner runner{extra.contains("sleep") ? 1s : 20s, 500ms};
         const ClaudeRunner::Outcome outcome = runAndWait(runner, png(40, 30), "", model);
         QCOMPARE(outcome.message, message);
-        QCOMPARE(outcome.creature.has_value(), message.isEmpty());
-        if (outcome.creature)
-            QCOMPARE(*outcome.creature, samples::creature().validated());
+        QCOMPARE(outcome.creature, message.isEmpty() ? std::optional(samples::creature().validated())
+                                                     : std::nullopt);
         QCOMPARE(leftovers(), QStringList());
         QVERIFY(gone(fake + "/pid"));
         if (extra.contains("sleep"))
@@ -179,7 +163,6 @@ private slots:
     {
         QTest::addColumn<QString>("note");
         QTest::addColumn<QString>("noteLine");
-        QTest::newRow("no note") << "" << "";
         QTest::newRow("blank note") << " \t\n " << "";
         QTest::newRow("note") << "  bigger ears\n"
                               << "The user asks for these changes to the creature: bigger ears";
@@ -188,39 +171,22 @@ private slots:
     {
         QFETCH(QString, note);
         QFETCH(QString, noteLine);
-        installClaude(kRecordingClaude + kAnswer);
         QVERIFY(writeFile(fake + "/out", prose(samples::creature())));
         ClaudeRunner runner;
         QVERIFY(runAndWait(runner, png(4000, 1000, true), note, "opus").creature);
 
+        // One JSON answer from the chosen model, which may only read files.
         QStringList args = recorded("args").split(QChar(0));
-        QCOMPARE(args.size(), 16); // the last one is empty
-        const QString prompt = args[1];
-        QCOMPARE(args.mid(2, 13),
-                 (QStringList{"--output-format", "json", "--model", "opus", "--tools", "Read",
-                              "--no-session-persistence", "--setting-sources", "project",
-                              "--strict-mcp-config", "--disable-slash-commands", "--system-prompt",
-                              "You design small pixel-art game sprites from photos. Reply with "
-                              "exactly one JSON object and nothing else."}));
-        QCOMPARE(args[0], "-p");
+        const QString prompt = args.takeAt(1);
+        QCOMPARE(args.mid(0, 7),
+                 (QStringList{"-p", "--output-format", "json", "--model", "opus", "--tools", "Read"}));
 
-        // The template's placeholder lines, filled.
-        QFile templateFile(BOPLING_SOURCE_DIR "/resources/web/creatures/prompt.txt");
-        QVERIFY(templateFile.open(QIODevice::ReadOnly));
-        const QStringList templateLines = QString::fromUtf8(templateFile.readAll()).split('\n');
-        const QStringList lines = prompt.split('\n');
-        QCOMPARE(lines.size(), templateLines.size());
-        QVERIFY(!prompt.contains("{{") && prompt.contains("./photo.jpg"));
-        const Creature example =
-            Creature::decode(lines[templateLines.indexOf("{{EXAMPLE}}")].toUtf8());
-        const Creature tobble = CreatureLibrary().builtIn().value();
-        QCOMPARE(example.name + example.palette.value("b"), tobble.name + tobble.palette.value("b"));
+        // The template filled: the photo, an example with the required frames, the note.
         QStringList required = requiredFrames();
         required.sort();
-        QCOMPARE(example.frames.keys(), required);
-        QCOMPARE(example.attacks, (QStringList{"pounce", "zoomies", "blast"}));
-        QCOMPARE(example.sound.value_or(""), "WOOF!");
-        QCOMPARE(lines[templateLines.indexOf("{{NOTE}}")], noteLine);
+        QCOMPARE(Creature::fromReply(prompt).frames.keys(), required);
+        QVERIFY(!prompt.contains("{{") && prompt.contains("./photo.jpg") && prompt.contains(noteLine));
+        QCOMPARE(prompt.contains("The user asks"), !noteLine.isEmpty());
 
         // Where and how it ran.
         const QString folder = QDir(at("tmp")).canonicalPath() + "/bopling-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\n";
@@ -235,89 +201,60 @@ private slots:
         QCOMPARE(reader.format(), "jpeg");
         const QImage sent = reader.read();
         QCOMPARE(sent.size(), QSize(1568, 392));
-        QVERIFY(qGray(sent.pixel(100, 200)) > 245);
-        QVERIFY(qRed(sent.pixel(1400, 200)) > 180 && qGreen(sent.pixel(1400, 200)) < 40);
+        QVERIFY(qGray(sent.pixel(100, 200)) > 245 && qGreen(sent.pixel(1400, 200)) < 40);
     }
 
     // Nothing is started and no folder made.
-    void failsBeforeStarting_data()
-    {
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<QByteArray>("photo");
-        QTest::addColumn<qint64>("id");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no CLI") << false << png(20, 20) << qint64(0)
-                                << "Claude Code was not found on this computer. Install it and "
-                                   "sign in, then try again.";
-        QTest::newRow("not a picture") << true << QByteArray("GIF89a nonsense") << qint64(0)
-                                       << "That file could not be read as a picture.";
-        QTest::newRow("stale run") << true << png(20, 20) << qint64(7) << "Cancelled.";
-    }
     void failsBeforeStarting()
     {
-        QFETCH(bool, installed);
-        QFETCH(QByteArray, photo);
-        QFETCH(qint64, id);
-        QFETCH(QString, message);
-        if (installed)
-            installClaude(kRecordingClaude + kAnswer);
         ClaudeRunner runner;
-        QCOMPARE(samples::messageOf<ClaudeRunner::Failure>(
-                     [&] { runner.runSync(id, photo, QString(), "sonnet"); }),
-                 message);
+        const auto failure = [&](const QByteArray &photo, qint64 id) {
+            return samples::messageOf<ClaudeRunner::Failure>(
+                [&] { runner.runSync(id, photo, QString(), "sonnet"); });
+        };
+        QCOMPARE(failure("GIF89a nonsense", 0), "That file could not be read as a picture.");
+        QCOMPARE(failure(png(20, 20), 7), "Cancelled."); // not the newest run
+        QVERIFY(QFile::remove(at("bin/claude")));
+        QCOMPARE(failure(png(20, 20), 0), "Claude Code was not found on this computer. Install it "
+                                          "and sign in, then try again.");
         QVERIFY(!QFile::exists(fake + "/pid"));
         QCOMPARE(leftovers(), QStringList());
     }
 
-    // The first run's process is asked to stop and only the second run delivers.
-    void onlyTheNewestRunDelivers()
+    // A newer run stops the older run's process and only the newer one
+    // delivers; cancelling kills even a process that ignores SIGTERM, and
+    // nothing is delivered or left behind.
+    void staleRunsStopAndNeverDeliver()
     {
-        installClaude(kRecordingClaude + "[ -e \"$FAKE_DIR/first\" ] || { touch \"$FAKE_DIR/first\"; " +
-                      kSleep + "}\n" + kAnswer);
-        QVERIFY(writeFile(fake + "/out", prose(samples::creature())));
-        auto runner = std::make_unique<ClaudeRunner>();
-        int calls = 0;
-        runner->run(png(20, 20), "", "sonnet", [&](const ClaudeRunner::Outcome &) { ++calls; });
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + "/sleeper"), 10000);
-        QVERIFY(QFile::copy(fake + "/pid", fake + "/first-pid"));
-        QVERIFY(runAndWait(*runner, png(20, 20), "", "sonnet").creature);
-        QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/first-pid"), 5000);
-        runner.reset(); // waits for both runs' threads
-        QCoreApplication::processEvents();
-        QCOMPARE(calls, 0);
-        QCOMPARE(leftovers(), QStringList());
-    }
-
-    // The way out: a process that ignores SIGTERM is killed after the grace
-    // period, nothing is delivered, nothing is left.
-    void cancelEndsTheRun()
-    {
-        installClaude(kRecordingClaude + "trap '' TERM\n" + kSleep + kAnswer);
+        QVERIFY(writeFile(fake + "/extra", kSleep) && writeFile(fake + "/out", prose(samples::creature())));
         ClaudeRunner runner{20s, 500ms};
-        bool delivered = false;
-        runner.run(png(20, 20), "", "sonnet", [&](const ClaudeRunner::Outcome &) { delivered = true; });
+        int calls = 0;
+        const auto count = [&](const ClaudeRunner::Outcome &) { ++calls; };
+        runner.run(png(20, 20), "", "sonnet", count);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + "/sleeper"), 10000);
+        QVERIFY(QFile::rename(fake + "/pid", fake + "/first-pid"));
+        QVERIFY(runAndWait(runner, png(20, 20), "", "sonnet").creature);
+        QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/first-pid"), 5000);
+
+        QVERIFY(writeFile(fake + "/extra", "trap '' TERM\n" + kSleep) && QFile::remove(fake + "/sleeper"));
+        runner.run(png(20, 20), "", "sonnet", count);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + "/sleeper"), 10000);
         ClaudeRunner::cancelAll();
         QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/pid") && gone(fake + "/sleeper"), 5000);
         QTRY_COMPARE(leftovers(), QStringList());
         QTest::qWait(200);
-        QVERIFY(!delivered);
+        QCOMPARE(calls, 0);
     }
 
-    // Each candidate wins over the later ones, and stops counting once it is
-    // no longer executable.
-    void findsClaudeInOrder()
+    // The usual install places come before PATH; what cannot run does not count.
+    void findsClaude()
     {
-        const QStringList order = {"home/.local/bin/claude", "home/.claude/local/claude",
-                                   "home/.npm-global/bin/claude", "home/.bun/bin/claude",
-                                   "bin/claude"};
-        for (const QString &candidate : order)
-            QVERIFY(writeFile(at(candidate), "#!/bin/sh\n", true));
-        for (const QString &candidate : order) {
-            QCOMPARE(ClaudeRunner::findClaude().value_or(""), at(candidate));
-            QVERIFY(QFile::setPermissions(at(candidate), QFile::ReadOwner | QFile::WriteOwner));
-        }
-        QVERIFY(QFile::remove(at("bin/claude")) && QDir().mkpath(at("bin/claude")));
+        QVERIFY(writeFile(at("home/.claude/local/claude"), "#!/bin/sh\n"));
+        QCOMPARE(ClaudeRunner::findClaude(), at("bin/claude"));
+        QVERIFY(writeFile(at("home/.bun/bin/claude"), "#!/bin/sh\n", true));
+        QCOMPARE(ClaudeRunner::findClaude(), at("home/.bun/bin/claude"));
+        QVERIFY(QFile::remove(at("home/.bun/bin/claude")) && QFile::remove(at("bin/claude")));
+        QVERIFY(QDir().mkpath(at("bin/claude")));
         QCOMPARE(ClaudeRunner::findClaude(), std::nullopt);
         QVERIFY(QDir().rmdir(at("bin/claude")));
     }
@@ -337,13 +274,11 @@ private slots:
         QFETCH(QByteArray, profile);
         QFETCH(bool, found);
         const struct passwd *account = ::getpwuid(::getuid());
-        const QString shell = account && *account->pw_shell ? account->pw_shell
-                                                            : qEnvironmentVariable("SHELL", "/bin/sh");
-        if (!QStringList{"bash", "sh", "dash", "zsh"}.contains(QFileInfo(shell).fileName()))
+        if (!account || !QStringList{"bash", "sh", "dash", "zsh"}.contains(QFileInfo(account->pw_shell).fileName()))
             QSKIP("the login shell's set-up files are unknown to this test");
         for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
             QVERIFY(writeFile(at(file), profile));
-        QVERIFY(writeFile(at("home/hidden/claude"), "#!/bin/sh\n", true));
+        QVERIFY(writeFile(at("home/hidden/claude"), "#!/bin/sh\n", true) && QFile::remove(at("bin/claude")));
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(ClaudeRunner::findClaude(),
@@ -351,17 +286,12 @@ private slots:
         QVERIFY(clock.elapsed() < 20000);
     }
 
-    // The lookup for the menu runs once per process: a CLI removed later is
-    // still what the cache says.
-    void looksUpClaudeOnce()
+    // The menu's lookup runs in the background.
+    void looksUpClaudeForTheMenu()
     {
-        installClaude("#!/bin/sh\n");
         QVERIFY(!ClaudeRunner::cachedClaudePath());
         ClaudeRunner::lookUpClaude();
         QTRY_VERIFY(ClaudeRunner::cachedClaudePath() == at("bin/claude"));
-        QFile::remove(at("bin/claude"));
-        ClaudeRunner::lookUpClaude();
-        QVERIFY(!QTest::qWaitFor([] { return !ClaudeRunner::cachedClaudePath(); }, 2000));
     }
 
     void sweepsOnlyItsOwnEntries()
