@@ -2,7 +2,6 @@
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -21,21 +20,19 @@ using namespace bopling;
 
 namespace {
 
-// Runs xdotool, the user's hands, while the event loop turns.
-QString xdotool(const QString &arguments)
+// Runs `program` while the event loop turns: its output.
+QByteArray run(const QString &program, const QString &arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments.split(QLatin1Char(' ')));
+    process.start(program, arguments.split(QLatin1Char(' ')));
     (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
+    return process.readAllStandardOutput();
 }
 
-QByteArray xprop(const QStringList &arguments)
+// xdotool is the user's hands.
+QByteArray xdotool(const QString &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("xprop"), arguments);
-    process.waitForFinished();
-    return process.readAllStandardOutput();
+    return run(QStringLiteral("xdotool"), arguments);
 }
 
 QString at(QPoint p)
@@ -81,8 +78,8 @@ public:
     {
         static const QRegularExpression geometry(
             QStringLiteral("Window (\\d+)\\n.*Position: (\\d+),(\\d+).*\\n.*Geometry: 640x480"));
-        const QRegularExpressionMatch match = geometry.match(
-            xdotool(QStringLiteral("search --onlyvisible --name ^Bopling$ getwindowgeometry %@")));
+        const QRegularExpressionMatch match = geometry.match(QString::fromLocal8Bit(
+            xdotool(QStringLiteral("search --onlyvisible --name ^Bopling$ getwindowgeometry %@"))));
         if (!match.hasMatch())
             return std::nullopt;
         window = match.captured(1);
@@ -92,7 +89,7 @@ public:
     // A 32-bit property of the panel as xprop shows it; -1 when it has none.
     qint64 property(const char *name) const
     {
-        const QByteArray out = xprop({"-id", window, name});
+        const QByteArray out = run(QStringLiteral("xprop"), QStringLiteral("-id %1 %2").arg(window, name));
         return out.contains('=') ? out.split('=').last().trimmed().toLongLong() : -1;
     }
 
@@ -191,7 +188,9 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X11 display (run under scripts/test-env)");
         // The window manager may still be starting.
-        QTRY_VERIFY_WITH_TIMEOUT(xprop({"-root", "_NET_SUPPORTING_WM_CHECK"}).contains('#'), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run(QStringLiteral("xprop"), QStringLiteral("-root _NET_SUPPORTING_WM_CHECK")).contains('#'),
+            10000);
         trayer.start(QStringLiteral("trayer"),
                      {"--edge", "top", "--align", "left", "--widthtype", "request", "--height",
                       "24", "--SetDockType", "true", "--SetPartialStrut", "true"});
@@ -211,23 +210,19 @@ private slots:
     {
         QTemporaryDir home;
         auto bopling = std::make_unique<Program>(home.path());
-        std::optional<QRect> panel;
-        QVERIFY(QTest::qWaitFor([&] { return bool(panel = bopling->panel()); }, 30000));
-        QCOMPARE(*panel, QRect(784, 404, 640, 480));
+        const QRect corner(784, 404, 640, 480);
+        QVERIFY(QTest::qWaitFor([&] { return bopling->panel() == corner; }, 30000));
         QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
-        QVERIFY(clickGoesThrough(panel->center()));
-        QVERIFY(frameShare(*panel) < 0.1);
+        QVERIFY(clickGoesThrough(corner.center()));
+        QVERIFY(frameShare(corner) < 0.1);
 
-        // "Move...": the panel takes clicks, a click on it keeps it unlocked,
-        // and it shows its frame.
+        // "Move...": the panel takes clicks, shows its frame, and a click on
+        // it keeps it unlocked: a drag by (−200, +100), y upwards, is stored.
         choose("Move...");
         QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
-        QVERIFY(!clickGoesThrough(panel->center()));
-        QVERIFY(frameShare(*panel) > 0.3);
-        QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
-
-        // A drag by (−200, +100), y upwards, is stored for this screen.
-        dragBy(panel->center(), {-200, -100});
+        QVERIFY(!clickGoesThrough(corner.center()));
+        QVERIFY(frameShare(corner) > 0.3);
+        dragBy(corner.center(), {-200, -100});
         QTRY_COMPARE(bopling->panel(), std::optional(QRect(584, 304, 640, 480)));
         QCOMPARE(bopling->savedPosition(), std::optional(QPointF(584, 116)));
 
@@ -238,13 +233,11 @@ private slots:
         choose("Move...");
         QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
         QVERIFY(clickGoesThrough({1300, 300}));
-        QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
-        QVERIFY(clickGoesThrough(centre));
+        QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
 
         // A restart puts it back there.
         bopling = std::make_unique<Program>(home.path());
-        QVERIFY(
-            QTest::qWaitFor([&] { return bopling->panel() == QRect(584, 304, 640, 480); }, 30000));
+        QVERIFY(QTest::qWaitFor([&] { return bopling->panel() == QRect(584, 304, 640, 480); }, 30000));
 
         // Alt with the pointer outside does nothing; over the panel it grabs,
         // and openbox's own Alt + drag moves it, which is stored as well.
@@ -256,15 +249,14 @@ private slots:
         xdotool(QStringLiteral("keyup alt"));
         QTRY_COMPARE(bopling->panel(), std::optional(QRect(634, 334, 640, 480)));
         QTRY_COMPARE(bopling->savedPosition(), std::optional(QPointF(634, 86)));
-        QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
 
         // Snapping returns it to its corner for good.
         choose("Snap");
-        const QRect corner(784, 404, 640, 480);
         QTRY_COMPARE(bopling->panel(), std::optional(corner));
         QVERIFY(!bopling->savedPosition());
 
-        // It fades under the pointer (Qt hands the opacity over as a fraction of 0xFFFFFFFF).
+        // Let go of, it fades under the pointer (Qt hands the opacity over as
+        // a fraction of 0xFFFFFFFF).
         xdotool(QStringLiteral("mousemove 1000 600"));
         QTRY_COMPARE(bopling->property("_NET_WM_WINDOW_OPACITY"), qRound64(0.12 * 0xFFFFFFFF));
         xdotool(QStringLiteral("mousemove 300 250"));
@@ -274,15 +266,11 @@ private slots:
         // as it was when the window leaves full screen.
         below.showFullScreen();
         xdotool(QStringLiteral("windowactivate --sync %1").arg(below.winId()));
-        QElapsedTimer clock;
-        clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(!bopling->panel(), 1500);
-        qInfo("hidden %lld ms after the window became full screen", clock.elapsed());
         below.showNormal();
         below.setGeometry(200, 200, 1240, 700);
         QTRY_COMPARE_WITH_TIMEOUT(bopling->panel(), std::optional(corner), 1500);
         QVERIFY(clickGoesThrough(corner.center()));
-        QCOMPARE(bopling->property("_NET_WM_DESKTOP"), 0xFFFFFFFF);
     }
 };
 
