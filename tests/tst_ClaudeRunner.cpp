@@ -159,21 +159,11 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/sleeper"), 5000);
     }
 
-    void givesTheCliPhotoPromptAndArguments_data()
-    {
-        QTest::addColumn<QString>("note");
-        QTest::addColumn<QString>("noteLine");
-        QTest::newRow("blank note") << " \t\n " << "";
-        QTest::newRow("note") << "  bigger ears\n"
-                              << "The user asks for these changes to the creature: bigger ears";
-    }
     void givesTheCliPhotoPromptAndArguments()
     {
-        QFETCH(QString, note);
-        QFETCH(QString, noteLine);
         QVERIFY(writeFile(fake + "/out", prose(samples::creature())));
         ClaudeRunner runner;
-        QVERIFY(runAndWait(runner, png(4000, 1000, true), note, "opus").creature);
+        QVERIFY(runAndWait(runner, png(4000, 1000, true), "  bigger ears\n", "opus").creature);
 
         // One JSON answer from the chosen model, which may only read files.
         QStringList args = recorded("args").split(QChar(0));
@@ -185,8 +175,8 @@ private slots:
         QStringList required = requiredFrames();
         required.sort();
         QCOMPARE(Creature::fromReply(prompt).frames.keys(), required);
-        QVERIFY(!prompt.contains("{{") && prompt.contains("./photo.jpg") && prompt.contains(noteLine));
-        QCOMPARE(prompt.contains("The user asks"), !noteLine.isEmpty());
+        QVERIFY(!prompt.contains("{{") && prompt.contains("./photo.jpg"));
+        QVERIFY(prompt.contains("\nThe user asks for these changes to the creature: bigger ears\n"));
 
         // Where and how it ran.
         const QString folder = QDir(at("tmp")).canonicalPath() + "/bopling-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\n";
