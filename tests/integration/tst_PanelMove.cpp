@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
