@@ -66,7 +66,8 @@ private slots:
         actions->setCorner(2);
         QCOMPARE(settings->corner(), Corner::bottomLeft);
         QCOMPARE(frame, (Frame{16, 16, 640, 480})); // at the corner of the primary screen
-        actions->setCorner(7); // outside the menu's tags
+        // A tag outside the menu's is the bottom right.
+        actions->setCorner(7);
         QCOMPARE(frame, (Frame{784, 16, 640, 480}));
 
         settings->savePosition(Layout::corner, kSecond, 100, 200);

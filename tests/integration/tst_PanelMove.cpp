@@ -85,10 +85,11 @@ public:
         return QRect(match.captured(2).toInt(), match.captured(3).toInt(), 640, 480);
     }
 
-    // A 32-bit property of the panel as xprop shows it; -1 when it has none.
-    qint64 property(const char *name) const
+    // The opacity property of the panel as xprop shows it; -1 when it has none.
+    qint64 opacity() const
     {
-        const QByteArray out = run(QStringLiteral("xprop"), QStringLiteral("-id %1 %2").arg(window, name));
+        const QByteArray out =
+            run(QStringLiteral("xprop"), "-id " + window + " _NET_WM_WINDOW_OPACITY");
         return out.contains('=') ? out.split('=').last().trimmed().toLongLong() : -1;
     }
 
@@ -187,9 +188,8 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X11 display (run under scripts/test-env)");
         // The window manager may still be starting.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            run(QStringLiteral("xprop"), QStringLiteral("-root _NET_SUPPORTING_WM_CHECK")).contains('#'),
-            10000);
+        const auto wm = [] { return run("xprop", "-root _NET_SUPPORTING_WM_CHECK"); };
+        QTRY_VERIFY_WITH_TIMEOUT(wm().contains('#'), 10000);
         trayer.start(QStringLiteral("trayer"),
                      {"--edge", "top", "--align", "left", "--widthtype", "request", "--height",
                       "24", "--SetDockType", "true", "--SetPartialStrut", "true"});
@@ -236,7 +236,8 @@ private slots:
 
         // A restart puts it back there.
         bopling = std::make_unique<Program>(home.path());
-        QVERIFY(QTest::qWaitFor([&] { return bopling->panel() == QRect(584, 304, 640, 480); }, 30000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return bopling->panel() == QRect(584, 304, 640, 480); }, 30000));
 
         // Alt with the pointer outside does nothing; over the panel it grabs,
         // and openbox's own Alt + drag moves it, which is stored as well.
@@ -257,9 +258,9 @@ private slots:
         // Let go of, it fades under the pointer (Qt hands the opacity over as
         // a fraction of 0xFFFFFFFF).
         xdotool(QStringLiteral("mousemove 1000 600"));
-        QTRY_COMPARE(bopling->property("_NET_WM_WINDOW_OPACITY"), qRound64(0.12 * 0xFFFFFFFF));
+        QTRY_COMPARE(bopling->opacity(), qRound64(0.12 * 0xFFFFFFFF));
         xdotool(QStringLiteral("mousemove 300 250"));
-        QTRY_COMPARE(bopling->property("_NET_WM_WINDOW_OPACITY"), 0xFFFFFFFF);
+        QTRY_COMPARE(bopling->opacity(), 0xFFFFFFFF);
 
         // The active window goes full screen: the panel leaves, and comes back
         // as it was when the window leaves full screen.
