@@ -167,11 +167,17 @@ private slots:
         ClaudeRunner runner;
         QVERIFY(runAndWait(runner, png(4000, 1000, true), "  bigger ears\n", "opus").creature);
 
-        // One JSON answer from the chosen model, which may only read files.
+        // One JSON answer from the chosen model, which may only read files and
+        // sees none of the user's own sessions, settings, servers or commands.
         QStringList args = recorded("args").split(QChar(0));
         const QString prompt = args.takeAt(1);
-        QCOMPARE(args.mid(0, 7), (QStringList{"-p", "--output-format", "json", "--model", "opus",
-                                              "--tools", "Read"}));
+        QCOMPARE(args,
+                 (QStringList{"-p", "--output-format", "json", "--model", "opus", "--tools", "Read",
+                              "--no-session-persistence", "--setting-sources", "project",
+                              "--strict-mcp-config", "--disable-slash-commands", "--system-prompt",
+                              "You design small pixel-art game sprites from photos. Reply "
+                              "with exactly one JSON object and nothing else.",
+                              ""}));
 
         // The template filled: the photo, an example with the required frames, the note.
         QStringList required = requiredFrames();
