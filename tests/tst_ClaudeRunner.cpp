@@ -61,8 +61,7 @@ class TestClaudeRunner : public QObject
 
     QString recorded(const QString &name) const
     {
-        QFile file(fake + '/' + name);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return QString::fromUtf8(files::read(fake + '/' + name));
     }
 
     // run() and the outcome it delivers on this thread.

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "creatures/Creature.h"
+#include "support/Files.h"
 
 #include <QBuffer>
-#include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,12 +43,8 @@ inline QByteArray prose(const Creature &creature)
 
 inline bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return !executable || file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    files::write(path, bytes);
+    return !executable || QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
 }
 
 // The process whose number the file holds is neither running nor left
@@ -57,14 +52,12 @@ inline bool writeFile(const QString &path, const QByteArray &bytes, bool executa
 // zombie until init reaps it).
 inline bool gone(const QString &pidFile)
 {
-    QFile file(pidFile);
-    const pid_t pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    const pid_t pid = files::read(pidFile).trimmed().toInt();
     if (pid <= 0)
         return false;
     if (::kill(pid, 0) != 0)
         return errno == ESRCH;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    const QByteArray line = files::read(QStringLiteral("/proc/%1/stat").arg(pid));
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     return fields.size() > 1 && fields[0] == "Z" && fields[1].toInt() != ::getpid();
 }
