@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
