@@ -1,6 +1,3 @@
-// Buffering, spectrum scaling, band values, onsets, levels and event handling
-// of the Analyzer.
-
 #include "SyntheticMusic.h"
 #include "audio/Analyzer.h"
 #include "support/AnalyzerProbe.h"
@@ -29,9 +26,8 @@ const auto noClock = [] { return 0.0; };
 Samples cosine(double hz, double amplitude, double rate, std::size_t count)
 {
     Samples out(count);
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i)
         out[i] = static_cast<float>(amplitude * std::cos(2 * std::numbers::pi * hz * i / rate));
-    }
     return out;
 }
 
@@ -52,9 +48,7 @@ Samples music(double rate, double seconds)
 {
     Samples out(static_cast<std::size_t>(seconds * rate));
     SyntheticMusic(rate, 120).render(out, {});
-    for (float &x : out) {
-        x *= 0.5f;
-    }
+    std::ranges::for_each(out, [](float &x) { x *= 0.5f; });
     return out;
 }
 
@@ -66,16 +60,12 @@ void pushBlocks(Analyzer &analyzer, const Samples &samples, double rate,
     const auto block = static_cast<std::size_t>(rate / 50);
     for (std::size_t at = 0; at < samples.size() && !QTest::currentTestFailed(); at += block) {
         analyzer.push(std::span(samples).subspan(at, std::min(block, samples.size() - at)), rate);
-        if (afterBlock) {
+        if (afterBlock)
             afterBlock();
-        }
     }
 }
 
-bool finiteUnit(double x)
-{
-    return std::isfinite(x) && x >= 0.0 && x <= 1.0;
-}
+bool finiteUnit(double x) { return std::isfinite(x) && x >= 0.0 && x <= 1.0; }
 
 #if defined(__SSE2__)
 // Flush-to-zero and denormals-are-zero, as fast-math builds or other code on the
@@ -102,18 +92,15 @@ private slots:
         QTest::addColumn<QList<int>>("blocks");
         QTest::addColumn<int>("hops");
         QTest::addColumn<int>("pending");
-
         QTest::newRow("4096 at once") << QList<int>{4096} << 5 << 1536;
         QTest::newRow("2047 then 1") << QList<int>{2047, 1} << 1 << 1536;
         QTest::newRow("one big block") << QList<int>{48000} << 90 << 1920;
     }
-
     void hopAccounting()
     {
         QFETCH(QList<int>, blocks);
         QFETCH(int, hops);
         QFETCH(int, pending);
-
         Analyzer analyzer(noClock);
         const Samples noise = whiteNoise(48000);
         std::size_t at = 0;
@@ -129,11 +116,10 @@ private slots:
     void spectrumScaling_data()
     {
         QTest::addColumn<double>("rate");
-        // Exactly four periods in the 2048-sample window, whatever the rate.
         QTest::newRow("48000 Hz") << 48000.0;
         QTest::newRow("44100 Hz") << 44100.0;
     }
-
+    // Exactly four periods in the 2048-sample window, whatever the rate.
     void spectrumScaling()
     {
         QFETCH(double, rate);
@@ -147,29 +133,22 @@ private slots:
                      qPrintable(QStringLiteral("bin %1: %2").arg(k).arg(s.magnitude[k])));
         }
         QCOMPARE_LT(std::abs(s.bandValue[0] - 2048.0 / 6), 1e-3);
-        QCOMPARE_LT(s.bandValue[1], 1e-3);
-        QCOMPARE_LT(s.bandValue[2], 1e-3);
+        QCOMPARE_LT(s.bandValue[1] + s.bandValue[2], 1e-3);
         QCOMPARE(analyzer.takeSnapshot().levels[3], 1.0);
     }
-
     void firstOnset_data()
     {
         QTest::addColumn<QString>("signal");
         QTest::addColumn<QString>("events");
-
-        QTest::newRow("low cosine") << "cosine"
-                                    << "k";
-        QTest::newRow("broadband noise, bands in order") << "noise"
-                                                         << "ksh";
-        QTest::newRow("too faint to count") << "faint"
-                                            << "";
+        QTest::newRow("low cosine") << "cosine" << "k";
+        QTest::newRow("broadband noise, bands in order") << "noise" << "ksh";
+        QTest::newRow("too faint to count") << "faint" << "";
     }
 
     void firstOnset()
     {
         QFETCH(QString, signal);
         QFETCH(QString, events);
-
         // Four periods of 93.75 Hz in the window: only the low band holds energy.
         const Samples x = signal == "noise"
                               ? whiteNoise(2048 + 512)
@@ -189,22 +168,19 @@ private slots:
     {
         QTest::addColumn<float>("rms");
         QTest::addColumn<double>("level");
-
         QTest::newRow("-15 dBFS and above read 1") << 0.2f << 1.0;
         QTest::newRow("-20 dBFS") << 0.1f << 0.875;
         QTest::newRow("-40 dBFS") << 0.01f << 0.375;
         QTest::newRow("-60 dBFS reads 0") << 0.001f << 0.0;
     }
-
     void loudnessLevel()
     {
         QFETCH(float, rms);
         QFETCH(double, level);
         // A square wave of this height has exactly this RMS.
         Samples square(2048);
-        for (std::size_t i = 0; i < square.size(); ++i) {
+        for (std::size_t i = 0; i < square.size(); ++i)
             square[i] = i % 2 ? -rms : rms;
-        }
         Analyzer analyzer(noClock);
         analyzer.push(square, 48000);
         QCOMPARE_LT(std::abs(analyzer.takeSnapshot().levels[3] - level), 1e-5);
@@ -238,7 +214,6 @@ private slots:
     void longBandSilenceStaysFinite_data()
     {
         QTest::addColumn<bool>("flushToZero");
-
         // Two minutes of digital silence with denormals flushed: the decaying peaks
         // reach zero. Started near the smallest normal number, they get there after
         // about a minute instead of some hours.
@@ -247,44 +222,38 @@ private slots:
         // under a zero peak.
         QTest::newRow("one band silent, peak at zero") << false;
     }
-
     void longBandSilenceStaysFinite()
     {
         QFETCH(bool, flushToZero);
 #if defined(__SSE2__)
         std::optional<FlushToZero> ftz;
-        if (flushToZero) {
+        if (flushToZero)
             ftz.emplace();
-        }
 #else
-        if (flushToZero) {
+        if (flushToZero)
             QSKIP("no flush-to-zero control on this processor");
-        }
 #endif
         const double rate = flushToZero ? 48000.0 : 8000.0;
         const int firstSilentBand = flushToZero ? 0 : 2;
 
         Analyzer analyzer(noClock);
         AnalyzerProbe probe(analyzer);
-        for (int b = firstSilentBand; b < 3; ++b) {
+        for (int b = firstSilentBand; b < 3; ++b)
             probe.setPeak(b, flushToZero ? 1e-307 : 0.0);
-        }
         const Samples audio = flushToZero ? Samples(std::size_t(120 * rate)) : music(rate, 120);
         int blocks = 0;
         pushBlocks(analyzer, audio, rate, [&] {
             if (++blocks % 25 == 0) {
                 const Snapshot s = analyzer.takeSnapshot();
-                for (double level : s.levels) {
+                for (double level : s.levels)
                     QVERIFY2(finiteUnit(level), qPrintable(QStringLiteral("block %1").arg(blocks)));
-                }
                 QVERIFY(finiteUnit(s.energy));
                 QVERIFY(std::isfinite(s.bpm) && std::isfinite(s.tempoConfidence));
             }
         });
         const Snapshot last = analyzer.takeSnapshot();
-        for (int b = firstSilentBand; b < 3; ++b) {
+        for (int b = firstSilentBand; b < 3; ++b)
             QCOMPARE(last.levels[b], 0.0);
-        }
         if (flushToZero) {
             // The case guarded against did happen: the peak reached zero.
             QCOMPARE(probe.state().peak[0], 0.0);
@@ -305,8 +274,7 @@ private slots:
         now = 50;
         analyzer.reset();
         const Snapshot after = analyzer.takeSnapshot();
-        QCOMPARE(after.bpm, 0.0);
-        QCOMPARE(after.tempoConfidence, 0.0);
+        QCOMPARE(after.bpm + after.tempoConfidence, 0.0);
         QCOMPARE(after.events, QString());
         QCOMPARE(after.silentSeconds, 0.0); // the reset counts as a fresh block
         QCOMPARE(after.levels, before.levels);

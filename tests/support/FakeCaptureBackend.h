@@ -4,61 +4,67 @@
 
 #include <QStringList>
 
-#include <functional>
-#include <optional>
-
 namespace bopling {
 
-// A scripted capture backend for tests. The fields set what the next calls
-// answer; `calls` records every call in order; the fire/deliver/lose helpers play
-// the sound server's side. Not thread-safe: use it from one thread at a time.
+// A scripted capture backend: the first fields set what the calls answer, the
+// rest record what happened; fire/deliver/lose play the sound server's side.
 class FakeCaptureBackend final : public CaptureBackend
 {
 public:
-    // What the backend answers.
     std::optional<QString> outputUID = QStringLiteral("sink-a");
     std::int32_t tapStatus = 0;
-    std::int32_t aggregateStatus = 0;
-    std::int32_t ioStatus = 0;
     bool ioWithoutHandle = false;
     std::int32_t startStatus = 0;
     std::optional<CaptureFormat> format = CaptureFormat{48000.0, 2, true};
-    // Runs inside createTap, on the caller's thread (to hold a build up).
-    std::function<void()> duringCreateTap;
+    std::function<void()> duringCreateTap; // runs inside createTap, to hold a build up
 
-    // What happened.
-    QStringList calls;
+    QStringList taps; // the output of every createTap
     int uidLookups = 0;
-    bool tapAlive = false;
-    bool aggregateAlive = false;
-    bool ioAlive = false;
-    bool deviceRunning = false;
+    bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
     bool listening = false;
 
-    // The sound server's side.
-    void fireDefaultOutputChanged();
-    void deliver(AudioBufferList buffers);
-    void loseCapture(std::int32_t status);
+    void fireDefaultOutputChanged() { if (changed) changed(); }
+    void deliver(AudioBufferList buffers) { if (io) io(buffers); }
+    void loseCapture(std::int32_t status) { if (lost) lost(status); }
     bool anythingAlive() const { return tapAlive || aggregateAlive || ioAlive || deviceRunning; }
 
-    std::optional<QString> defaultOutputUID() override;
-    CaptureResult createTap(const QString &outputUID) override;
-    CaptureResult createAggregate(const QString &outputUID) override;
-    std::optional<CaptureFormat> readFormat() override;
-    CaptureResult createIoProc(IoBlock io, LostBlock lost) override;
-    std::int32_t startDevice() override;
-    void stopDevice() override;
-    void destroyIoProc() override;
-    void destroyAggregate() override;
-    void destroyTap() override;
-    std::int32_t addDefaultOutputListener(ChangeBlock changed) override;
-    void removeDefaultOutputListener() override;
+    std::optional<QString> defaultOutputUID() override { ++uidLookups; return outputUID; }
+    CaptureResult createTap(const QString &uid) override
+    {
+        taps << uid;
+        if (duringCreateTap)
+            duringCreateTap();
+        tapAlive = tapStatus == 0;
+        return {tapStatus, tapAlive ? 100u : 0u};
+    }
+    CaptureResult createAggregate(const QString &) override { aggregateAlive = true; return {0, 101}; }
+    std::optional<CaptureFormat> readFormat() override { return format; }
+    CaptureResult createIoProc(IoBlock block, LostBlock onLost) override
+    {
+        if (ioWithoutHandle)
+            return {0, 0};
+        io = std::move(block);
+        lost = std::move(onLost);
+        ioAlive = true;
+        return {0, 102};
+    }
+    std::int32_t startDevice() override { deviceRunning = startStatus == 0; return startStatus; }
+    void stopDevice() override { deviceRunning = false; }
+    void destroyIoProc() override { io = nullptr; lost = nullptr; ioAlive = false; }
+    void destroyAggregate() override { aggregateAlive = false; }
+    void destroyTap() override { tapAlive = false; }
+    std::int32_t addDefaultOutputListener(ChangeBlock block) override
+    {
+        changed = std::move(block);
+        listening = true;
+        return 0;
+    }
+    void removeDefaultOutputListener() override { changed = nullptr; listening = false; }
 
 private:
     IoBlock io;
     LostBlock lost;
     ChangeBlock changed;
-    std::uint32_t nextId = 100;
 };
 
 } // namespace bopling
