@@ -1,5 +1,3 @@
-// Reading rules, clamps and writes of the settings store, each on a private store file.
-
 #include "settings/Settings.h"
 #include "support/Files.h"
 
@@ -27,22 +25,14 @@ QVariantMap readings(const Settings &s)
         const std::optional<quint32> screen = s.savedScreen(layout);
         return screen ? QVariant(qint64(*screen)) : QVariant();
     };
-    return {{"screen.corner", screen(Layout::corner)},
-            {"screen.strip", screen(Layout::strip)},
-            {"layout", layoutName(s.layout())},
-            {"corner", cornerName(s.corner())},
-            {"scene", sceneName(s.scene())},
-            {"cornerSize", s.cornerSize()},
-            {"stripSize", s.stripSize()},
-            {"intensity", s.intensity()},
-            {"warriorCount", s.warriorCount()},
-            {"warriors", s.warriors()},
-            {"beatPulse", s.beatPulse()},
-            {"monsters", s.monsters()},
-            {"fadeOnHover", s.fadeOnHover()},
-            {"paused", s.paused()},
-            {"tobble", s.tobble()},
-            {"familiars", s.familiars()}};
+    return {{"screen.corner", screen(Layout::corner)}, {"screen.strip", screen(Layout::strip)},
+            {"layout", layoutName(s.layout())},        {"corner", cornerName(s.corner())},
+            {"scene", sceneName(s.scene())},           {"cornerSize", s.cornerSize()},
+            {"stripSize", s.stripSize()},              {"intensity", s.intensity()},
+            {"warriorCount", s.warriorCount()},        {"warriors", s.warriors()},
+            {"beatPulse", s.beatPulse()},              {"monsters", s.monsters()},
+            {"fadeOnHover", s.fadeOnHover()},          {"paused", s.paused()},
+            {"tobble", s.tobble()},                    {"familiars", s.familiars()}};
 }
 
 const QVariantMap kDefaults{{"layout", "corner"},  {"corner", "bottomRight"},
@@ -54,10 +44,7 @@ const QVariantMap kDefaults{{"layout", "corner"},  {"corner", "bottomRight"},
                             {"tobble", true},      {"familiars", QStringList{"Tobble"}},
                             {"screen.corner", {}}, {"screen.strip", {}}};
 
-QJsonObject object(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).object();
-}
+QJsonObject object(const QByteArray &json) { return QJsonDocument::fromJson(json).object(); }
 
 QVariantMap defaultsWith(const QVariantMap &changes)
 {
@@ -76,7 +63,6 @@ class SettingsTest : public QObject
 
     QString file() const { return dir->filePath("settings.json"); }
 
-    // A store opened on a file holding `json` (a JSON object's text).
     std::unique_ptr<Settings> storeWith(const QByteArray &json)
     {
         files::write(file(), json);
@@ -149,14 +135,9 @@ private slots:
                 "cornerSize": 7, "scene": "walk", "intensity": -4, "warriors": false,
                 "tobble": false, "migratedFromDotscope": true})"));
         }
-        QCOMPARE(readings(Settings(file())), defaultsWith({{"layout", "strip"},
-                                                           {"corner", "topLeft"},
-                                                           {"scene", "walk"},
-                                                           {"cornerSize", 3},
-                                                           {"intensity", 0},
-                                                           {"warriors", false},
-                                                           {"tobble", false},
-                                                           {"familiars", QStringList{}}}));
+        QCOMPARE(readings(Settings(file())),
+                 defaultsWith({{"layout", "strip"}, {"corner", "topLeft"}, {"scene", "walk"}, {"cornerSize", 3},
+                               {"intensity", 0}, {"warriors", false}, {"tobble", false}, {"familiars", QStringList{}}}));
     }
 
     void familiarsRead_data()
@@ -243,21 +224,17 @@ private slots:
     {
         Settings s(file());
         std::vector<std::thread> writers;
-        for (quint32 t = 0; t < 4; ++t) {
+        for (quint32 t = 0; t < 4; ++t)
             writers.emplace_back([&s, t] {
-                for (quint32 i = 0; i < 10; ++i) {
+                for (quint32 i = 0; i < 10; ++i, (void)s.familiars())
                     s.savePosition(Layout::corner, t * 100 + i, t, i);
-                    (void)s.familiars();
-                }
             });
-        }
         for (std::thread &w : writers)
             w.join();
         const Settings reloaded(file());
-        for (quint32 t = 0; t < 4; ++t) {
+        for (quint32 t = 0; t < 4; ++t)
             for (quint32 i = 0; i < 10; ++i)
                 QCOMPARE(reloaded.savedPosition(Layout::corner, t * 100 + i), QPointF(t, i));
-        }
     }
 };
 

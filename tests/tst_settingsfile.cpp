@@ -1,6 +1,3 @@
-// The settings file on disk: damaged files, failed writes, the one-time copy of the earlier
-// edition's settings and the shared store on the standard path.
-
 #include "settings/Settings.h"
 #include "settings/SystemLog.h"
 #include "support/FileSizeLimit.h"
@@ -22,12 +19,7 @@
 using namespace bopling;
 
 namespace {
-
-QJsonObject readObject(const QString &path)
-{
-    return QJsonDocument::fromJson(files::read(path)).object();
-}
-
+QJsonObject readObject(const QString &path) { return QJsonDocument::fromJson(files::read(path)).object(); }
 } // namespace
 
 class SettingsFileTest : public QObject
@@ -66,7 +58,6 @@ private slots:
         QTest::newRow("top level array") << QByteArray("[{\"cornerSize\": 2}]");
         QTest::newRow("empty") << QByteArray();
     }
-
     void damagedFileIsKeptAside()
     {
         QFETCH(QByteArray, content);
@@ -77,8 +68,7 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(files::read(dir->filePath("Bopling/" + copies.first())), content);
         QCOMPARE(logLines.size(), 1);
-        QVERIFY2(logLines.first().startsWith("Bopling: ") &&
-                     logLines.first().contains(copies.first()),
+        QVERIFY2(logLines.first().startsWith("Bopling: ") && logLines.first().contains(copies.first()),
                  qPrintable(logLines.first()));
 
         // The store goes on as a new one beside the kept copy.
@@ -110,8 +100,7 @@ private slots:
         QCOMPARE(logLines.size(), 1); // the migration flag could not be written
         s.setCornerSize(3);
         s.setFamiliars({"A"});
-        QCOMPARE(s.cornerSize(), 3);
-        QCOMPARE(s.familiars(), QStringList{"A"});
+        QVERIFY(s.cornerSize() == 3 && s.familiars() == QStringList{"A"});
         QCOMPARE(logLines.size(), 3);
         for (const QString &line : std::as_const(logLines))
             QVERIFY2(line.startsWith("Bopling: could not save settings"), qPrintable(line));
@@ -137,9 +126,7 @@ private slots:
         // Once the disk has room again the next write carries everything.
         s.setIntensity(0);
         const Settings reloaded(file());
-        QCOMPARE(reloaded.stripSize(), 1);
-        QCOMPARE(reloaded.intensity(), 0);
-        QCOMPARE(reloaded.cornerSize(), 2);
+        QCOMPARE(QList({reloaded.stripSize(), reloaded.intensity(), reloaded.cornerSize()}), QList({1, 0, 2}));
     }
 
     // Nothing is held back from the file: a change made by hand or by a second store shows at
@@ -149,9 +136,7 @@ private slots:
         Settings s(file());
         files::write(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
         s.setIntensity(0);
-        QCOMPARE(
-            readObject(file()),
-            (QJsonObject{{"cornerSize", 2}, {"intensity", 0}, {"migratedFromDotscope", true}}));
+        QCOMPARE(readObject(file()), (QJsonObject{{"cornerSize", 2}, {"intensity", 0}, {"migratedFromDotscope", true}}));
         Settings(file()).setScene(Scene::walk);
         QCOMPARE(s.scene(), Scene::walk);
         files::write(file(), "{\"scene\": ");
@@ -200,7 +185,6 @@ private slots:
         QTest::newRow("no earlier file") << QByteArray() << 0;
         QTest::newRow("damaged earlier file") << QByteArray("{\"scene\": ") << 1;
     }
-
     void migrationWithoutEarlierSettingsSetsTheFlag()
     {
         QFETCH(QByteArray, earlierContent);
