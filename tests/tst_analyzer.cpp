@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>

@@ -1,5 +1,3 @@
-// Tempo, silence, the snapshot's gap rules and drops of the Analyzer.
-
 #include "SyntheticMusic.h"
 #include "audio/Analyzer.h"
 #include "support/AnalyzerProbe.h"
@@ -7,6 +5,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -20,8 +19,7 @@ class Player
 public:
     Player(Analyzer &analyzer, double rate, double bpm) : analyzer(analyzer), music(rate, bpm) {}
 
-    // Pushes this many seconds at the given gain, with a snapshot after every
-    // block; returns the events seen.
+    // Pushes this many seconds at `gain`, with a snapshot after every block; returns the events.
     QString play(double seconds, float gain, SyntheticMusic::Mix mix = {})
     {
         const double rate = music.sampleRate();
@@ -31,9 +29,7 @@ public:
         for (auto left = static_cast<std::size_t>(seconds * rate); left > 0;) {
             const auto chunk = std::span(block).first(std::min(frames, left));
             music.render(chunk, mix);
-            for (float &x : chunk) {
-                x *= gain;
-            }
+            std::ranges::for_each(chunk, [gain](float &x) { x *= gain; });
             analyzer.push(chunk, rate);
             last = analyzer.takeSnapshot();
             events += last.events;
@@ -64,13 +60,10 @@ private slots:
     {
         QTest::addColumn<double>("rate");
         QTest::addColumn<double>("bpm");
-
-        for (double bpm : {96.0, 120.0, 128.0, 148.0}) {
+        for (double bpm : {96.0, 120.0, 128.0, 148.0})
             QTest::addRow("%g BPM", bpm) << 48000.0 << bpm;
-        }
         QTest::newRow("124 BPM at 44100 Hz") << 44100.0 << 124.0;
     }
-
     void tempoOfDrumLoops()
     {
         QFETCH(double, rate);
@@ -78,8 +71,7 @@ private slots:
         Analyzer analyzer([] { return 0.0; });
         Player player(analyzer, rate, bpm);
         player.play(10.0, 0.5);
-        QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02,
-                 qPrintable(QString::number(player.last.bpm)));
+        QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02, qPrintable(QString::number(player.last.bpm)));
         QVERIFY(player.last.tempoConfidence > 0.15);
     }
 
@@ -101,16 +93,14 @@ private slots:
         QVERIFY(player.last.silent);
 
         player.silence(0.3);
-        QCOMPARE(player.last.bpm, 0.0);
-        QCOMPARE(player.last.tempoConfidence, 0.0);
+        QCOMPARE(player.last.bpm + player.last.tempoConfidence, 0.0);
         // Emptied on every silent hop; only this hop's novelty value remains.
         QCOMPARE_LE(probe.state().envCount, std::size_t(1));
         QCOMPARE_LT(std::abs(player.last.silentSeconds - 2.2), 2 * hop);
 
         // Sound ends the silence at once; the tempo needs three seconds to return.
         player.play(1.0, 0.5);
-        QCOMPARE(player.last.silentSeconds, 0.0);
-        QCOMPARE(player.last.bpm, 0.0);
+        QCOMPARE(player.last.silentSeconds + player.last.bpm, 0.0);
         player.play(3.0, 0.5);
         QVERIFY(player.last.bpm > 0);
     }
@@ -121,19 +111,16 @@ private slots:
         QTest::addColumn<double>("silentSeconds");
         QTest::addColumn<bool>("silent");
         QTest::addColumn<bool>("tempoKept");
-
         QTest::newRow("0.9 s: not yet counted") << 0.9 << 0.0 << false << true;
         QTest::newRow("1.6 s: silent") << 1.6 << 1.6 << true << true;
         QTest::newRow("4.5 s: tempo starts over") << 4.5 << 4.5 << true << false;
     }
-
     void gapWithoutBlocks()
     {
         QFETCH(double, gap);
         QFETCH(double, silentSeconds);
         QFETCH(bool, silent);
         QFETCH(bool, tempoKept);
-
         double now = 1000;
         Analyzer analyzer([&now] { return now; });
         AnalyzerProbe probe(analyzer);
@@ -150,11 +137,9 @@ private slots:
         // The gap enters only the reported value.
         const AnalyzerProbe::State state = probe.state();
         QCOMPARE(state.silentSeconds, 0.0);
-        QCOMPARE(state.envCount > 0, tempoKept);
-        QCOMPARE(state.bpm > 0, tempoKept);
+        QCOMPARE(state.envCount > 0 && state.bpm > 0, tempoKept);
 
-        // Blocks return: the silence ends and the tempo is either still there or
-        // has to be found again.
+        // Blocks return: the silence ends; the tempo is still there or has to be found again.
         player.play(1.0, 0.5);
         QCOMPARE(player.last.silentSeconds, 0.0);
         QCOMPARE(player.last.bpm > 0, tempoKept);
@@ -166,36 +151,26 @@ private slots:
         QTest::addColumn<double>("bpm");
         QTest::addColumn<double>("candidate");
         QTest::addColumn<int>("hits");
-
         QTest::newRow("within 6% blends") << QList<double>{120, 125} << 121.5 << 0.0 << 0;
-        QTest::newRow("differing becomes candidate")
-            << QList<double>{120, 140} << 120.0 << 140.0 << 1;
-        QTest::newRow("third match replaces")
-            << QList<double>{120, 140, 141, 142} << 142.0 << 140.0 << 0;
-        QTest::newRow("match in between resets the count")
-            << QList<double>{120, 140, 141, 122} << 120.6 << 140.0 << 0;
-        QTest::newRow("restarted count replaces on three")
-            << QList<double>{120, 140, 141, 122, 141, 139, 140} << 140.0 << 140.0 << 0;
-        QTest::newRow("another differing tempo is the new candidate")
-            << QList<double>{120, 140, 141, 170} << 120.0 << 170.0 << 1;
+        QTest::newRow("differing becomes candidate") << QList<double>{120, 140} << 120.0 << 140.0 << 1;
+        QTest::newRow("third match replaces") << QList<double>{120, 140, 141, 142} << 142.0 << 140.0 << 0;
+        QTest::newRow("match in between resets the count") << QList<double>{120, 140, 141, 122} << 120.6 << 140.0 << 0;
+        QTest::newRow("restarted count replaces on three") << QList<double>{120, 140, 141, 122, 141, 139, 140} << 140.0 << 140.0 << 0;
+        QTest::newRow("another differing tempo is the new candidate") << QList<double>{120, 140, 141, 170} << 120.0 << 170.0 << 1;
     }
-
     void tempoConfirmation()
     {
         QFETCH(QList<double>, estimates);
         QFETCH(double, bpm);
         QFETCH(double, candidate);
         QFETCH(int, hits);
-
         Analyzer analyzer([] { return 0.0; });
         AnalyzerProbe probe(analyzer);
-        for (double estimate : estimates) {
+        for (double estimate : estimates)
             probe.adoptTempo(estimate);
-        }
         const AnalyzerProbe::State s = probe.state();
         QCOMPARE_LT(std::abs(s.bpm - bpm), 1e-9);
-        QCOMPARE(s.bpmCandidate, candidate);
-        QCOMPARE(s.bpmCandidateHits, hits);
+        QCOMPARE(std::pair(s.bpmCandidate, s.bpmCandidateHits), std::pair(candidate, hits));
     }
 
     void dropOnSurge()

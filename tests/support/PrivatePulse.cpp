@@ -1,97 +1,43 @@
 #include "support/PrivatePulse.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 
 namespace bopling {
 
-namespace {
-
-constexpr int kStartTimeoutMs = 10'000;
-constexpr int kCommandTimeoutMs = 10'000;
-
-} // namespace
-
 PrivatePulse::PrivatePulse() : PrivatePulse(Options{}) {}
 
-// The socket path must stay under the 108 bytes of a unix socket address, so
-// the folder lives directly in /tmp, whatever TMPDIR says.
-PrivatePulse::PrivatePulse(Options options)
-    : options(std::move(options)), dir(QStringLiteral("/tmp/bopling-pulse-XXXXXX"))
+PrivatePulse::PrivatePulse(Options options) : options(std::move(options))
 {
-    QDir root(dir.path());
-    root.mkpath(QStringLiteral("runtime"));
-    root.mkpath(QStringLiteral("state"));
-    root.mkpath(QStringLiteral("home"));
-    QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // Clients never start a daemon of their own when this one is down.
-    QFile conf(root.filePath(QStringLiteral("client.conf")));
+    for (const char *folder : {"runtime", "state", "home"})
+        QDir(dir.path()).mkpath(folder);
+    QFile::setPermissions(dir.filePath("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile conf(dir.filePath("client.conf")); // clients never start a daemon of their own
     if (conf.open(QIODevice::WriteOnly))
         conf.write("autospawn = no\n");
-}
-
-QString PrivatePulse::serverAddress() const
-{
-    return QStringLiteral("unix:") + dir.filePath(QStringLiteral("runtime/native"));
 }
 
 QProcessEnvironment PrivatePulse::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PULSE_SERVER"), serverAddress());
-    env.insert(QStringLiteral("PULSE_CLIENTCONFIG"), dir.filePath(QStringLiteral("client.conf")));
-    env.remove(QStringLiteral("PULSE_SINK"));
-    env.remove(QStringLiteral("PULSE_SOURCE"));
+    env.insert("PULSE_SERVER", serverAddress());
+    env.insert("PULSE_CLIENTCONFIG", dir.filePath("client.conf"));
+    env.remove("PULSE_SINK");
+    env.remove("PULSE_SOURCE");
     return env;
 }
 
 void PrivatePulse::exportServer() const
 {
     qputenv("PULSE_SERVER", serverAddress().toUtf8());
-    qputenv("PULSE_CLIENTCONFIG", dir.filePath(QStringLiteral("client.conf")).toUtf8());
-}
-
-QString PrivatePulse::log() const
-{
-    QFile file(dir.filePath(QStringLiteral("daemon.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
-}
-
-QStringList PrivatePulse::daemonArguments() const
-{
-    const QString format = QStringLiteral("rate=%1 channels=%2 format=float32le")
-                               .arg(options.rate)
-                               .arg(options.channels);
-    // -n: no default.pa, only the modules below.
-    QStringList args = QStringLiteral("-n --daemonize=no --system=no --exit-idle-time=-1 "
-                                      "--use-pid-file=no --disable-shm=yes --realtime=no "
-                                      "--high-priority=no --log-target=stderr --log-level=warning")
-                           .split(' ');
-    args << QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
-                dir.filePath(QStringLiteral("runtime/native"));
-    for (const QString &sink : options.sinks) {
-        args << QStringLiteral(
-                    "--load=module-null-sink sink_name=%1 %2 sink_properties=device.description=%1")
-                    .arg(sink, format);
-    }
-    if (options.sineSource) {
-        args << QStringLiteral(
-                    "--load=module-sine-source source_name=bopling_mic rate=%1 frequency=440")
-                    .arg(options.rate);
-    }
-    return args;
+    qputenv("PULSE_CLIENTCONFIG", dir.filePath("client.conf").toUtf8());
 }
 
 bool PrivatePulse::start()
@@ -99,62 +45,53 @@ bool PrivatePulse::start()
     if (isRunning())
         return true;
     error.clear();
-    daemon = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // -n: no default.pa, only the modules below.
+    QStringList args = QStringLiteral("-n --daemonize=no --system=no --exit-idle-time=-1 --use-pid-file=no "
+                                      "--disable-shm=yes --realtime=no --high-priority=no --log-target=stderr "
+                                      "--log-level=warning")
+                           .split(' ');
+    args << "--load=module-native-protocol-unix auth-anonymous=1 socket=" + dir.filePath("runtime/native");
+    for (const QString &sink : options.sinks)
+        args << QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=%3 format=float32le "
+                               "sink_properties=device.description=%1")
+                    .arg(sink).arg(options.rate).arg(options.channels);
+    if (options.sineSource)
+        args << QStringLiteral("--load=module-sine-source source_name=bopling_mic rate=%1 frequency=440").arg(options.rate);
+
     // Nothing of the user's session: no configuration, no D-Bus, no X11 cookie.
-    env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("home/.config")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("PULSE_STATE_PATH"), dir.filePath(QStringLiteral("state")));
-    env.insert(QStringLiteral("PULSE_CLIENTCONFIG"), dir.filePath(QStringLiteral("client.conf")));
-    for (const char *name :
-         {"PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"})
-        env.remove(QString::fromLatin1(name));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto &[name, folder] : {std::pair{"HOME", "home"}, {"XDG_CONFIG_HOME", "home/.config"},
+                                       {"XDG_RUNTIME_DIR", "runtime"}, {"PULSE_RUNTIME_PATH", "runtime"},
+                                       {"PULSE_STATE_PATH", "state"}, {"PULSE_CLIENTCONFIG", "client.conf"}})
+        env.insert(name, dir.filePath(folder));
+    for (const char *name : {"PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(name);
+    daemon = std::make_unique<QProcess>();
     daemon->setProcessEnvironment(env);
     daemon->setProcessChannelMode(QProcess::MergedChannels);
-    daemon->setStandardOutputFile(dir.filePath(QStringLiteral("daemon.log")), QIODevice::Append);
+    daemon->setStandardOutputFile(dir.filePath("daemon.log"), QIODevice::Append);
     daemon->setStandardInputFile(QProcess::nullDevice());
-    daemon->start(QStringLiteral("pulseaudio"), daemonArguments());
-    if (!daemon->waitForStarted(kStartTimeoutMs)) {
-        error = QStringLiteral("pulseaudio did not start: ") + daemon->errorString();
-        daemon.reset();
-        return false;
-    }
-    if (!waitUntilAnswering(kStartTimeoutMs)) {
-        const QString why = error;
-        stop();
-        error = why + QStringLiteral("\n") + log();
-        return false;
-    }
-    // Fixed defaults, the same after every restart.
-    if (!options.sinks.isEmpty() && !setDefaultSink(options.sinks.first()))
-        return false;
-    if (options.sineSource && !setDefaultSource(QStringLiteral("bopling_mic")))
-        return false;
-    return true;
-}
+    daemon->start("pulseaudio", args);
 
-bool PrivatePulse::waitUntilAnswering(int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!isRunning()) {
-            error = QStringLiteral("pulseaudio exited");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!(QFile::exists(dir.filePath("runtime/native")) && pactl({"info"}))) {
+        if (!isRunning() || std::chrono::steady_clock::now() > deadline) {
+            const QString why = isRunning() ? "pulseaudio did not answer within 10 s" : "pulseaudio exited";
+            stop();
+            QFile log(dir.filePath("daemon.log"));
+            error = why + "\n" + (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString());
             return false;
         }
-        if (QFile::exists(dir.filePath(QStringLiteral("runtime/native"))) &&
-            pactl({QStringLiteral("info")}))
-            return true;
         QThread::msleep(50);
     }
-    error = QStringLiteral("pulseaudio did not answer within %1 ms").arg(timeoutMs);
-    return false;
+    // Fixed defaults, the same after every restart.
+    return (options.sinks.isEmpty() || setDefaultSink(options.sinks.first())) &&
+           (!options.sineSource || pactl({"set-default-source", "bopling_mic"}));
 }
 
 void PrivatePulse::stop()
 {
-    if (daemon && daemon->state() != QProcess::NotRunning) {
+    if (isRunning()) {
         resume();
         daemon->terminate();
         if (!daemon->waitForFinished(5000))
@@ -165,31 +102,24 @@ void PrivatePulse::stop()
 
 void PrivatePulse::kill()
 {
-    if (daemon && daemon->state() != QProcess::NotRunning) {
+    if (isRunning()) {
         daemon->kill();
         daemon->waitForFinished(5000);
     }
     daemon.reset();
 }
 
-void PrivatePulse::pause()
+void PrivatePulse::sendSignal(int number)
 {
-    if (daemon && daemon->state() != QProcess::NotRunning)
-        ::kill(pid_t(daemon->processId()), SIGSTOP);
-}
-
-void PrivatePulse::resume()
-{
-    if (daemon && daemon->state() != QProcess::NotRunning)
-        ::kill(pid_t(daemon->processId()), SIGCONT);
+    if (isRunning())
+        ::kill(pid_t(daemon->processId()), number);
 }
 
 bool PrivatePulse::isRunning() const
 {
     if (!daemon)
         return false;
-    // Lets QProcess notice an exit without an event loop.
-    daemon->waitForFinished(0);
+    daemon->waitForFinished(0); // lets QProcess notice an exit without an event loop
     return daemon->state() != QProcess::NotRunning;
 }
 
@@ -197,17 +127,15 @@ std::optional<QString> PrivatePulse::pactl(const QStringList &arguments)
 {
     QProcess process;
     process.setProcessEnvironment(environment());
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(kCommandTimeoutMs)) {
+    process.start("pactl", arguments);
+    if (!process.waitForFinished(10'000)) {
         process.kill();
         process.waitForFinished();
-        error = QStringLiteral("pactl %1: no answer").arg(arguments.join(' '));
+        error = "pactl " + arguments.join(' ') + ": no answer";
         return std::nullopt;
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        error = QStringLiteral("pactl %1: %2")
-                    .arg(arguments.join(' '),
-                         QString::fromUtf8(process.readAllStandardError()).trimmed());
+        error = "pactl " + arguments.join(' ') + ": " + QString::fromUtf8(process.readAllStandardError()).trimmed();
         return std::nullopt;
     }
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -215,30 +143,19 @@ std::optional<QString> PrivatePulse::pactl(const QStringList &arguments)
 
 std::optional<quint32> PrivatePulse::loadModule(const QString &name, const QStringList &arguments)
 {
-    const std::optional<QString> out =
-        pactl(QStringList{QStringLiteral("load-module"), name} + arguments);
-    if (!out)
-        return std::nullopt;
     bool ok = false;
-    const quint32 index = out->trimmed().toUInt(&ok);
+    const quint32 index = pactl(QStringList{"load-module", name} + arguments).value_or("").trimmed().toUInt(&ok);
     return ok ? std::optional(index) : std::nullopt;
 }
 
 QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
 {
-    const std::optional<QString> out =
-        pactl({QStringLiteral("--format=json"), QStringLiteral("list"),
-               QStringLiteral("source-outputs")});
     QList<SourceOutput> outputs;
-    if (!out)
-        return outputs;
-    const QJsonArray list = QJsonDocument::fromJson(out->toUtf8()).array();
-    for (const QJsonValue &value : list) {
-        const QJsonObject object = value.toObject();
-        const QJsonObject properties = object.value(QStringLiteral("properties")).toObject();
-        outputs << SourceOutput{properties.value(QStringLiteral("application.name")).toString(),
-                                properties.value(QStringLiteral("media.name")).toString(),
-                                object.value(QStringLiteral("source")).toVariant().toString()};
+    const QByteArray json = pactl({"--format=json", "list", "source-outputs"}).value_or("").toUtf8();
+    for (const QJsonValue &value : QJsonDocument::fromJson(json).array()) {
+        const QJsonValue properties = value["properties"];
+        outputs << SourceOutput{properties["application.name"].toString(), properties["media.name"].toString(),
+                                value["source"].toVariant().toString()};
     }
     return outputs;
 }
@@ -246,22 +163,18 @@ QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
 int PrivatePulse::countSourceOutputs(const QString &applicationName)
 {
     const QList<SourceOutput> outputs = sourceOutputs();
-    return int(std::count_if(outputs.begin(), outputs.end(), [&](const SourceOutput &output) {
-        return output.applicationName == applicationName;
-    }));
+    return int(std::count_if(outputs.begin(), outputs.end(),
+                             [&](const SourceOutput &output) { return output.applicationName == applicationName; }));
 }
 
-std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
-                                                     const std::vector<float> &interleaved,
+std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink, const std::vector<float> &interleaved,
                                                      int rate, int channels, double seconds)
 {
     if (interleaved.empty() || channels <= 0 || rate <= 0)
         return nullptr;
     // The frames, repeated for `seconds`, in a raw file for pacat.
-    const double bufferSeconds = double(interleaved.size()) / channels / rate;
-    const qsizetype repeats = std::max<qsizetype>(1, qsizetype(std::ceil(seconds / bufferSeconds)));
-    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()),
-                           qsizetype(interleaved.size() * sizeof(float)));
+    const qsizetype repeats = std::max<qsizetype>(1, qsizetype(std::ceil(seconds * channels * rate / interleaved.size())));
+    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()), qsizetype(interleaved.size() * sizeof(float)));
     QFile file(dir.filePath(QStringLiteral("play-%1.raw").arg(fileCount++)));
     bool written = file.open(QIODevice::WriteOnly);
     for (qsizetype i = 0; written && i < repeats; ++i)
@@ -271,17 +184,13 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
         return nullptr;
     }
     file.close();
-
-    QStringList args = QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
-                                      "--client-name=bopling-test-player")
-                           .split(' ');
-    args << QStringLiteral("--rate=%1").arg(rate) << QStringLiteral("--channels=%1").arg(channels)
-         << QStringLiteral("--device=") + sink << file.fileName();
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
-    pacat->start(QStringLiteral("pacat"), args);
-    if (!pacat->waitForStarted(kCommandTimeoutMs)) {
-        error = QStringLiteral("pacat did not start: ") + pacat->errorString();
+    pacat->start("pacat", QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
+                                         "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
+                              .arg(rate).arg(channels).arg(sink, file.fileName()).split(' '));
+    if (!pacat->waitForStarted(10'000)) {
+        error = "pacat did not start: " + pacat->errorString();
         return nullptr;
     }
     return pacat;
