@@ -1,6 +1,3 @@
-// The file reader's blocks and mono mix, and the feeder thread that plays a
-// file into a receiver.
-
 #include "audio/FileFeeder.h"
 #include "audio/MonoFileReader.h"
 
@@ -20,22 +17,17 @@ using namespace bopling;
 
 namespace {
 
-float ramp(int frame, int channel)
-{
-    return static_cast<float>((frame % 1000) * 0.001 - 0.4 + 0.3 * channel);
-}
+float ramp(int frame, int channel) { return static_cast<float>((frame % 1000) * 0.001 - 0.4 + 0.3 * channel); }
 
 // The mono mix of frame i: the sum of sample / channels in channel order.
 float mixed(int frame, int channels)
 {
     float sum = 0;
-    for (int c = 0; c < channels; ++c) {
+    for (int c = 0; c < channels; ++c)
         sum += ramp(frame, c) / static_cast<float>(channels);
-    }
     return sum;
 }
 
-// A path in a folder that goes when the test ends.
 QString tempPath(const QString &name)
 {
     static QTemporaryDir dir;
@@ -46,19 +38,14 @@ QString tempPath(const QString &name)
 QString writeWav(const QString &name, int rate, int channels, int frames)
 {
     const QString path = tempPath(name + QStringLiteral(".wav"));
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
     SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file) {
+    if (!file)
         qFatal("cannot write %s", qPrintable(path));
-    }
     std::vector<float> data(static_cast<std::size_t>(frames) * channels);
     for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
+        for (int c = 0; c < channels; ++c)
             data[static_cast<std::size_t>(i) * channels + c] = ramp(i, c);
-        }
     }
     sf_writef_float(file, data.data(), frames);
     sf_close(file);
@@ -74,25 +61,25 @@ struct Delivery
 };
 
 // Collects what a feeder delivers, from its thread.
-class Receiver
+struct Receiver
 {
-public:
-    void receive(std::span<const float> samples, double rate)
+    std::mutex lock;
+    std::vector<Delivery> deliveries;
+
+    void attach(FileFeeder &feeder)
     {
-        char name[16] = {};
-        pthread_getname_np(pthread_self(), name, sizeof name);
-        std::lock_guard guard(lock);
-        deliveries.push_back({samples.size(), rate, samples.empty() ? 0.0f : samples[0], name});
+        feeder.onSamples = [this](std::span<const float> samples, double rate) {
+            char name[16] = {};
+            pthread_getname_np(pthread_self(), name, sizeof name);
+            std::lock_guard guard(lock);
+            deliveries.push_back({samples.size(), rate, samples.empty() ? 0.0f : samples[0], name});
+        };
     }
     std::vector<Delivery> received()
     {
         std::lock_guard guard(lock);
         return deliveries;
     }
-
-private:
-    std::mutex lock;
-    std::vector<Delivery> deliveries;
 };
 
 } // namespace
@@ -109,33 +96,24 @@ private slots:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("frames");
-        QTest::addColumn<QList<int>>("blocks");
-
-        // The last partial block, one empty tick, then again from the start.
-        QTest::newRow("1000 frames at 48000 Hz, stereo")
-            << 48000 << 2 << 1000 << QList<int>{960, 40, 0, 960, 40, 0};
-        QTest::newRow("2000 frames at 44100 Hz, mono")
-            << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
+        QTest::addColumn<QList<int>>("blocks"); // the last partial block, one empty tick, then again
+        QTest::newRow("1000 frames at 48000 Hz, stereo") << 48000 << 2 << 1000 << QList<int>{960, 40, 0, 960, 40, 0};
+        QTest::newRow("2000 frames at 44100 Hz, mono") << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
     }
-
     void blocksAndMix()
     {
         QFETCH(int, rate);
         QFETCH(int, channels);
         QFETCH(int, frames);
         QFETCH(QList<int>, blocks);
-
         MonoFileReader reader(writeWav(QTest::currentDataTag(), rate, channels, frames));
-        QVERIFY(reader.isOpen());
-        QCOMPARE(reader.sampleRate(), double(rate));
-        QCOMPARE(reader.channels(), channels);
+        QVERIFY(reader.isOpen() && reader.sampleRate() == rate && reader.channels() == channels);
         int position = 0;
         for (int expected : blocks) {
             const std::span<const float> block = reader.nextBlock();
             QCOMPARE(block.size(), std::size_t(expected));
-            for (int i = 0; i < expected; ++i) {
+            for (int i = 0; i < expected; ++i)
                 QCOMPARE(block[std::size_t(i)], mixed(position + i, channels));
-            }
             position = expected ? position + expected : 0;
         }
     }
@@ -145,13 +123,11 @@ private slots:
     {
         const QString path = tempPath(QStringLiteral("missing.flac"));
         MonoFileReader reader(path);
-        QVERIFY(!reader.isOpen());
-        QVERIFY(!reader.errorString().isEmpty());
-        QVERIFY(reader.nextBlock().empty());
+        QVERIFY(!reader.isOpen() && !reader.errorString().isEmpty() && reader.nextBlock().empty());
 
         Receiver receiver;
         FileFeeder feeder;
-        feeder.onSamples = [&](std::span<const float> s, double r) { receiver.receive(s, r); };
+        receiver.attach(feeder);
         feeder.start(path);
         QTest::qWait(100); // several ticks' worth of time
         QVERIFY(receiver.received().empty());
@@ -163,18 +139,14 @@ private slots:
         Receiver receiver;
         {
             FileFeeder feeder;
-            feeder.onSamples = [&](std::span<const float> s, double r) { receiver.receive(s, r); };
+            receiver.attach(feeder);
             feeder.start(path);
             QVERIFY(QTest::qWaitFor([&] { return receiver.received().size() >= 4; }, 10'000));
             const std::vector<Delivery> got = receiver.received();
             const std::size_t sizes[] = {960, 40, 960, 40};
-            for (std::size_t i = 0; i < 4; ++i) {
-                QCOMPARE(got[i].size, sizes[i]);
-                QCOMPARE(got[i].rate, 48000.0);
-                QCOMPARE(got[i].thread, QByteArray("qx.feeder"));
-            }
-            // The loop starts again from the first frame.
-            QCOMPARE(got[2].first, got[0].first);
+            for (std::size_t i = 0; i < 4; ++i)
+                QVERIFY(got[i].size == sizes[i] && got[i].rate == 48000.0 && got[i].thread == "qx.feeder");
+            QCOMPARE(got[2].first, got[0].first); // the loop starts again from the first frame
             QCOMPARE(got[0].first, mixed(0, 2));
         }
         // The feeder is gone: nothing more arrives.
