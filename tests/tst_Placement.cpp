@@ -30,7 +30,6 @@ class PlacementTest : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir dir;
     std::unique_ptr<Settings> settings;
 
@@ -39,16 +38,16 @@ private slots:
 
     void init()
     {
-        QFile::remove(dir.filePath(QStringLiteral("settings.json")));
-        settings = std::make_unique<Settings>(dir.filePath(QStringLiteral("settings.json")));
+        QFile::remove(dir.filePath("settings.json"));
+        settings = std::make_unique<Settings>(dir.filePath("settings.json"));
     }
 
     void screenNumberIsStableFnv1a()
     {
         QCOMPARE(screenNumber(QString()), 0u);
         // Reference values of 32-bit FNV-1a.
-        QCOMPARE(screenNumber(QStringLiteral("a")), 0xe40c292cu);
-        QCOMPARE(screenNumber(QStringLiteral("foobar")), 0xbf9cf968u);
+        QCOMPARE(screenNumber("a"), 0xe40c292cu);
+        QCOMPARE(screenNumber("foobar"), 0xbf9cf968u);
     }
 
     void panelFrameForSettings_data()
@@ -58,22 +57,15 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<Frame>("visible");
         QTest::addColumn<Frame>("expected");
-
         const Frame screen{0, 0, 1440, 900};
         const Frame offset{100, 50, 1440, 875};
-        QTest::newRow("defaults: medium, bottom right")
-            << QString() << QString() << -1 << screen << Frame{784, 16, 640, 480};
-        QTest::newRow("top left tiny")
-            << "corner"
-            << "topLeft" << 3 << offset << Frame{116, 50 + 875 - 270 - 16, 360, 270};
+        QTest::newRow("defaults: medium, bottom right") << "" << "" << -1 << screen << Frame{784, 16, 640, 480};
+        QTest::newRow("top left tiny") << "corner" << "topLeft" << 3 << offset << Frame{116, 50 + 875 - 270 - 16, 360, 270};
         QTest::newRow("corner larger than the screen is pinned left and bottom")
-            << "corner"
-            << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
+            << "corner" << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
         QTest::newRow("odd strip width rounds down to even")
-            << "strip"
-            << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
+            << "strip" << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
     }
-
     void panelFrameForSettings()
     {
         QFETCH(QString, layout);
@@ -81,17 +73,12 @@ private slots:
         QFETCH(int, size);
         QFETCH(Frame, visible);
         QFETCH(Frame, expected);
-
         const Layout chosen = layoutFromName(layout);
         settings->setLayout(chosen);
         if (!corner.isEmpty())
             settings->setCorner(cornerFromName(corner));
-        if (size >= 0) {
-            if (chosen == Layout::strip)
-                settings->setStripSize(size);
-            else
-                settings->setCornerSize(size);
-        }
+        if (size >= 0)
+            chosen == Layout::strip ? settings->setStripSize(size) : settings->setCornerSize(size);
         QCOMPARE(panelFrame(*settings, {kLeft, visible, {}}), expected);
         QCOMPARE(panelSize(*settings, {kLeft, visible, {}}), QSizeF(expected.width, expected.height));
     }
@@ -101,25 +88,18 @@ private slots:
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QPointF>("offset");
         QTest::addColumn<Frame>("expected");
-
         // Visible frame (100, 50, 1440, 875); medium corner panel 640 × 480; short strip.
         QTest::newRow("inside") << "corner" << QPointF(300, 200) << Frame{400, 250, 640, 480};
-        QTest::newRow("off the left edge")
-            << "corner" << QPointF(-500, 100) << Frame{100, 150, 640, 480};
-        QTest::newRow("off the top right")
-            << "corner" << QPointF(5000, 5000) << Frame{100 + 1440 - 640, 50 + 875 - 480, 640, 480};
-        QTest::newRow("strip off the top")
-            << "strip" << QPointF(0, 900) << Frame{100, 685, 1440, 240};
-        QTest::newRow("strip keeps its left edge")
-            << "strip" << QPointF(333, 120) << Frame{100, 170, 1440, 240};
+        QTest::newRow("off the left edge") << "corner" << QPointF(-500, 100) << Frame{100, 150, 640, 480};
+        QTest::newRow("off the top right") << "corner" << QPointF(5000, 5000) << Frame{100 + 1440 - 640, 50 + 875 - 480, 640, 480};
+        QTest::newRow("strip off the top") << "strip" << QPointF(0, 900) << Frame{100, 685, 1440, 240};
+        QTest::newRow("strip keeps its left edge") << "strip" << QPointF(333, 120) << Frame{100, 170, 1440, 240};
     }
-
     void savedPositionIsClamped()
     {
         QFETCH(QString, layout);
         QFETCH(QPointF, offset);
         QFETCH(Frame, expected);
-
         const Layout chosen = layoutFromName(layout);
         settings->setLayout(chosen);
         settings->savePosition(chosen, kLeft, offset.x(), offset.y());
@@ -133,22 +113,17 @@ private slots:
     {
         QTest::addColumn<int>("saved"); // -1: none
         QTest::addColumn<quint32>("expected");
-
         QTest::newRow("nothing saved: primary") << -1 << kLeft;
         QTest::newRow("saved second screen") << int(kRight) << kRight;
         QTest::newRow("saved screen unplugged: primary") << 99 << kLeft;
     }
-
     void targetScreenFollowsSavedScreen()
     {
         QFETCH(int, saved);
         QFETCH(quint32, expected);
-
         if (saved >= 0)
             settings->savePosition(Layout::corner, quint32(saved), 40, 40);
-        const auto screen = targetScreen(*settings, twoScreens());
-        QVERIFY(screen);
-        QCOMPARE(screen->number, expected);
+        QCOMPARE(targetScreen(*settings, twoScreens()).value().number, expected);
         // The strip layout has its own saved screen.
         settings->setLayout(Layout::strip);
         QCOMPARE(targetScreen(*settings, twoScreens()).value().number, kLeft);
@@ -160,15 +135,10 @@ private slots:
         QTest::addColumn<QRectF>("primary");
         QTest::addColumn<QRectF>("qtRect");
         QTest::addColumn<Frame>("stored");
-
-        QTest::newRow("bottom right of the primary")
-            << QRectF(0, 0, 1440, 900) << QRectF(784, 404, 640, 480) << Frame{784, 16, 640, 480};
-        QTest::newRow("primary below another screen")
-            << QRectF(0, 1080, 1440, 900) << QRectF(10, 0, 100, 100) << Frame{10, 1880, 100, 100};
-        QTest::newRow("screen left of the primary")
-            << QRectF(1920, 0, 1440, 900) << QRectF(0, 800, 100, 100) << Frame{-1920, 0, 100, 100};
+        QTest::newRow("bottom right of the primary") << QRectF(0, 0, 1440, 900) << QRectF(784, 404, 640, 480) << Frame{784, 16, 640, 480};
+        QTest::newRow("primary below another screen") << QRectF(0, 1080, 1440, 900) << QRectF(10, 0, 100, 100) << Frame{10, 1880, 100, 100};
+        QTest::newRow("screen left of the primary") << QRectF(1920, 0, 1440, 900) << QRectF(0, 800, 100, 100) << Frame{-1920, 0, 100, 100};
     }
-
     void qtConversionRoundTrips()
     {
         QFETCH(QRectF, primary);

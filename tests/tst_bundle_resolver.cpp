@@ -14,39 +14,32 @@ class TestBundleResolver : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir tmp;
-    QString web;
+    QString web = tmp.filePath("web");
 
-    void write(const QString &relative, const QByteArray &data)
-    {
-        files::write(tmp.filePath(relative), data);
-    }
+    void write(const QString &relative, const QByteArray &data) { files::write(tmp.filePath(relative), data); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(tmp.isValid());
-        web = tmp.filePath(QStringLiteral("web"));
-        write(QStringLiteral("web/index.html"), "<html>page</html>");
+        write("web/index.html", "<html>page</html>");
         // Each file holds its own name, so a wrong file is told apart.
         for (const char *name : {"web/INDEX.HTML", "web/app.js", "web/style.css", "web/sprite.png",
                                  "web/creatures/tobble.json", "web/sub/page.html", "web2/stolen.js",
                                  "secret.txt", "outside/inner.txt"})
-            write(QString::fromLatin1(name), name);
-        write(QStringLiteral("web/empty.txt"), "");
+            write(name, name);
+        write("web/empty.txt", "");
         QByteArray big(5 * 1024 * 1024 + 3, '\0');
         for (qsizetype i = 0; i < big.size(); ++i)
             big[i] = char(i * 7);
-        write(QStringLiteral("web/big.png"), big);
+        write("web/big.png", big);
         const auto link = [this](const char *target, const char *name) {
-            QVERIFY(QFile::link(tmp.filePath(QString::fromLatin1(target)),
-                                tmp.filePath(QString::fromLatin1(name))));
+            QVERIFY(QFile::link(tmp.filePath(target), tmp.filePath(name)));
         };
         link("secret.txt", "web/out.js");
         link("outside", "web/linked");
         link("web/app.js", "web/alias.json");
-        QCOMPARE(::mkfifo(QFile::encodeName(tmp.filePath(QStringLiteral("web/pipe.js"))), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(tmp.filePath("web/pipe.js")), 0600), 0);
     }
 
     void serve_data()
@@ -59,17 +52,13 @@ private slots:
         };
         const QByteArray html = "text/html", js = "text/javascript", json = "application/json";
         const QByteArray octets = "application/octet-stream";
-
         // A file served under its own name, or under `url` if given.
-        const auto served = [](const char *name, const QString &file, const QByteArray &type,
-                               const char *url = nullptr) {
-            QTest::newRow(name) << (url ? QString::fromLatin1(url) : "qx://app/" + file) << file
-                                << type;
+        const auto served = [](const char *name, const QString &file, const QByteArray &type, const char *url = nullptr) {
+            QTest::newRow(name) << (url ? QString(url) : "qx://app/" + file) << file << type;
         };
 
         served("slash is index", "index.html", html, "qx://app/");
-        served("query and fragment ignored", "index.html", html,
-               "qx://app/index.html?x=../../secret.txt#y");
+        served("query and fragment ignored", "index.html", html, "qx://app/index.html?x=../../secret.txt#y");
         served("dot dot inside", "index.html", html, "qx://app/sub/../index.html");
         refused("no url", "");
         refused("empty path", "qx://app");
@@ -101,13 +90,12 @@ private slots:
         QFETCH(QByteArray, type);
         const BundleResolver::Reply reply = BundleResolver(web).serve(QUrl(url));
         if (file.isEmpty()) {
-            QCOMPARE(reply.status, url.isEmpty() ? BundleResolver::Status::urlInvalid
-                                                 : BundleResolver::Status::urlNotFound);
+            QCOMPARE(reply.status, url.isEmpty() ? BundleResolver::Status::urlInvalid : BundleResolver::Status::urlNotFound);
             QVERIFY(reply.data.isEmpty());
             return;
         }
         QCOMPARE(reply.status, BundleResolver::Status::ok);
-        QFile expected(web + QLatin1Char('/') + file);
+        QFile expected(web + '/' + file);
         QVERIFY(expected.open(QIODevice::ReadOnly));
         QVERIFY2(reply.data == expected.readAll(), "the bytes of the file, all of them");
         QCOMPARE(reply.filePath, QFileInfo(expected).canonicalFilePath());
@@ -116,23 +104,19 @@ private slots:
 
     void rootGivenThroughALink()
     {
-        const QString link = tmp.filePath(QStringLiteral("web-link"));
-        QVERIFY(QFile::link(web, link));
-        const BundleResolver resolver(link);
+        QVERIFY(QFile::link(web, tmp.filePath("web-link")));
+        const BundleResolver resolver(tmp.filePath("web-link"));
         QCOMPARE(resolver.root(), QFileInfo(web).canonicalFilePath());
-        QCOMPARE(resolver.serve(QUrl(QStringLiteral("qx://app/"))).data,
-                 QByteArray("<html>page</html>"));
+        QCOMPARE(resolver.serve(QUrl("qx://app/")).data, QByteArray("<html>page</html>"));
     }
 
+    // Not even a file at the filesystem root.
     void missingRootServesNothing()
     {
-        const BundleResolver resolver(tmp.filePath(QStringLiteral("no-such-folder")));
+        const BundleResolver resolver(tmp.filePath("no-such-folder"));
         QVERIFY(resolver.root().isEmpty());
-        QCOMPARE(resolver.serve(QUrl(QStringLiteral("qx://app/index.html"))).status,
-                 BundleResolver::Status::urlNotFound);
-        // Not even a file at the filesystem root.
-        QCOMPARE(resolver.serve(QUrl(QStringLiteral("qx://app/etc/hostname"))).status,
-                 BundleResolver::Status::urlNotFound);
+        QCOMPARE(resolver.serve(QUrl("qx://app/index.html")).status, BundleResolver::Status::urlNotFound);
+        QCOMPARE(resolver.serve(QUrl("qx://app/etc/hostname")).status, BundleResolver::Status::urlNotFound);
     }
 };
 
