@@ -21,14 +21,11 @@ private slots:
         entry.web = 4250;
         entry.grab = false;
         entry.unlocked = true;
-        entry.audio = QStringLiteral("Listening to system audio");
+        entry.audio = "Listening to system audio";
         entry.silentSeconds = 0.25;
-        entry.js = QStringLiteral("{\"ticks\":12,\"events\":{\"k\":3}}");
-        QCOMPARE(stateLogLine(entry),
-                 QByteArray("{\"pid\":4242,\"web\":4250,\"grab\":false,\"unlocked\":true,"
-                            "\"audio\":\"Listening to system audio\",\"silentSeconds\":0.25,"
-                            "\"js\":{\"ticks\":12,\"events\":{\"k\":3}}}"
-                            "\n"));
+        entry.js = "{\"ticks\":12,\"events\":{\"k\":3}}";
+        QCOMPARE(stateLogLine(entry), "{\"pid\":4242,\"web\":4250,\"grab\":false,\"unlocked\":true,\"audio\":\"Listening to system audio\","
+                                      "\"silentSeconds\":0.25,\"js\":{\"ticks\":12,\"events\":{\"k\":3}}}\n");
     }
 
     void everyLineIsValidJson_data()
@@ -38,20 +35,14 @@ private slots:
         QTest::addColumn<QVariant>("answer");
         QTest::addColumn<QByteArray>("jsField");     // compact JSON of "js"
         QTest::addColumn<QByteArray>("secondsText"); // as written
-
-        QTest::newRow("no answer")
-            << "Paused" << 0.0 << QVariant() << QByteArray("null") << QByteArray("0.0");
-        QTest::newRow("an answer that is not text")
-            << "Paused" << 3.0 << QVariant(17) << QByteArray("null") << QByteArray("3.0");
-        QTest::newRow("a scalar answer") << "x" << 12.345 << QVariant(QStringLiteral("42"))
-                                         << QByteArray("[42]") << QByteArray("12.345");
+        using B = QByteArray;
+        QTest::newRow("no answer") << "Paused" << 0.0 << QVariant() << B("null") << B("0.0");
+        QTest::newRow("an answer that is not text") << "Paused" << 3.0 << QVariant(17) << B("null") << B("3.0");
+        QTest::newRow("a scalar answer") << "x" << 12.345 << QVariant("42") << B("[42]") << B("12.345");
         QTest::newRow("text that is not JSON is quoted, and a quote in the status")
-            << "Cannot listen: \"odd\" error" << 0.0 << QVariant(QStringLiteral("oops \"}"))
-            << QByteArray("[\"oops \\\"}\"]") << QByteArray("0.0");
-        QTest::newRow("a broken number")
-            << "x" << qQNaN() << QVariant() << QByteArray("null") << QByteArray("0");
+            << "Cannot listen: \"odd\" error" << 0.0 << QVariant("oops \"}") << B("[\"oops \\\"}\"]") << B("0.0");
+        QTest::newRow("a broken number") << "x" << qQNaN() << QVariant() << B("null") << B("0");
     }
-
     void everyLineIsValidJson()
     {
         QFETCH(QString, audio);
@@ -59,7 +50,6 @@ private slots:
         QFETCH(QVariant, answer);
         QFETCH(QByteArray, jsField);
         QFETCH(QByteArray, secondsText);
-
         StateLogEntry entry;
         entry.audio = audio;
         entry.silentSeconds = silentSeconds;
@@ -71,10 +61,9 @@ private slots:
         QJsonParseError error{};
         const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
         QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
-        QCOMPARE(object.value(QStringLiteral("audio")).toString(), audio);
-        const QByteArray js = QJsonDocument(QJsonArray{object.value(QStringLiteral("js"))})
-                                  .toJson(QJsonDocument::Compact);
-        QCOMPARE(js, jsField == "null" ? QByteArray("[null]") : jsField);
+        QCOMPARE(object.value("audio").toString(), audio);
+        QCOMPARE(QJsonDocument(QJsonArray{object.value("js")}).toJson(QJsonDocument::Compact),
+                 jsField == "null" ? QByteArray("[null]") : jsField);
     }
 };
 

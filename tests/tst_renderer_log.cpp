@@ -1,5 +1,3 @@
-// The renderer log: where it lives, what it writes, and the system log line beside it.
-
 #include "render/RendererLog.h"
 #include "settings/SystemLog.h"
 #include "support/Files.h"
@@ -17,7 +15,6 @@ class TestRendererLog : public QObject
 {
     Q_OBJECT
 
-private:
     QStringList systemLines;
     SystemLogSink previousSink;
 
@@ -33,18 +30,13 @@ private slots:
     void firstErrorCreatesTheLogLaterOnesAppend()
     {
         QTemporaryDir tmp;
-        const QString folder = tmp.filePath(QStringLiteral("deep/state/Bopling"));
-        RendererLog log(folder);
+        RendererLog log(tmp.filePath("deep/state/Bopling"));
         QVERIFY(!QFile::exists(log.filePath()));
-        log.append(QStringLiteral("first"),
-                   QDateTime(QDate(2025, 3, 1), QTime(8, 15, 30), Qt::UTC));
+        log.append("first", QDateTime(QDate(2025, 3, 1), QTime(8, 15, 30), Qt::UTC));
         QCOMPARE(files::lines(log.filePath()), QStringList{"2025-03-01T08:15:30Z first"});
         // A time given in another zone is written in UTC.
-        log.append(QStringLiteral("zweite Zeile – ü"),
-                   QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
-        const QStringList lines = files::lines(log.filePath());
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines.at(1), QStringLiteral("2025-03-01T09:00:05Z zweite Zeile – ü"));
+        log.append("zweite Zeile – ü", QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
+        QCOMPARE(files::lines(log.filePath()), (QStringList{"2025-03-01T08:15:30Z first", "2025-03-01T09:00:05Z zweite Zeile – ü"}));
         QCOMPARE(systemLines.size(), 2);
     }
 
@@ -52,24 +44,20 @@ private slots:
     {
         QTemporaryDir tmp;
         // The state folder's place is taken by a file, so nothing can be created below it.
-        QFile blocker(tmp.filePath(QStringLiteral("state")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        RendererLog log(tmp.filePath(QStringLiteral("state/Bopling")));
-        log.append(QStringLiteral("lost"));
+        files::write(tmp.filePath("state"), "");
+        RendererLog log(tmp.filePath("state/Bopling"));
+        log.append("lost");
         QVERIFY(!QFile::exists(log.filePath()));
-        QCOMPARE(systemLines, QStringList{QStringLiteral("Bopling: renderer error: lost")});
+        QCOMPARE(systemLines, QStringList{"Bopling: renderer error: lost"});
     }
 
     void defaultFolder_data()
     {
         QTest::addColumn<QByteArray>("stateHome"); // null: unset
         QTest::addColumn<QString>("folder");
-        const QString fallback = QDir::homePath() + QStringLiteral("/.local/state/Bopling");
         QTest::newRow("absolute") << QByteArray("/var/tmp/x/") << "/var/tmp/x/Bopling";
-        QTest::newRow("relative") << QByteArray("relative/state") << fallback;
+        QTest::newRow("relative") << QByteArray("relative/state") << QDir::homePath() + "/.local/state/Bopling";
     }
-
     void defaultFolder()
     {
         QFETCH(QByteArray, stateHome);

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <mutex>
+#include <numeric>
 #include <set>
 
 using namespace bopling;
@@ -19,9 +20,8 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kTimeoutMs = 15'000;
 
-// Interleaved stereo: a click every half second on the left channel only (20 ms
-// of a decaying square wave that starts at full height 0.8), or a 441 Hz tone of
-// height 0.5 on both.
+// Interleaved stereo: a click every half second on the left channel only (20 ms of a
+// decaying square wave from 0.8), or a 441 Hz tone of height 0.5 on both.
 std::vector<float> stereo(double seconds, bool clicks)
 {
     const int frames = int(seconds * kRate);
@@ -32,8 +32,7 @@ std::vector<float> stereo(double seconds, bool clicks)
         if (!clicks)
             frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / kRate));
         else if (t < 0.02)
-            frame[0] =
-                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
+            frame[0] = float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
     }
     return out;
 }
@@ -61,10 +60,8 @@ struct Captured
     float peakSince(std::size_t from)
     {
         std::lock_guard guard(lock);
-        float peak = 0.0f;
-        for (std::size_t i = from; i < samples.size(); ++i)
-            peak = std::max(peak, std::abs(samples[i]));
-        return peak;
+        return std::accumulate(samples.begin() + qsizetype(from), samples.end(), 0.0f,
+                               [](float peak, float x) { return std::max(peak, std::abs(x)); });
     }
 };
 
@@ -80,9 +77,7 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        PrivatePulse::Options options;
-        options.sineSource = true;
-        pulse = std::make_unique<PrivatePulse>(options);
+        pulse = std::make_unique<PrivatePulse>(PrivatePulse::Options{.sineSource = true});
         QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
         pulse->exportServer();
         setSystemLogSink([this](const QString &line) {
@@ -119,20 +114,17 @@ private slots:
         // The one stream records from the default sink's monitor, never the "microphone".
         const QList<PrivatePulse::SourceOutput> outputs = pulse->sourceOutputs();
         QCOMPARE(outputs.size(), 1);
-        QCOMPARE(outputs[0].applicationName, QStringLiteral("Bopling"));
-        QCOMPARE(outputs[0].mediaName, QStringLiteral("Bopling Tap"));
+        QCOMPARE(outputs[0].applicationName + "/" + outputs[0].mediaName, "Bopling/Bopling Tap");
         QCOMPARE(sourceNames().value(outputs[0].source), QStringLiteral("bopling_a.monitor"));
         QVERIFY2(play("bopling_a", stereo(1.0, true)), qPrintable(pulse->errorString()));
         QString events;
         double loudness = 0.0;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                const Snapshot snapshot = captured->analyzer.takeSnapshot();
-                events += snapshot.events;
-                loudness = std::max(loudness, snapshot.levels[3]);
-                return events.size() >= 3 && loudness > 0.0 && captured->size() > 2u * kRate;
-            },
-            kTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] {
+            const Snapshot snapshot = captured->analyzer.takeSnapshot();
+            events += snapshot.events;
+            loudness = std::max(loudness, snapshot.levels[3]);
+            return events.size() >= 3 && loudness > 0.0 && captured->size() > 2u * kRate;
+        }, kTimeoutMs));
         QVERIFY(tap->stopAndWait(10.0));
 
         // Mono at the sink's rate: the left-only clicks of 0.8 arrive at half height.
@@ -152,8 +144,7 @@ private slots:
         const std::size_t mark = captured->size();
         QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
         QVERIFY(QTest::qWaitFor([&] { return rebuilds() == 2; }, kTimeoutMs));
-        QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured->peakSince(mark) > 0.45f; },
-                                kTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured->peakSince(mark) > 0.45f; }, kTimeoutMs));
         QVERIFY(streamsBecome(1));
     }
 
@@ -161,10 +152,8 @@ private slots:
     {
         QVERIFY2(startTap(), qPrintable(tapError()));
         pulse->kill();
-        QVERIFY(
-            QTest::qWaitFor([&] { return tapError().startsWith("capture lost (-"); }, kTimeoutMs));
-        QVERIFY(!tap->running());
-        QVERIFY(!tap->hasGivenUp());
+        QVERIFY(QTest::qWaitFor([&] { return tapError().startsWith("capture lost (-"); }, kTimeoutMs));
+        QVERIFY(!tap->running() && !tap->hasGivenUp());
 
         QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
         // The retry timer brings it back; nobody calls retry.
@@ -175,14 +164,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return captured->peakSince(mark) > 0.45f; }, kTimeoutMs));
     }
 
-    // The default output disappears (a headset unplugged): the server picks another
-    // default sink, and the capture must follow it rather than be moved onto the
-    // microphone.
+    // The default output disappears (a headset unplugged): the capture must follow the
+    // server's new default sink rather than be moved onto the microphone.
     void unpluggedOutputFallsBackToTheNewDefault()
     {
-        const std::optional<quint32> module = pulse->loadModule(
-            QStringLiteral("module-null-sink"),
-            {QStringLiteral("sink_name=bopling_headset"), QStringLiteral("rate=%1").arg(kRate)});
+        const auto module = pulse->loadModule("module-null-sink", {"sink_name=bopling_headset", QStringLiteral("rate=%1").arg(kRate)});
         QVERIFY2(module, qPrintable(pulse->errorString()));
         QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_headset")));
         QVERIFY2(startTap(), qPrintable(tapError()));
@@ -193,22 +179,17 @@ private slots:
         // Until the tap has rebuilt on the new default, its stream is never seen on
         // anything but a monitor (the server would move it to the default source).
         QStringList recordedFrom;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs()) {
-                    if (output.applicationName == QStringLiteral("Bopling"))
-                        recordedFrom << names.value(output.source, output.source);
-                }
-                return rebuilds() >= 2 && tap->running();
-            },
-            kTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] {
+            for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs())
+                if (output.applicationName == "Bopling")
+                    recordedFrom << names.value(output.source, output.source);
+            return rebuilds() >= 2 && tap->running();
+        }, kTimeoutMs));
         for (const QString &source : recordedFrom)
             QVERIFY2(source.endsWith(QStringLiteral(".monitor")), qPrintable(source));
-        QCOMPARE(sourceNames().value(pulse->sourceOutputs().value(0).source),
-                 QStringLiteral("bopling_a.monitor"));
+        QCOMPARE(sourceNames().value(pulse->sourceOutputs().value(0).source), "bopling_a.monitor");
         const std::size_t rebuilt = captured->size();
-        QVERIFY(
-            QTest::qWaitFor([&] { return captured->size() > rebuilt + kRate / 2; }, kTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > rebuilt + kRate / 2; }, kTimeoutMs));
         // Nothing plays anywhere, so anything heard would be the sine "microphone".
         QCOMPARE(captured->peakSince(mark), 0.0f);
     }
@@ -236,9 +217,7 @@ private:
     bool startTap(int waitMs = kTimeoutMs)
     {
         tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
-        tap->onSamples = [this](const std::vector<float> &block, double rate) {
-            captured->take(block, rate);
-        };
+        tap->onSamples = [this](const std::vector<float> &block, double rate) { captured->take(block, rate); };
         tap->start();
         return QTest::qWaitFor([&] { return tap->running(); }, waitMs);
     }
@@ -249,11 +228,9 @@ private:
         player = pulse->startPlaying(QString::fromLatin1(sink), frames, kRate, 2, 30.0);
         return player != nullptr;
     }
-    // Waits until the server lists this many Bopling streams.
     bool streamsBecome(int count)
     {
-        return QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == count; },
-                               kTimeoutMs);
+        return QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == count; }, kTimeoutMs);
     }
     int rebuilds()
     {
@@ -264,12 +241,9 @@ private:
     QMap<QString, QString> sourceNames()
     {
         QMap<QString, QString> names;
-        for (const QString &line :
-             pulse->pactl({"list", "short", "sources"}).value_or(QString()).split('\n')) {
-            const QStringList fields = line.split('\t');
-            if (fields.size() > 1)
+        for (const QString &line : pulse->pactl({"list", "short", "sources"}).value_or("").split('\n'))
+            if (const QStringList fields = line.split('\t'); fields.size() > 1)
                 names.insert(fields[0], fields[1]);
-        }
         return names;
     }
 
