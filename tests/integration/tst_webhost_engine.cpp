@@ -1,7 +1,4 @@
-// The web host inside the real engine, on a small page of the test's own: the bridge's
-// queue before the channel is up, the message rules through the real bridge, the scheme as
-// the engine sees it, and a page that stays put. The shipped page, snapshot and reload after
-// a crash are checked end to end in tst_renderer_e2e.
+// The web host in the real engine on a page of the test's own; the shipped page is in tst_renderer_e2e.
 
 #include "WaitFor.h"
 #include "render/RendererLog.h"
@@ -66,15 +63,9 @@ class TestWebHostEngine : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir web;
     std::unique_ptr<WebHost> host;
     int readies = 0;
-
-    void write(const QString &name, const QByteArray &data)
-    {
-        files::write(web.filePath(name), data);
-    }
 
     QVariant evaluated(const QString &script)
     {
@@ -84,9 +75,7 @@ private:
             result = value;
             done = true;
         });
-        if (!waitFor([&] { return done; }, 5000))
-            return QStringLiteral("<no answer>");
-        return result;
+        return waitFor([&] { return done; }, 5000) ? result : QStringLiteral("<no answer>");
     }
 
 private slots:
@@ -94,11 +83,8 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(RendererLog().filePath());
-        write(QStringLiteral("index.html"), kPage);
-        write(QStringLiteral("data.json"), R"({"a":1})");
-        write(QStringLiteral("empty.css"), "");
-        write(QStringLiteral("sub/page.html"), "sub");
-        QVERIFY(!WebHost::bridgeScript().isEmpty());
+        for (const auto &[name, data] : {std::pair{"index.html", kPage}, {"data.json", R"({"a":1})"}, {"empty.css", ""}, {"sub/page.html", "sub"}})
+            files::write(web.filePath(name), data);
         host = std::make_unique<WebHost>(web.path());
         host->onReady = [this] { ++readies; };
         host->web()->resize(320, 240);
@@ -118,39 +104,29 @@ private slots:
 
     void schemeAsTheEngineSeesIt()
     {
-        QVERIFY(waitFor(
-            [this] { return evaluated(QStringLiteral("Object.keys(xhr).length")).toInt() == 5; },
-            5000));
-        const auto answer = [this](const char *name) {
-            return evaluated(QStringLiteral("xhr['%1']").arg(QLatin1String(name))).toString();
-        };
-        QCOMPARE(answer("data.json"), QStringLiteral("200 application/json 7"));
-        QCOMPARE(answer("sub/../data.json"), QStringLiteral("200 application/json 7"));
-        QCOMPARE(answer("empty.css"), QStringLiteral("200 text/css 0"));
+        QVERIFY(waitFor([this] { return evaluated("Object.keys(xhr).length").toInt() == 5; }, 5000));
         // Failed jobs reach the page as network errors (status 0).
-        QCOMPARE(answer("missing.js"), QStringLiteral("0 - 0"));
-        QCOMPARE(answer("sub/"), QStringLiteral("0 - 0"));
+        QCOMPARE(evaluated("JSON.stringify([xhr['data.json'], xhr['sub/../data.json'], xhr['empty.css'], xhr['missing.js'], xhr['sub/']])").toString(),
+                 R"(["200 application/json 7","200 application/json 7","200 text/css 0","0 - 0","0 - 0"])");
     }
 
     void staysOnItsOwnPages()
     {
         readies = 0;
-        host->evaluate(QStringLiteral("location.href = 'https://example.invalid/'"));
-        host->evaluate(QStringLiteral("window.open('qx://app/sub/page.html')"));
+        host->evaluate("location.href = 'https://example.invalid/'");
+        host->evaluate("window.open('qx://app/sub/page.html')");
         spin(500);
         QCOMPARE(host->web()->url(), WebHost::pageUrl());
-        QCOMPARE(evaluated(QStringLiteral("JSON.stringify(qx.stats())")).toString(),
-                 QStringLiteral("{\"loads\":1,\"title\":\"\"}"));
+        QCOMPARE(evaluated("JSON.stringify(qx.stats())").toString(), R"({"loads":1,"title":""})");
         QCOMPARE(readies, 0);
         // A failing script yields no value rather than an error in the program.
-        QVERIFY(!evaluated(QStringLiteral("JSON.stringify(nothing.here())")).isValid());
+        QVERIFY(!evaluated("JSON.stringify(nothing.here())").isValid());
     }
 
     void readyWithoutAValueCounts()
     {
         readies = 0;
-        host->evaluate(
-            QStringLiteral("window.webkit.messageHandlers.qx.postMessage({ready: undefined})"));
+        host->evaluate("window.webkit.messageHandlers.qx.postMessage({ready: undefined})");
         QVERIFY(waitFor([this] { return readies == 1; }, 5000));
     }
 
@@ -159,8 +135,7 @@ private slots:
     void pendingCallsEndWithThePage()
     {
         // Busy for 2 s inside the page, as a slow qx.stats() would be.
-        const QString slow = QStringLiteral("(function () { var end = Date.now() + 2000; "
-                                            "while (Date.now() < end) {} return 1; })()");
+        const QString slow = "(function () { var end = Date.now() + 2000; while (Date.now() < end) {} return 1; })()";
         QVariantList answers;
         const auto count = [&](const QVariant &result) { answers.append(result); };
         QVERIFY(waitFor([this] { return readies > 0; }, 10000)); // the page is up
