@@ -20,25 +20,6 @@ class TestFrameImage : public QObject
     Q_OBJECT
 
 private slots:
-    void size_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<int>("scale");
-        QTest::newRow("40x32 at 1") << 40 << 32 << 1;
-    }
-    void size()
-    {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(int, scale);
-        const QImage image =
-            samples::withFrame("idle", samples::frame(width, height, 2)).frameImage("idle", scale);
-        QCOMPARE(image.size(), QSize((width + 2) * scale, (height + 2) * scale));
-        QCOMPARE(image.format(), QImage::Format_RGBA8888);
-        QCOMPARE(image.devicePixelRatio(), 1.0);
-    }
-
     void outlineHugsTheSprite()
     {
         // A sprite in the corner of its frame: the outline uses the free border,
