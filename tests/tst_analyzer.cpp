@@ -88,32 +88,6 @@ class TestAnalyzer : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void hopAccounting_data()
-    {
-        QTest::addColumn<QList<int>>("blocks");
-        QTest::addColumn<int>("hops");
-        QTest::addColumn<int>("pending");
-        QTest::newRow("4096 at once") << QList<int>{4096} << 5 << 1536;
-        QTest::newRow("2047 then 1") << QList<int>{2047, 1} << 1 << 1536;
-        QTest::newRow("one big block") << QList<int>{48000} << 90 << 1920;
-    }
-    void hopAccounting()
-    {
-        QFETCH(QList<int>, blocks);
-        QFETCH(int, hops);
-        QFETCH(int, pending);
-        Analyzer analyzer(noClock);
-        const Samples noise = whiteNoise(48000);
-        std::size_t at = 0;
-        for (int size : blocks) {
-            analyzer.push(std::span(noise).subspan(at, static_cast<std::size_t>(size)), 48000);
-            at += static_cast<std::size_t>(size);
-        }
-        const AnalyzerProbe::State s = AnalyzerProbe(analyzer).state();
-        QCOMPARE(s.pendingCount, static_cast<std::size_t>(pending));
-        QCOMPARE(std::lround(s.clock / (512.0 / 48000)), hops);
-    }
-
     void spectrumScaling_data()
     {
         QTest::addColumn<double>("rate");
