@@ -27,8 +27,7 @@ xcb_connection_t *connection()
 
 xcb_atom_t atom(const char *name)
 {
-    auto *reply = xcb_intern_atom_reply(
-        connection(), xcb_intern_atom(connection(), 0, std::strlen(name), name), nullptr);
+    auto *reply = xcb_intern_atom_reply(connection(), xcb_intern_atom(connection(), 0, std::strlen(name), name), nullptr);
     const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(reply);
     return value;
@@ -38,8 +37,7 @@ QList<xcb_atom_t> property32(WId window, const char *name, xcb_atom_t type)
 {
     QList<xcb_atom_t> values;
     auto *reply = xcb_get_property_reply(
-        connection(),
-        xcb_get_property(connection(), 0, xcb_window_t(window), atom(name), type, 0, 64), nullptr);
+        connection(), xcb_get_property(connection(), 0, xcb_window_t(window), atom(name), type, 0, 64), nullptr);
     if (reply && reply->format == 32) {
         const auto *data = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
         for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
@@ -49,20 +47,18 @@ QList<xcb_atom_t> property32(WId window, const char *name, xcb_atom_t type)
     return values;
 }
 
-// Drives the real pointer through the X server, as a user would. The event
-// loop keeps running meanwhile: the window manager's click handling waits for
-// this process to answer.
-void xdotool(const QStringList &arguments)
+// Drives the real pointer through the X server. The event loop keeps running meanwhile:
+// the window manager's click handling waits for this process to answer.
+void xdotool(const QString &arguments)
 {
     QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
+    process.start("xdotool", arguments.split(' '));
     QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000));
 }
 
-void clickAt(QPoint global)
-{
-    xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(global.x()).arg(global.y()).split(' '));
-}
+void clickAt(QPoint global) { xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(global.x()).arg(global.y())); }
+
+xcb_window_t root() { return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root; }
 
 class PressCounter : public QWidget
 {
@@ -95,9 +91,7 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X11 display (run under scripts/test-env)");
         // The window manager may still be starting.
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !property32(root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!property32(root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty(), 10000);
     }
 
     void windowManagerKeepsItOnEveryDesktopAndOutOfLists()
@@ -108,16 +102,11 @@ private slots:
         QList<xcb_atom_t> states;
         QTRY_VERIFY((states = property32(panel.winId(), "_NET_WM_STATE", XCB_ATOM_ATOM))
                         .contains(atom("_NET_WM_STATE_SKIP_TASKBAR")));
-        // Window managers that know the sticky state keep it; the others (openbox)
-        // go by the desktop number alone.
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
-        if (property32(root, "_NET_SUPPORTED", XCB_ATOM_ATOM)
-                .contains(atom("_NET_WM_STATE_STICKY")))
+        // Window managers that know the sticky state keep it; the others (openbox) go by the desktop alone.
+        if (property32(root(), "_NET_SUPPORTED", XCB_ATOM_ATOM).contains(atom("_NET_WM_STATE_STICKY")))
             QVERIFY(states.contains(atom("_NET_WM_STATE_STICKY")));
-        QVERIFY(states.contains(atom("_NET_WM_STATE_SKIP_PAGER")));
-        QVERIFY(states.contains(atom("_NET_WM_STATE_ABOVE")));
-        QCOMPARE(property32(panel.winId(), "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL),
-                 QList<xcb_atom_t>{0xFFFFFFFF});
+        QVERIFY(states.contains(atom("_NET_WM_STATE_SKIP_PAGER")) && states.contains(atom("_NET_WM_STATE_ABOVE")));
+        QCOMPARE(property32(panel.winId(), "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL), QList<xcb_atom_t>{0xFFFFFFFF});
     }
 
     void clicksPassThroughUntilSwitchedAtRunTime()
@@ -144,15 +133,13 @@ private slots:
         QCOMPARE(content->presses, 0);
 
         panel.setIgnoresMouseEvents(false);
-        QVERIFY(!panel.ignoresMouseEvents());
-        QCOMPARE(panel.winId(), native);
+        QVERIFY(!panel.ignoresMouseEvents() && panel.winId() == native);
         clickAt({201, 201});
         QTRY_COMPARE(content->presses, 1);
         QCOMPARE(below.presses, 1);
         // Neither showing the panel nor clicking it makes it the active window.
         QTest::qWait(300);
-        QVERIFY(!panel.isActiveWindow());
-        QVERIFY(QGuiApplication::focusWindow() != panel.windowHandle());
+        QVERIFY(!panel.isActiveWindow() && QGuiApplication::focusWindow() != panel.windowHandle());
 
         panel.setIgnoresMouseEvents(true);
         clickAt({202, 202});
@@ -175,12 +162,10 @@ private slots:
         int ends = 0;
         drag->onDrag = [&](QPointF, QPointF grab) { grabs.append(grab); };
         drag->onEnd = [&] { ++ends; };
-        xdotool(QStringLiteral("mousemove 450 480 mousedown 1 mousemove 460 470 mouseup 1")
-                    .split(QLatin1Char(' ')));
+        xdotool("mousemove 450 480 mousedown 1 mousemove 460 470 mouseup 1");
         QTRY_COMPARE(ends, 1);
-        QVERIFY(!grabs.isEmpty());
         // Pressed 50 right of the panel's left edge and 20 above its bottom edge.
-        QCOMPARE(grabs.first(), QPointF(50, 20));
+        QCOMPARE(grabs.value(0), QPointF(50, 20));
     }
 
     // A saved position with a fraction: the panel keeps its preset size, and placing it again

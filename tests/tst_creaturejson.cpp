@@ -1,5 +1,3 @@
-// The creature's JSON form, and pulling a creature out of the CLI's reply.
-
 #include "creatures/Creature.h"
 #include "support/CreatureSamples.h"
 
@@ -11,10 +9,9 @@ using namespace bopling;
 
 namespace {
 
-const QByteArray kMinimal =
-    R"({"name":"Rex","palette":{"a":"#112233"},"frames":{"idle":["a.","aa"]}})";
-const QString kNotJson = QStringLiteral("Claude's reply was not valid creature JSON (");
-const QString kNoCreature = QStringLiteral("Claude's reply did not contain a creature.");
+const QByteArray kMinimal = R"({"name":"Rex","palette":{"a":"#112233"},"frames":{"idle":["a.","aa"]}})";
+const QString kNotJson = "Claude's reply was not valid creature JSON (";
+const QString kNoCreature = "Claude's reply did not contain a creature.";
 
 QString decodingFailure(const QByteArray &json)
 {
@@ -26,7 +23,6 @@ QString replyFailure(const QString &reply)
     return samples::messageOf<Creature::Invalid>([&] { Creature::fromReply(reply); });
 }
 
-// The JSON parser's description of what is wrong with `json`.
 QString parserError(const QByteArray &json)
 {
     QJsonParseError error{};
@@ -46,11 +42,9 @@ private slots:
         // Unknown keys are ignored; "attacks" and "sound" may be absent or null. The other
         // fields are read back in encodesCompactAndRoundTrips.
         QCOMPARE(Creature::decode(kMinimal.chopped(1) + R"(,"extra":{"x":1}})").name, "Rex");
-        for (const QByteArray &json :
-             {kMinimal, kMinimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
+        for (const QByteArray &json : {kMinimal, kMinimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
             const Creature minimal = Creature::decode(json);
-            QVERIFY(minimal.attacks.isEmpty());
-            QVERIFY(!minimal.sound.has_value());
+            QVERIFY(minimal.attacks.isEmpty() && !minimal.sound.has_value());
         }
     }
 
@@ -62,16 +56,11 @@ private slots:
             QTest::newRow(name) << QByteArray(json) << QString(message);
         };
         row("no name", R"({"palette":{},"frames":{}})", "the key \"name\" is missing");
-        row("palette array", R"({"name":"x","palette":[],"frames":{}})",
-            "\"palette\" is not an object");
-        row("palette number", R"({"name":"x","palette":{"a":1},"frames":{}})",
-            "the palette entry \"a\" is not a string");
-        row("frame of numbers", R"({"name":"x","palette":{},"frames":{"idle":[1]}})",
-            "\"idle\" is not an array of strings");
-        row("attacks string", R"({"name":"x","palette":{},"frames":{},"attacks":"fire"})",
-            "\"attacks\" is not an array of strings");
-        row("sound number", R"({"name":"x","palette":{},"frames":{},"sound":7})",
-            "\"sound\" is not a string");
+        row("palette array", R"({"name":"x","palette":[],"frames":{}})", "\"palette\" is not an object");
+        row("palette number", R"({"name":"x","palette":{"a":1},"frames":{}})", "the palette entry \"a\" is not a string");
+        row("frame of numbers", R"({"name":"x","palette":{},"frames":{"idle":[1]}})", "\"idle\" is not an array of strings");
+        row("attacks string", R"({"name":"x","palette":{},"frames":{},"attacks":"fire"})", "\"attacks\" is not an array of strings");
+        row("sound number", R"({"name":"x","palette":{},"frames":{},"sound":7})", "\"sound\" is not a string");
         row("array", "[]", "the creature JSON is not an object");
     }
     void refusesWrongShapes()
@@ -83,19 +72,16 @@ private slots:
 
     void encodesCompactAndRoundTrips()
     {
-        Creature c = samples::creature(QStringLiteral("Rëx \"the\" / dog"));
+        Creature c = samples::creature("Rëx \"the\" / dog");
         const QByteArray json = c.encode();
-        QVERIFY(!json.contains('\n'));
-        QVERIFY(!json.contains(": "));
+        QVERIFY(!json.contains('\n') && !json.contains(": "));
         QCOMPARE(Creature::decode(json), c);
-        const QJsonObject object = QJsonDocument::fromJson(json).object();
-        QCOMPARE(object.keys(), (QStringList{"attacks", "frames", "name", "palette", "sound"}));
+        QCOMPARE(QJsonDocument::fromJson(json).object().keys(), (QStringList{"attacks", "frames", "name", "palette", "sound"}));
 
         c.sound.reset();
         c.attacks.clear();
         const QJsonObject withoutSound = QJsonDocument::fromJson(c.encode()).object();
-        QVERIFY(!withoutSound.contains("sound"));
-        QVERIFY(withoutSound.value("attacks").isArray());
+        QVERIFY(!withoutSound.contains("sound") && withoutSound.value("attacks").isArray());
         QCOMPARE(Creature::decode(c.encode()), c);
     }
 
@@ -112,11 +98,9 @@ private slots:
         QTest::newRow("reversed braces") << "}{" << kNoCreature;
         QTest::newRow("only open") << "{ \"name\": " << kNoCreature;
         QTest::newRow("two objects") << twice << kNotJson + parserError(twice.toUtf8()) + " at";
-        QTest::newRow("not a creature")
-            << "{\"hello\": 1}" << kNotJson + "the key \"name\" is missing).";
+        QTest::newRow("not a creature") << "{\"hello\": 1}" << kNotJson + "the key \"name\" is missing).";
         QTest::newRow("deep nesting") << deep << kNotJson + parserError(deep.toUtf8()) + " at";
-        QTest::newRow("enormous") << huge
-                                  << kNotJson + "the creature JSON is larger than 1048576 bytes).";
+        QTest::newRow("enormous") << huge << kNotJson + "the creature JSON is larger than 1048576 bytes).";
     }
     void fromReplySpans()
     {
