@@ -28,7 +28,9 @@ struct Rig
 
     Rig()
     {
-        tap->onSamples = [this](const std::vector<float> &s, double rate) { blocks.emplace_back(s, rate); };
+        tap->onSamples = [this](const std::vector<float> &s, double rate) {
+            blocks.emplace_back(s, rate);
+        };
     }
     ~Rig()
     {
@@ -51,7 +53,10 @@ struct Rig
     }
 };
 
-QString rebuildLine(int n) { return QStringLiteral("Bopling: tap rebuild #%1 in the last minute").arg(n); }
+QString rebuildLine(int n)
+{
+    return QStringLiteral("Bopling: tap rebuild #%1 in the last minute").arg(n);
+}
 
 struct Buffer // one buffer of an IO cycle; bytes < 0 means 4 × the samples
 {
@@ -79,9 +84,12 @@ private slots:
         QTest::addColumn<QString>("script");
         QTest::addColumn<QStringList>("rebuildLog");
         QTest::newRow("start twice builds once") << "start start" << QStringList{rebuildLine(1)};
-        QTest::newRow("stop then start keeps the stamps") << "start stop start" << QStringList{rebuildLine(1), rebuildLine(2)};
-        QTest::newRow("retry while stopped does nothing") << "start stop retry" << QStringList{rebuildLine(1)};
-        QTest::newRow("retry while running clears the stamps") << "start retry" << QStringList{rebuildLine(1), rebuildLine(1)};
+        QTest::newRow("stop then start keeps the stamps")
+            << "start stop start" << QStringList{rebuildLine(1), rebuildLine(2)};
+        QTest::newRow("retry while stopped does nothing")
+            << "start stop retry" << QStringList{rebuildLine(1)};
+        QTest::newRow("retry while running clears the stamps")
+            << "start retry" << QStringList{rebuildLine(1), rebuildLine(1)};
     }
     void startStopRetry()
     {
@@ -89,7 +97,9 @@ private slots:
         QFETCH(QStringList, rebuildLog);
         Rig rig;
         for (const QString &call : script.split(' '))
-            rig.run(call == "start" ? &AudioTap::start : call == "stop" ? &AudioTap::stop : &AudioTap::retry);
+            rig.run(call == "start"  ? &AudioTap::start
+                    : call == "stop" ? &AudioTap::stop
+                                     : &AudioTap::retry);
         const bool running = !script.endsWith("stop retry");
         QCOMPARE(rig.builds(), rebuildLog.size());
         QCOMPARE(rig.log, rebuildLog);
@@ -119,7 +129,8 @@ private slots:
         }
         QCOMPARE(rig.tap->hasGivenUp(), gaveUp);
         QCOMPARE(rig.builds(), gaveUp ? 5 : 6);
-        QCOMPARE(rig.log.last(), gaveUp ? "Bopling: tap rebuilt 5 times in a minute, stopping it" : rebuildLine(5));
+        QCOMPARE(rig.log.last(),
+                 gaveUp ? "Bopling: tap rebuilt 5 times in a minute, stopping it" : rebuildLine(5));
         if (!gaveUp)
             return;
         QCOMPARE(rig.tap->lastError(), QStringLiteral("Audio tap kept restarting, stopped"));
@@ -142,10 +153,15 @@ private slots:
     {
         QTest::addColumn<BreakStep>("breakStep");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no output") << BreakStep([](FakeCaptureBackend &f) { f.outputUID.reset(); }) << "no output device";
-        QTest::newRow("tap") << BreakStep([](FakeCaptureBackend &f) { f.tapStatus = -6; }) << "tap failed (-6)";
-        QTest::newRow("io proc") << BreakStep([](FakeCaptureBackend &f) { f.ioWithoutHandle = true; }) << "io proc failed (0)";
-        QTest::newRow("start") << BreakStep([](FakeCaptureBackend &f) { f.startStatus = 17; }) << "start failed (17)";
+        QTest::newRow("no output")
+            << BreakStep([](FakeCaptureBackend &f) { f.outputUID.reset(); }) << "no output device";
+        QTest::newRow("tap") << BreakStep([](FakeCaptureBackend &f) { f.tapStatus = -6; })
+                             << "tap failed (-6)";
+        QTest::newRow("io proc") << BreakStep([](FakeCaptureBackend &f) {
+            f.ioWithoutHandle = true;
+        }) << "io proc failed (0)";
+        QTest::newRow("start") << BreakStep([](FakeCaptureBackend &f) { f.startStatus = 17; })
+                               << "start failed (17)";
     }
     void failedBuilds()
     {
@@ -194,11 +210,16 @@ private slots:
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
         QTest::addColumn<bool>("rebuilt");
-        QTest::newRow("same output") << "sink-a" << "sink-a" << false;
-        QTest::newRow("another output") << "sink-a" << "sink-b" << true;
-        QTest::newRow("output gone") << "sink-a" << "" << true;
-        QTest::newRow("output appears while waiting to retry") << "" << "sink-a" << true;
-        QTest::newRow("still none") << "" << "" << false;
+        QTest::newRow("same output") << "sink-a"
+                                     << "sink-a" << false;
+        QTest::newRow("another output") << "sink-a"
+                                        << "sink-b" << true;
+        QTest::newRow("output gone") << "sink-a"
+                                     << "" << true;
+        QTest::newRow("output appears while waiting to retry") << ""
+                                                               << "sink-a" << true;
+        QTest::newRow("still none") << ""
+                                    << "" << false;
     }
     void deviceCheck()
     {
@@ -213,7 +234,8 @@ private slots:
         rig.switchOutput(after);
         QCOMPARE(rig.log.size() - logged, rebuilt ? 1 : 0);
         QCOMPARE(rig.builds() - builds, rebuilt && !after.isEmpty() ? 1 : 0);
-        QCOMPARE(rig.tap->lastError().value_or(QString()), after.isEmpty() ? "no output device" : "");
+        QCOMPARE(rig.tap->lastError().value_or(QString()),
+                 after.isEmpty() ? "no output device" : "");
         if (!after.isEmpty()) {
             QVERIFY(rig.tap->running());
             QCOMPARE(rig.backend->taps.last(), after);
@@ -256,11 +278,15 @@ private slots:
         QTest::addColumn<QList<float>>("expected");
         using Mono = QList<float>;
         QTest::newRow("interleaved stereo") << true << Buffers{{{0.25f, 0.75f}, 2}} << Mono{0.5f};
-        QTest::newRow("trailing partial frame") << true << Buffers{{{1, 3, 5, 7, 9}, 2}} << Mono{2, 6};
-        QTest::newRow("bytes not a multiple of 4") << true << Buffers{{{1, 3, 5, 7}, 2, 15}} << Mono{2};
-        QTest::newRow("absurd channel count") << true << Buffers{{{0.1f, 0.2f}, 0x40000001}} << Mono{};
+        QTest::newRow("trailing partial frame")
+            << true << Buffers{{{1, 3, 5, 7, 9}, 2}} << Mono{2, 6};
+        QTest::newRow("bytes not a multiple of 4")
+            << true << Buffers{{{1, 3, 5, 7}, 2, 15}} << Mono{2};
+        QTest::newRow("absurd channel count")
+            << true << Buffers{{{0.1f, 0.2f}, 0x40000001}} << Mono{};
         QTest::newRow("planar, the second buffer shorter")
-            << false << Buffers{{{0.1f, 0.2f, 0.3f, 0.4f}}, {{0.5f, 0.6f}}} << Mono{0.3f, 0.4f, 0.15f, 0.2f};
+            << false << Buffers{{{0.1f, 0.2f, 0.3f, 0.4f}}, {{0.5f, 0.6f}}}
+            << Mono{0.3f, 0.4f, 0.15f, 0.2f};
         QTest::newRow("no buffers") << true << Buffers{} << Mono{-1};
     }
     void conversion()
@@ -269,7 +295,8 @@ private slots:
         QFETCH(Buffers, buffers);
         QFETCH(QList<float>, expected);
         Rig rig;
-        rig.backend->format = CaptureFormat{44100.0, buffers.isEmpty() ? 1 : buffers[0].channels, interleaved};
+        rig.backend->format =
+            CaptureFormat{44100.0, buffers.isEmpty() ? 1 : buffers[0].channels, interleaved};
         rig.run(&AudioTap::start);
         // Each buffer in a heap block of its own size, so a read past it shows in ASan.
         std::vector<std::unique_ptr<float[]>> storage;
@@ -277,7 +304,8 @@ private slots:
         for (const Buffer &b : buffers) {
             storage.push_back(std::make_unique<float[]>(b.samples.size()));
             std::copy(b.samples.begin(), b.samples.end(), storage.back().get());
-            list.push_back({b.channels, std::uint32_t(b.bytes < 0 ? b.samples.size() * 4 : b.bytes), storage.back().get()});
+            list.push_back({b.channels, std::uint32_t(b.bytes < 0 ? b.samples.size() * 4 : b.bytes),
+                            storage.back().get()});
         }
         rig.backend->deliver(AudioBufferList(list.data(), list.size()));
         QCOMPARE(rig.blocks.size(), expected == QList<float>{-1} ? 0u : 1u);

@@ -27,7 +27,8 @@ xcb_connection_t *connection()
 
 xcb_atom_t atom(const char *name)
 {
-    auto *reply = xcb_intern_atom_reply(connection(), xcb_intern_atom(connection(), 0, std::strlen(name), name), nullptr);
+    auto *reply = xcb_intern_atom_reply(
+        connection(), xcb_intern_atom(connection(), 0, std::strlen(name), name), nullptr);
     const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(reply);
     return value;
@@ -37,7 +38,8 @@ QList<xcb_atom_t> property32(WId window, const char *name, xcb_atom_t type)
 {
     QList<xcb_atom_t> values;
     auto *reply = xcb_get_property_reply(
-        connection(), xcb_get_property(connection(), 0, xcb_window_t(window), atom(name), type, 0, 64), nullptr);
+        connection(),
+        xcb_get_property(connection(), 0, xcb_window_t(window), atom(name), type, 0, 64), nullptr);
     if (reply && reply->format == 32) {
         const auto *data = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
         for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i)
@@ -56,9 +58,15 @@ void xdotool(const QString &arguments)
     QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000));
 }
 
-void clickAt(QPoint global) { xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(global.x()).arg(global.y())); }
+void clickAt(QPoint global)
+{
+    xdotool(QStringLiteral("mousemove %1 %2 click 1").arg(global.x()).arg(global.y()));
+}
 
-xcb_window_t root() { return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root; }
+xcb_window_t root()
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
+}
 
 class PressCounter : public QWidget
 {
@@ -91,7 +99,8 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X11 display (run under scripts/test-env)");
         // The window manager may still be starting.
-        QTRY_VERIFY_WITH_TIMEOUT(!property32(root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !property32(root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty(), 10000);
     }
 
     void windowManagerKeepsItOnEveryDesktopAndOutOfLists()
@@ -102,11 +111,15 @@ private slots:
         QList<xcb_atom_t> states;
         QTRY_VERIFY((states = property32(panel.winId(), "_NET_WM_STATE", XCB_ATOM_ATOM))
                         .contains(atom("_NET_WM_STATE_SKIP_TASKBAR")));
-        // Window managers that know the sticky state keep it; the others (openbox) go by the desktop alone.
-        if (property32(root(), "_NET_SUPPORTED", XCB_ATOM_ATOM).contains(atom("_NET_WM_STATE_STICKY")))
+        // Window managers that know the sticky state keep it; the others (openbox) go by the
+        // desktop alone.
+        if (property32(root(), "_NET_SUPPORTED", XCB_ATOM_ATOM)
+                .contains(atom("_NET_WM_STATE_STICKY")))
             QVERIFY(states.contains(atom("_NET_WM_STATE_STICKY")));
-        QVERIFY(states.contains(atom("_NET_WM_STATE_SKIP_PAGER")) && states.contains(atom("_NET_WM_STATE_ABOVE")));
-        QCOMPARE(property32(panel.winId(), "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL), QList<xcb_atom_t>{0xFFFFFFFF});
+        QVERIFY(states.contains(atom("_NET_WM_STATE_SKIP_PAGER")) &&
+                states.contains(atom("_NET_WM_STATE_ABOVE")));
+        QCOMPARE(property32(panel.winId(), "_NET_WM_DESKTOP", XCB_ATOM_CARDINAL),
+                 QList<xcb_atom_t>{0xFFFFFFFF});
     }
 
     void clicksPassThroughUntilSwitchedAtRunTime()

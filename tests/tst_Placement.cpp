@@ -59,12 +59,18 @@ private slots:
         QTest::addColumn<Frame>("expected");
         const Frame screen{0, 0, 1440, 900};
         const Frame offset{100, 50, 1440, 875};
-        QTest::newRow("defaults: medium, bottom right") << "" << "" << -1 << screen << Frame{784, 16, 640, 480};
-        QTest::newRow("top left tiny") << "corner" << "topLeft" << 3 << offset << Frame{116, 50 + 875 - 270 - 16, 360, 270};
+        QTest::newRow("defaults: medium, bottom right")
+            << ""
+            << "" << -1 << screen << Frame{784, 16, 640, 480};
+        QTest::newRow("top left tiny")
+            << "corner"
+            << "topLeft" << 3 << offset << Frame{116, 50 + 875 - 270 - 16, 360, 270};
         QTest::newRow("corner larger than the screen is pinned left and bottom")
-            << "corner" << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
+            << "corner"
+            << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
         QTest::newRow("odd strip width rounds down to even")
-            << "strip" << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
+            << "strip"
+            << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
     }
     void panelFrameForSettings()
     {
@@ -80,7 +86,8 @@ private slots:
         if (size >= 0)
             chosen == Layout::strip ? settings->setStripSize(size) : settings->setCornerSize(size);
         QCOMPARE(panelFrame(*settings, {kLeft, visible, {}}), expected);
-        QCOMPARE(panelSize(*settings, {kLeft, visible, {}}), QSizeF(expected.width, expected.height));
+        QCOMPARE(panelSize(*settings, {kLeft, visible, {}}),
+                 QSizeF(expected.width, expected.height));
     }
 
     void savedPositionIsClamped_data()
@@ -90,10 +97,14 @@ private slots:
         QTest::addColumn<Frame>("expected");
         // Visible frame (100, 50, 1440, 875); medium corner panel 640 × 480; short strip.
         QTest::newRow("inside") << "corner" << QPointF(300, 200) << Frame{400, 250, 640, 480};
-        QTest::newRow("off the left edge") << "corner" << QPointF(-500, 100) << Frame{100, 150, 640, 480};
-        QTest::newRow("off the top right") << "corner" << QPointF(5000, 5000) << Frame{100 + 1440 - 640, 50 + 875 - 480, 640, 480};
-        QTest::newRow("strip off the top") << "strip" << QPointF(0, 900) << Frame{100, 685, 1440, 240};
-        QTest::newRow("strip keeps its left edge") << "strip" << QPointF(333, 120) << Frame{100, 170, 1440, 240};
+        QTest::newRow("off the left edge")
+            << "corner" << QPointF(-500, 100) << Frame{100, 150, 640, 480};
+        QTest::newRow("off the top right")
+            << "corner" << QPointF(5000, 5000) << Frame{100 + 1440 - 640, 50 + 875 - 480, 640, 480};
+        QTest::newRow("strip off the top")
+            << "strip" << QPointF(0, 900) << Frame{100, 685, 1440, 240};
+        QTest::newRow("strip keeps its left edge")
+            << "strip" << QPointF(333, 120) << Frame{100, 170, 1440, 240};
     }
     void savedPositionIsClamped()
     {
@@ -135,9 +146,12 @@ private slots:
         QTest::addColumn<QRectF>("primary");
         QTest::addColumn<QRectF>("qtRect");
         QTest::addColumn<Frame>("stored");
-        QTest::newRow("bottom right of the primary") << QRectF(0, 0, 1440, 900) << QRectF(784, 404, 640, 480) << Frame{784, 16, 640, 480};
-        QTest::newRow("primary below another screen") << QRectF(0, 1080, 1440, 900) << QRectF(10, 0, 100, 100) << Frame{10, 1880, 100, 100};
-        QTest::newRow("screen left of the primary") << QRectF(1920, 0, 1440, 900) << QRectF(0, 800, 100, 100) << Frame{-1920, 0, 100, 100};
+        QTest::newRow("bottom right of the primary")
+            << QRectF(0, 0, 1440, 900) << QRectF(784, 404, 640, 480) << Frame{784, 16, 640, 480};
+        QTest::newRow("primary below another screen")
+            << QRectF(0, 1080, 1440, 900) << QRectF(10, 0, 100, 100) << Frame{10, 1880, 100, 100};
+        QTest::newRow("screen left of the primary")
+            << QRectF(1920, 0, 1440, 900) << QRectF(0, 800, 100, 100) << Frame{-1920, 0, 100, 100};
     }
     void qtConversionRoundTrips()
     {

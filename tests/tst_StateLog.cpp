@@ -24,8 +24,10 @@ private slots:
         entry.audio = "Listening to system audio";
         entry.silentSeconds = 0.25;
         entry.js = "{\"ticks\":12,\"events\":{\"k\":3}}";
-        QCOMPARE(stateLogLine(entry), "{\"pid\":4242,\"web\":4250,\"grab\":false,\"unlocked\":true,\"audio\":\"Listening to system audio\","
-                                      "\"silentSeconds\":0.25,\"js\":{\"ticks\":12,\"events\":{\"k\":3}}}\n");
+        QCOMPARE(stateLogLine(entry),
+                 "{\"pid\":4242,\"web\":4250,\"grab\":false,\"unlocked\":true,\"audio\":"
+                 "\"Listening to system audio\","
+                 "\"silentSeconds\":0.25,\"js\":{\"ticks\":12,\"events\":{\"k\":3}}}\n");
     }
 
     void everyLineIsValidJson_data()
@@ -37,10 +39,13 @@ private slots:
         QTest::addColumn<QByteArray>("secondsText"); // as written
         using B = QByteArray;
         QTest::newRow("no answer") << "Paused" << 0.0 << QVariant() << B("null") << B("0.0");
-        QTest::newRow("an answer that is not text") << "Paused" << 3.0 << QVariant(17) << B("null") << B("3.0");
-        QTest::newRow("a scalar answer") << "x" << 12.345 << QVariant("42") << B("[42]") << B("12.345");
+        QTest::newRow("an answer that is not text")
+            << "Paused" << 3.0 << QVariant(17) << B("null") << B("3.0");
+        QTest::newRow("a scalar answer")
+            << "x" << 12.345 << QVariant("42") << B("[42]") << B("12.345");
         QTest::newRow("text that is not JSON is quoted, and a quote in the status")
-            << "Cannot listen: \"odd\" error" << 0.0 << QVariant("oops \"}") << B("[\"oops \\\"}\"]") << B("0.0");
+            << "Cannot listen: \"odd\" error" << 0.0 << QVariant("oops \"}")
+            << B("[\"oops \\\"}\"]") << B("0.0");
         QTest::newRow("a broken number") << "x" << qQNaN() << QVariant() << B("null") << B("0");
     }
     void everyLineIsValidJson()

@@ -23,9 +23,13 @@ private slots:
         QTest::addColumn<QString>("testAudio"); // null: none
         QTest::addColumn<QString>("log");
         const QString wav = "/music/demo.wav", log = "/tmp/state.log", none;
-        QTest::newRow("debug with both") << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << true << wav << log;
-        QTest::newRow("debug true is not 1") << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << none << none;
-        QTest::newRow("present but empty path") << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << QString("") << none;
+        QTest::newRow("debug with both")
+            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << true << wav
+            << log;
+        QTest::newRow("debug true is not 1")
+            << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << none << none;
+        QTest::newRow("present but empty path")
+            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << QString("") << none;
     }
     void environmentIsHonouredOnlyInDebugMode()
     {
@@ -36,7 +40,8 @@ private slots:
         const LaunchOptions options = LaunchOptions::fromEnvironment(env);
         QCOMPARE(options.debug, debug);
         QCOMPARE(options.testAudio.has_value(), !testAudio.isNull());
-        QCOMPARE(options.testAudio.value_or(QString()) + "|" + options.logPath.value_or(QString()), testAudio + "|" + log);
+        QCOMPARE(options.testAudio.value_or(QString()) + "|" + options.logPath.value_or(QString()),
+                 testAudio + "|" + log);
     }
 
     void firstRuleThatAppliesWins_data()
@@ -53,7 +58,8 @@ private slots:
         all.testAudio = false;
         QTest::newRow("then connecting") << all << "Connecting to the sound server...";
         all.running = true;
-        QTest::newRow("building while running is not connecting") << all << "Check the sound server, then choose Retry";
+        QTest::newRow("building while running is not connecting")
+            << all << "Check the sound server, then choose Retry";
         all.gaveUp = false;
         QTest::newRow("then the error") << all << "Cannot listen: capture lost (-6)";
         all.lastError.reset();

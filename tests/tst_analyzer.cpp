@@ -66,7 +66,10 @@ void pushBlocks(Analyzer &analyzer, const Samples &samples, double rate,
     }
 }
 
-bool finiteUnit(double x) { return std::isfinite(x) && x >= 0.0 && x <= 1.0; }
+bool finiteUnit(double x)
+{
+    return std::isfinite(x) && x >= 0.0 && x <= 1.0;
+}
 
 #if defined(__SSE2__)
 // Flush-to-zero and denormals-are-zero, as fast-math builds or other code on the
@@ -115,9 +118,12 @@ private slots:
     {
         QTest::addColumn<QString>("signal");
         QTest::addColumn<QString>("events");
-        QTest::newRow("low cosine") << "cosine" << "k";
-        QTest::newRow("broadband noise, bands in order") << "noise" << "ksh";
-        QTest::newRow("too faint to count") << "faint" << "";
+        QTest::newRow("low cosine") << "cosine"
+                                    << "k";
+        QTest::newRow("broadband noise, bands in order") << "noise"
+                                                         << "ksh";
+        QTest::newRow("too faint to count") << "faint"
+                                            << "";
     }
 
     void firstOnset()

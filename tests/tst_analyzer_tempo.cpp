@@ -71,7 +71,8 @@ private slots:
         Analyzer analyzer([] { return 0.0; });
         Player player(analyzer, rate, bpm);
         player.play(10.0, 0.5);
-        QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02, qPrintable(QString::number(player.last.bpm)));
+        QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02,
+                 qPrintable(QString::number(player.last.bpm)));
         QVERIFY(player.last.tempoConfidence > 0.15);
     }
 
@@ -152,11 +153,16 @@ private slots:
         QTest::addColumn<double>("candidate");
         QTest::addColumn<int>("hits");
         QTest::newRow("within 6% blends") << QList<double>{120, 125} << 121.5 << 0.0 << 0;
-        QTest::newRow("differing becomes candidate") << QList<double>{120, 140} << 120.0 << 140.0 << 1;
-        QTest::newRow("third match replaces") << QList<double>{120, 140, 141, 142} << 142.0 << 140.0 << 0;
-        QTest::newRow("match in between resets the count") << QList<double>{120, 140, 141, 122} << 120.6 << 140.0 << 0;
-        QTest::newRow("restarted count replaces on three") << QList<double>{120, 140, 141, 122, 141, 139, 140} << 140.0 << 140.0 << 0;
-        QTest::newRow("another differing tempo is the new candidate") << QList<double>{120, 140, 141, 170} << 120.0 << 170.0 << 1;
+        QTest::newRow("differing becomes candidate")
+            << QList<double>{120, 140} << 120.0 << 140.0 << 1;
+        QTest::newRow("third match replaces")
+            << QList<double>{120, 140, 141, 142} << 142.0 << 140.0 << 0;
+        QTest::newRow("match in between resets the count")
+            << QList<double>{120, 140, 141, 122} << 120.6 << 140.0 << 0;
+        QTest::newRow("restarted count replaces on three")
+            << QList<double>{120, 140, 141, 122, 141, 139, 140} << 140.0 << 140.0 << 0;
+        QTest::newRow("another differing tempo is the new candidate")
+            << QList<double>{120, 140, 141, 170} << 120.0 << 170.0 << 1;
     }
     void tempoConfirmation()
     {

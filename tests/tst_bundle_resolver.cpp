@@ -17,7 +17,10 @@ class TestBundleResolver : public QObject
     QTemporaryDir tmp;
     QString web = tmp.filePath("web");
 
-    void write(const QString &relative, const QByteArray &data) { files::write(tmp.filePath(relative), data); }
+    void write(const QString &relative, const QByteArray &data)
+    {
+        files::write(tmp.filePath(relative), data);
+    }
 
 private slots:
     void initTestCase()
@@ -53,12 +56,14 @@ private slots:
         const QByteArray html = "text/html", js = "text/javascript", json = "application/json";
         const QByteArray octets = "application/octet-stream";
         // A file served under its own name, or under `url` if given.
-        const auto served = [](const char *name, const QString &file, const QByteArray &type, const char *url = nullptr) {
+        const auto served = [](const char *name, const QString &file, const QByteArray &type,
+                               const char *url = nullptr) {
             QTest::newRow(name) << (url ? QString(url) : "qx://app/" + file) << file << type;
         };
 
         served("slash is index", "index.html", html, "qx://app/");
-        served("query and fragment ignored", "index.html", html, "qx://app/index.html?x=../../secret.txt#y");
+        served("query and fragment ignored", "index.html", html,
+               "qx://app/index.html?x=../../secret.txt#y");
         served("dot dot inside", "index.html", html, "qx://app/sub/../index.html");
         refused("no url", "");
         refused("empty path", "qx://app");
@@ -90,7 +95,8 @@ private slots:
         QFETCH(QByteArray, type);
         const BundleResolver::Reply reply = BundleResolver(web).serve(QUrl(url));
         if (file.isEmpty()) {
-            QCOMPARE(reply.status, url.isEmpty() ? BundleResolver::Status::urlInvalid : BundleResolver::Status::urlNotFound);
+            QCOMPARE(reply.status, url.isEmpty() ? BundleResolver::Status::urlInvalid
+                                                 : BundleResolver::Status::urlNotFound);
             QVERIFY(reply.data.isEmpty());
             return;
         }
@@ -115,8 +121,10 @@ private slots:
     {
         const BundleResolver resolver(tmp.filePath("no-such-folder"));
         QVERIFY(resolver.root().isEmpty());
-        QCOMPARE(resolver.serve(QUrl("qx://app/index.html")).status, BundleResolver::Status::urlNotFound);
-        QCOMPARE(resolver.serve(QUrl("qx://app/etc/hostname")).status, BundleResolver::Status::urlNotFound);
+        QCOMPARE(resolver.serve(QUrl("qx://app/index.html")).status,
+                 BundleResolver::Status::urlNotFound);
+        QCOMPARE(resolver.serve(QUrl("qx://app/etc/hostname")).status,
+                 BundleResolver::Status::urlNotFound);
     }
 };
 

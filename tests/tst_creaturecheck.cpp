@@ -67,7 +67,8 @@ private slots:
         row("emoji dropped", "Rex 🐱", "Rex");
         // 14 characters of 3 bytes each are 42 bytes: the last goes.
         row("40-byte cut, CJK", QString(20, QChar(0x732B)), QString(13, QChar(0x732B)));
-        row("40-byte cut, combining", QString("e\u0301").repeated(20), QString("e\u0301").repeated(13));
+        row("40-byte cut, combining", QString("e\u0301").repeated(20),
+            QString("e\u0301").repeated(13));
     }
     void cleansName()
     {
@@ -86,10 +87,13 @@ private slots:
         QTest::newRow("sixteen colours pass") << withPalette(16) << QString();
         QTest::newRow("seventeen colours") << withPalette(17) << size.arg(17);
         for (const QString &key : QStringList{".", "ab", "é", "e\u0301"})
-            QTest::addRow("key \"%s\"", qPrintable(key)) << withPalette(2, {{key, "#000000"}})
+            QTest::addRow("key \"%s\"", qPrintable(key))
+                << withPalette(2, {{key, "#000000"}})
                 << "Palette key \"" + key + "\" must be a single character other than \".\".";
-        for (const QString &color : QStringList{"abcdef", "#ggg000", "#12345", "#abcdeff", "#ABCDEF\n"})
-            QTest::addRow("color \"%s\"", qPrintable(QString(color).replace(u'\n', u'~'))) << withPalette(2, {{"a", color}})
+        for (const QString &color :
+             QStringList{"abcdef", "#ggg000", "#12345", "#abcdeff", "#ABCDEF\n"})
+            QTest::addRow("color \"%s\"", qPrintable(QString(color).replace(u'\n', u'~')))
+                << withPalette(2, {{"a", color}})
                 << "Palette color \"" + color + "\" is not a #rrggbb hex color.";
     }
     void refusesPalette()
@@ -125,22 +129,31 @@ private slots:
         QTest::newRow("7x20 too small") << withAllFrames(samples::frame(7, 20, 3)) << tooSmall;
         QTest::newRow("all 7 high") << withAllFrames(samples::frame(12, 7, 2)) << tooSmall;
         const QString tooBig = QStringLiteral("The frames are too big (%1; the limit is 40x32).");
-        QTest::newRow("41x20 too big") << withFrame("run1", samples::frame(41, 20, 3)) << tooBig.arg("41x20");
-        QTest::newRow("10x33 too big") << withFrame("crouch", samples::frame(10, 33, 3)) << tooBig.arg("10x33");
+        QTest::newRow("41x20 too big")
+            << withFrame("run1", samples::frame(41, 20, 3)) << tooBig.arg("41x20");
+        QTest::newRow("10x33 too big")
+            << withFrame("crouch", samples::frame(10, 33, 3)) << tooBig.arg("10x33");
         QTest::newRow("40x32 passes") << withFrame("walk1", samples::frame(40, 32, 5)) << QString();
         // Only kept frames count towards the size.
-        QTest::newRow("unknown frame does not count") << withFrame("jump", samples::frame(50, 50, 3)) << QString();
+        QTest::newRow("unknown frame does not count")
+            << withFrame("jump", samples::frame(50, 50, 3)) << QString();
 
-        const QString notInPalette = "Frame \"%1\" uses the letter \"%2\", which is not in the palette.";
-        QTest::newRow("space in a row") << withFrame("idle", rowsWith(7, "aaaa aaaaa")) << notInPalette.arg("idle", " ");
+        const QString notInPalette =
+            "Frame \"%1\" uses the letter \"%2\", which is not in the palette.";
+        QTest::newRow("space in a row")
+            << withFrame("idle", rowsWith(7, "aaaa aaaaa")) << notInPalette.arg("idle", " ");
         // "a" + combining mark is one character, and not the palette's "a".
         QTest::newRow("combining mark on a key")
-            << withFrame("run2", rowsWith(6, "aaaaa\u0301aaaaa")) << notInPalette.arg("run2", "a\u0301");
+            << withFrame("run2", rowsWith(6, "aaaaa\u0301aaaaa"))
+            << notInPalette.arg("run2", "a\u0301");
 
         const QStringList eleven = rowsWith(6, "a.........", 1);
-        QTest::newRow("11 pixels") << withFrame("attack", eleven) << "Frame \"attack\" is almost empty.";
-        QTest::newRow("12 pixels pass") << withFrame("attack", rowsWith(5, "a.........", 1, eleven)) << QString();
-        QTest::newRow("optional frame with one pixel") << withFrame("skid", samples::frame(10, 8, 0) << "a") << QString();
+        QTest::newRow("11 pixels")
+            << withFrame("attack", eleven) << "Frame \"attack\" is almost empty.";
+        QTest::newRow("12 pixels pass")
+            << withFrame("attack", rowsWith(5, "a.........", 1, eleven)) << QString();
+        QTest::newRow("optional frame with one pixel")
+            << withFrame("skid", samples::frame(10, 8, 0) << "a") << QString();
         QTest::newRow("empty optional frame") << withFrame("sleep2", {}) << QString();
     }
     void refusesFrames()
@@ -159,7 +172,8 @@ private slots:
         c.frames.insert("run1", samples::frame(14, 12, 2));
         const Creature clean = c.validated();
         QCOMPARE(clean.frames.value("run1"), samples::frame(14, 12, 2));
-        const QStringList expected = samples::frame(14, 10, 0) + QStringList{"aaaaa.........", "aaaaaaaaaa...."};
+        const QStringList expected =
+            samples::frame(14, 10, 0) + QStringList{"aaaaa.........", "aaaaaaaaaa...."};
         QCOMPARE(clean.frames.value("idle"), expected);
     }
 
@@ -170,7 +184,8 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         // A sprite in the top half: rows 1 to 3 drawn, rows 4 to 7 blank.
         const QStringList blank = samples::frame(10, 8, 0);
-        const QStringList top = blank.mid(0, 1) + QStringList{"aaaaaaaaaa", "b.b.b.b.b.", "aaaaaaaaaa"} + blank.mid(4);
+        const QStringList top =
+            blank.mid(0, 1) + QStringList{"aaaaaaaaaa", "b.b.b.b.b.", "aaaaaaaaaa"} + blank.mid(4);
         const QStringList bottom = blank.mid(4) + top.mid(0, 4);
         QTest::newRow("idle") << "idle" << top << bottom;
         QTest::newRow("leap stays in the air") << "leap" << top << top;
@@ -189,7 +204,8 @@ private slots:
         QTest::addColumn<QStringList>("attacks");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("lower case, no repeats, four")
-            << QStringList{"Fire", "fire", "bark", "zap", "quake", "tornado"} << QStringList{"fire", "zap", "quake", "tornado"};
+            << QStringList{"Fire", "fire", "bark", "zap", "quake", "tornado"}
+            << QStringList{"fire", "zap", "quake", "tornado"};
         QTest::newRow("none") << QStringList{} << defaultAttacks();
         QTest::newRow("no trimming") << QStringList{" zap", "zap "} << defaultAttacks();
     }

@@ -9,7 +9,8 @@ using namespace bopling;
 
 namespace {
 
-const QByteArray kMinimal = R"({"name":"Rex","palette":{"a":"#112233"},"frames":{"idle":["a.","aa"]}})";
+const QByteArray kMinimal =
+    R"({"name":"Rex","palette":{"a":"#112233"},"frames":{"idle":["a.","aa"]}})";
 const QString kNotJson = "Claude's reply was not valid creature JSON (";
 const QString kNoCreature = "Claude's reply did not contain a creature.";
 
@@ -42,7 +43,8 @@ private slots:
         // Unknown keys are ignored; "attacks" and "sound" may be absent or null. The other
         // fields are read back in encodesCompactAndRoundTrips.
         QCOMPARE(Creature::decode(kMinimal.chopped(1) + R"(,"extra":{"x":1}})").name, "Rex");
-        for (const QByteArray &json : {kMinimal, kMinimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
+        for (const QByteArray &json :
+             {kMinimal, kMinimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
             const Creature minimal = Creature::decode(json);
             QVERIFY(minimal.attacks.isEmpty() && !minimal.sound.has_value());
         }
@@ -56,11 +58,16 @@ private slots:
             QTest::newRow(name) << QByteArray(json) << QString(message);
         };
         row("no name", R"({"palette":{},"frames":{}})", "the key \"name\" is missing");
-        row("palette array", R"({"name":"x","palette":[],"frames":{}})", "\"palette\" is not an object");
-        row("palette number", R"({"name":"x","palette":{"a":1},"frames":{}})", "the palette entry \"a\" is not a string");
-        row("frame of numbers", R"({"name":"x","palette":{},"frames":{"idle":[1]}})", "\"idle\" is not an array of strings");
-        row("attacks string", R"({"name":"x","palette":{},"frames":{},"attacks":"fire"})", "\"attacks\" is not an array of strings");
-        row("sound number", R"({"name":"x","palette":{},"frames":{},"sound":7})", "\"sound\" is not a string");
+        row("palette array", R"({"name":"x","palette":[],"frames":{}})",
+            "\"palette\" is not an object");
+        row("palette number", R"({"name":"x","palette":{"a":1},"frames":{}})",
+            "the palette entry \"a\" is not a string");
+        row("frame of numbers", R"({"name":"x","palette":{},"frames":{"idle":[1]}})",
+            "\"idle\" is not an array of strings");
+        row("attacks string", R"({"name":"x","palette":{},"frames":{},"attacks":"fire"})",
+            "\"attacks\" is not an array of strings");
+        row("sound number", R"({"name":"x","palette":{},"frames":{},"sound":7})",
+            "\"sound\" is not a string");
         row("array", "[]", "the creature JSON is not an object");
     }
     void refusesWrongShapes()
@@ -76,7 +83,8 @@ private slots:
         const QByteArray json = c.encode();
         QVERIFY(!json.contains('\n') && !json.contains(": "));
         QCOMPARE(Creature::decode(json), c);
-        QCOMPARE(QJsonDocument::fromJson(json).object().keys(), (QStringList{"attacks", "frames", "name", "palette", "sound"}));
+        QCOMPARE(QJsonDocument::fromJson(json).object().keys(),
+                 (QStringList{"attacks", "frames", "name", "palette", "sound"}));
 
         c.sound.reset();
         c.attacks.clear();
@@ -98,9 +106,11 @@ private slots:
         QTest::newRow("reversed braces") << "}{" << kNoCreature;
         QTest::newRow("only open") << "{ \"name\": " << kNoCreature;
         QTest::newRow("two objects") << twice << kNotJson + parserError(twice.toUtf8()) + " at";
-        QTest::newRow("not a creature") << "{\"hello\": 1}" << kNotJson + "the key \"name\" is missing).";
+        QTest::newRow("not a creature")
+            << "{\"hello\": 1}" << kNotJson + "the key \"name\" is missing).";
         QTest::newRow("deep nesting") << deep << kNotJson + parserError(deep.toUtf8()) + " at";
-        QTest::newRow("enormous") << huge << kNotJson + "the creature JSON is larger than 1048576 bytes).";
+        QTest::newRow("enormous") << huge
+                                  << kNotJson + "the creature JSON is larger than 1048576 bytes).";
     }
     void fromReplySpans()
     {

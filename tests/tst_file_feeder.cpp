@@ -17,7 +17,10 @@ using namespace bopling;
 
 namespace {
 
-float ramp(int frame, int channel) { return static_cast<float>((frame % 1000) * 0.001 - 0.4 + 0.3 * channel); }
+float ramp(int frame, int channel)
+{
+    return static_cast<float>((frame % 1000) * 0.001 - 0.4 + 0.3 * channel);
+}
 
 // The mono mix of frame i: the sum of sample / channels in channel order.
 float mixed(int frame, int channels)
@@ -96,9 +99,12 @@ private slots:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("frames");
-        QTest::addColumn<QList<int>>("blocks"); // the last partial block, one empty tick, then again
-        QTest::newRow("1000 frames at 48000 Hz, stereo") << 48000 << 2 << 1000 << QList<int>{960, 40, 0, 960, 40, 0};
-        QTest::newRow("2000 frames at 44100 Hz, mono") << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
+        QTest::addColumn<QList<int>>(
+            "blocks"); // the last partial block, one empty tick, then again
+        QTest::newRow("1000 frames at 48000 Hz, stereo")
+            << 48000 << 2 << 1000 << QList<int>{960, 40, 0, 960, 40, 0};
+        QTest::newRow("2000 frames at 44100 Hz, mono")
+            << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
     }
     void blocksAndMix()
     {
@@ -145,7 +151,8 @@ private slots:
             const std::vector<Delivery> got = receiver.received();
             const std::size_t sizes[] = {960, 40, 960, 40};
             for (std::size_t i = 0; i < 4; ++i)
-                QVERIFY(got[i].size == sizes[i] && got[i].rate == 48000.0 && got[i].thread == "qx.feeder");
+                QVERIFY(got[i].size == sizes[i] && got[i].rate == 48000.0 &&
+                        got[i].thread == "qx.feeder");
             QCOMPARE(got[2].first, got[0].first); // the loop starts again from the first frame
             QCOMPARE(got[0].first, mixed(0, 2));
         }

@@ -35,8 +35,11 @@ private slots:
         log.append("first", QDateTime(QDate(2025, 3, 1), QTime(8, 15, 30), Qt::UTC));
         QCOMPARE(files::lines(log.filePath()), QStringList{"2025-03-01T08:15:30Z first"});
         // A time given in another zone is written in UTC.
-        log.append("zweite Zeile – ü", QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
-        QCOMPARE(files::lines(log.filePath()), (QStringList{"2025-03-01T08:15:30Z first", "2025-03-01T09:00:05Z zweite Zeile – ü"}));
+        log.append("zweite Zeile – ü",
+                   QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
+        QCOMPARE(
+            files::lines(log.filePath()),
+            (QStringList{"2025-03-01T08:15:30Z first", "2025-03-01T09:00:05Z zweite Zeile – ü"}));
         QCOMPARE(systemLines.size(), 2);
     }
 
@@ -56,7 +59,8 @@ private slots:
         QTest::addColumn<QByteArray>("stateHome"); // null: unset
         QTest::addColumn<QString>("folder");
         QTest::newRow("absolute") << QByteArray("/var/tmp/x/") << "/var/tmp/x/Bopling";
-        QTest::newRow("relative") << QByteArray("relative/state") << QDir::homePath() + "/.local/state/Bopling";
+        QTest::newRow("relative") << QByteArray("relative/state")
+                                  << QDir::homePath() + "/.local/state/Bopling";
     }
     void defaultFolder()
     {

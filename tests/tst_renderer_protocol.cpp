@@ -35,7 +35,10 @@ Snapshot sound(const QString &events, const QList<double> &v = {0.5, 0.5, 0.5, 0
     s.energy = v[6];
     return s;
 }
-Snapshot level(const QString &events, double l) { return sound(events, {l, l, l, l, 120, 0.5, 0.4}); }
+Snapshot level(const QString &events, double l)
+{
+    return sound(events, {l, l, l, l, 120, 0.5, 0.4});
+}
 
 Snapshot silence(double seconds = 2.0)
 {
@@ -220,9 +223,12 @@ private slots:
         const double before = protocol->lastLevels();
         const QStringList calls = frame(level(events, 0.9), gap == -1.0 ? 0.0 : gap);
         QCOMPARE(protocol->lastLevels(), sent ? now : before);
-        QCOMPARE(calls, sent ? QStringList{"qx.tick({lv:[0.90,0.90,0.90,0.90],bpm:120.0,conf:0.50,en:0.40,ev:'" +
-                                           events + "'})"}
-                             : QStringList{});
+        QCOMPARE(
+            calls,
+            sent
+                ? QStringList{"qx.tick({lv:[0.90,0.90,0.90,0.90],bpm:120.0,conf:0.50,en:0.40,ev:'" +
+                              events + "'})"}
+                : QStringList{});
     }
 
     void tickTexts_data()
@@ -231,14 +237,18 @@ private slots:
         QTest::addColumn<QList<double>>("levels"); // four levels, bpm, confidence, energy
         QTest::addColumn<QString>("text");
         using L = QList<double>;
-        QTest::newRow("example") << "kh" << L{0.42, 0.10, 0.0, 0.63, 121.9, 0.37, 0.58}
-                                 << "qx.tick({lv:[0.42,0.10,0.00,0.63],bpm:121.9,conf:0.37,en:0.58,ev:'kh'})";
-        QTest::newRow("rounding") << "dkk" << L{0.004, 0.996, 0.125, 0.5, 99.96, 1, 0}
-                                  << "qx.tick({lv:[0.00,1.00,0.12,0.50],bpm:100.0,conf:1.00,en:0.00,ev:'dkk'})";
-        QTest::newRow("not a number") << "s" << L{qQNaN(), 0, 0, 0, qInf(), 0, 0}
-                                      << "qx.tick({lv:[0.00,0.00,0.00,0.00],bpm:0.0,conf:0.00,en:0.00,ev:'s'})";
-        QTest::newRow("only event letters") << "k');shred('" << L{0, 0, 0, 0, 0, 0, 0}
-                                            << "qx.tick({lv:[0.00,0.00,0.00,0.00],bpm:0.0,conf:0.00,en:0.00,ev:'kshd'})";
+        QTest::newRow("example")
+            << "kh" << L{0.42, 0.10, 0.0, 0.63, 121.9, 0.37, 0.58}
+            << "qx.tick({lv:[0.42,0.10,0.00,0.63],bpm:121.9,conf:0.37,en:0.58,ev:'kh'})";
+        QTest::newRow("rounding")
+            << "dkk" << L{0.004, 0.996, 0.125, 0.5, 99.96, 1, 0}
+            << "qx.tick({lv:[0.00,1.00,0.12,0.50],bpm:100.0,conf:1.00,en:0.00,ev:'dkk'})";
+        QTest::newRow("not a number")
+            << "s" << L{qQNaN(), 0, 0, 0, qInf(), 0, 0}
+            << "qx.tick({lv:[0.00,0.00,0.00,0.00],bpm:0.0,conf:0.00,en:0.00,ev:'s'})";
+        QTest::newRow("only event letters")
+            << "k');shred('" << L{0, 0, 0, 0, 0, 0, 0}
+            << "qx.tick({lv:[0.00,0.00,0.00,0.00],bpm:0.0,conf:0.00,en:0.00,ev:'kshd'})";
     }
     void tickTexts()
     {
@@ -258,12 +268,17 @@ private slots:
                "warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
         QTest::newRow("strip, walk, no warriors, fractional frame")
             << QSizeF(1510.9, 96.5)
-            << QJsonObject{{"layout", "strip"}, {"stripSize", 2}, {"cornerSize", 3}, {"scene", "walk"}, {"warriorCount", 0},
-                           {"intensity", 0}, {"beatPulse", false}, {"monsters", false}, {"familiars", QJsonArray()}}
+            << QJsonObject{{"layout", "strip"},  {"stripSize", 2},    {"cornerSize", 3},
+                           {"scene", "walk"},    {"warriorCount", 0}, {"intensity", 0},
+                           {"beatPulse", false}, {"monsters", false}, {"familiars", QJsonArray()}}
             << "qx.config({W:1510,H:96,layout:'strip',intensity:0,tobble:false,warriors:false,"
                "warriorCount:0,pulse:false,monsters:false,scale:2,scene:'walk',size:2})";
         QTest::newRow("warriors off, count kept, seven digits")
-            << QSizeF(1234567, 240) << QJsonObject{{"warriors", false}, {"warriorCount", 5}, {"cornerSize", 0}, {"stripSize", 1}}
+            << QSizeF(1234567, 240)
+            << QJsonObject{{"warriors", false},
+                           {"warriorCount", 5},
+                           {"cornerSize", 0},
+                           {"stripSize", 1}}
             << "qx.config({W:1234567,H:240,layout:'corner',intensity:1,tobble:true,warriors:false,"
                "warriorCount:5,pulse:true,monsters:true,scale:2,scene:'campfire',size:0})";
     }
@@ -287,11 +302,15 @@ private slots:
         QTest::addColumn<bool>("tobble"); // in the config sent just before the familiars
         const QStringList none;
         using L = QStringList;
-        QTest::newRow("setting order") << L{"Rex", "Mia"} << L{"Mia", "Tobble", "Rex"} << L{"Mia", "Tobble", "Rex"} << L{"Mia", "Tobble", "Rex"} << true;
-        QTest::newRow("stale name before Tobble") << none << L{"Ghost", "Tobble"} << L{"Tobble"} << L{"Tobble"} << true;
+        QTest::newRow("setting order")
+            << L{"Rex", "Mia"} << L{"Mia", "Tobble", "Rex"} << L{"Mia", "Tobble", "Rex"}
+            << L{"Mia", "Tobble", "Rex"} << true;
+        QTest::newRow("stale name before Tobble")
+            << none << L{"Ghost", "Tobble"} << L{"Tobble"} << L{"Tobble"} << true;
         QTest::newRow("names compare exactly") << L{"Rex"} << L{"rex"} << none << none << true;
         QTest::newRow("none chosen") << none << none << none << none << false;
-        QTest::newRow("built-in unreadable: skipped, kept") << L{"Rex"} << L{"Tobble", "Rex"} << L{"Rex"} << L{"Tobble", "Rex"} << true;
+        QTest::newRow("built-in unreadable: skipped, kept")
+            << L{"Rex"} << L{"Tobble", "Rex"} << L{"Rex"} << L{"Tobble", "Rex"} << true;
     }
     void familiarsPruneStaleNames()
     {
@@ -312,7 +331,8 @@ private slots:
         QCOMPARE(settings->familiars(), kept);
         // The built-in creature goes out in its normalized JSON form.
         if (const qsizetype i = sent.indexOf("Tobble"); i >= 0)
-            QCOMPARE(familiarsIn(calls.at(1)).at(i).toObject(), creature("Tobble", "#ffaa00").toJsonObject());
+            QCOMPARE(familiarsIn(calls.at(1)).at(i).toObject(),
+                     creature("Tobble", "#ffaa00").toJsonObject());
 
         // Unchanged familiars are not sent again; the next config follows the pruned list.
         calls.clear();

@@ -25,14 +25,22 @@ QVariantMap readings(const Settings &s)
         const std::optional<quint32> screen = s.savedScreen(layout);
         return screen ? QVariant(qint64(*screen)) : QVariant();
     };
-    return {{"screen.corner", screen(Layout::corner)}, {"screen.strip", screen(Layout::strip)},
-            {"layout", layoutName(s.layout())},        {"corner", cornerName(s.corner())},
-            {"scene", sceneName(s.scene())},           {"cornerSize", s.cornerSize()},
-            {"stripSize", s.stripSize()},              {"intensity", s.intensity()},
-            {"warriorCount", s.warriorCount()},        {"warriors", s.warriors()},
-            {"beatPulse", s.beatPulse()},              {"monsters", s.monsters()},
-            {"fadeOnHover", s.fadeOnHover()},          {"paused", s.paused()},
-            {"tobble", s.tobble()},                    {"familiars", s.familiars()}};
+    return {{"screen.corner", screen(Layout::corner)},
+            {"screen.strip", screen(Layout::strip)},
+            {"layout", layoutName(s.layout())},
+            {"corner", cornerName(s.corner())},
+            {"scene", sceneName(s.scene())},
+            {"cornerSize", s.cornerSize()},
+            {"stripSize", s.stripSize()},
+            {"intensity", s.intensity()},
+            {"warriorCount", s.warriorCount()},
+            {"warriors", s.warriors()},
+            {"beatPulse", s.beatPulse()},
+            {"monsters", s.monsters()},
+            {"fadeOnHover", s.fadeOnHover()},
+            {"paused", s.paused()},
+            {"tobble", s.tobble()},
+            {"familiars", s.familiars()}};
 }
 
 const QVariantMap kDefaults{{"layout", "corner"},  {"corner", "bottomRight"},
@@ -44,7 +52,10 @@ const QVariantMap kDefaults{{"layout", "corner"},  {"corner", "bottomRight"},
                             {"tobble", true},      {"familiars", QStringList{"Tobble"}},
                             {"screen.corner", {}}, {"screen.strip", {}}};
 
-QJsonObject object(const QByteArray &json) { return QJsonDocument::fromJson(json).object(); }
+QJsonObject object(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
 
 QVariantMap defaultsWith(const QVariantMap &changes)
 {
@@ -135,9 +146,14 @@ private slots:
                 "cornerSize": 7, "scene": "walk", "intensity": -4, "warriors": false,
                 "tobble": false, "migratedFromDotscope": true})"));
         }
-        QCOMPARE(readings(Settings(file())),
-                 defaultsWith({{"layout", "strip"}, {"corner", "topLeft"}, {"scene", "walk"}, {"cornerSize", 3},
-                               {"intensity", 0}, {"warriors", false}, {"tobble", false}, {"familiars", QStringList{}}}));
+        QCOMPARE(readings(Settings(file())), defaultsWith({{"layout", "strip"},
+                                                           {"corner", "topLeft"},
+                                                           {"scene", "walk"},
+                                                           {"cornerSize", 3},
+                                                           {"intensity", 0},
+                                                           {"warriors", false},
+                                                           {"tobble", false},
+                                                           {"familiars", QStringList{}}}));
     }
 
     void familiarsRead_data()

@@ -19,7 +19,10 @@
 using namespace bopling;
 
 namespace {
-QJsonObject readObject(const QString &path) { return QJsonDocument::fromJson(files::read(path)).object(); }
+QJsonObject readObject(const QString &path)
+{
+    return QJsonDocument::fromJson(files::read(path)).object();
+}
 } // namespace
 
 class SettingsFileTest : public QObject
@@ -68,7 +71,8 @@ private slots:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(files::read(dir->filePath("Bopling/" + copies.first())), content);
         QCOMPARE(logLines.size(), 1);
-        QVERIFY2(logLines.first().startsWith("Bopling: ") && logLines.first().contains(copies.first()),
+        QVERIFY2(logLines.first().startsWith("Bopling: ") &&
+                     logLines.first().contains(copies.first()),
                  qPrintable(logLines.first()));
 
         // The store goes on as a new one beside the kept copy.
@@ -126,7 +130,8 @@ private slots:
         // Once the disk has room again the next write carries everything.
         s.setIntensity(0);
         const Settings reloaded(file());
-        QCOMPARE(QList({reloaded.stripSize(), reloaded.intensity(), reloaded.cornerSize()}), QList({1, 0, 2}));
+        QCOMPARE(QList({reloaded.stripSize(), reloaded.intensity(), reloaded.cornerSize()}),
+                 QList({1, 0, 2}));
     }
 
     // Nothing is held back from the file: a change made by hand or by a second store shows at
@@ -136,7 +141,9 @@ private slots:
         Settings s(file());
         files::write(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
         s.setIntensity(0);
-        QCOMPARE(readObject(file()), (QJsonObject{{"cornerSize", 2}, {"intensity", 0}, {"migratedFromDotscope", true}}));
+        QCOMPARE(
+            readObject(file()),
+            (QJsonObject{{"cornerSize", 2}, {"intensity", 0}, {"migratedFromDotscope", true}}));
         Settings(file()).setScene(Scene::walk);
         QCOMPARE(s.scene(), Scene::walk);
         files::write(file(), "{\"scene\": ");

@@ -32,7 +32,8 @@ std::vector<float> stereo(double seconds, bool clicks)
         if (!clicks)
             frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / kRate));
         else if (t < 0.02)
-            frame[0] = float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
+            frame[0] =
+                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
     }
     return out;
 }
@@ -119,12 +120,14 @@ private slots:
         QVERIFY2(play("bopling_a", stereo(1.0, true)), qPrintable(pulse->errorString()));
         QString events;
         double loudness = 0.0;
-        QVERIFY(QTest::qWaitFor([&] {
-            const Snapshot snapshot = captured->analyzer.takeSnapshot();
-            events += snapshot.events;
-            loudness = std::max(loudness, snapshot.levels[3]);
-            return events.size() >= 3 && loudness > 0.0 && captured->size() > 2u * kRate;
-        }, kTimeoutMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const Snapshot snapshot = captured->analyzer.takeSnapshot();
+                events += snapshot.events;
+                loudness = std::max(loudness, snapshot.levels[3]);
+                return events.size() >= 3 && loudness > 0.0 && captured->size() > 2u * kRate;
+            },
+            kTimeoutMs));
         QVERIFY(tap->stopAndWait(10.0));
 
         // Mono at the sink's rate: the left-only clicks of 0.8 arrive at half height.
@@ -144,7 +147,8 @@ private slots:
         const std::size_t mark = captured->size();
         QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_b")));
         QVERIFY(QTest::qWaitFor([&] { return rebuilds() == 2; }, kTimeoutMs));
-        QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured->peakSince(mark) > 0.45f; }, kTimeoutMs));
+        QVERIFY(QTest::qWaitFor([&] { return tap->running() && captured->peakSince(mark) > 0.45f; },
+                                kTimeoutMs));
         QVERIFY(streamsBecome(1));
     }
 
@@ -152,7 +156,8 @@ private slots:
     {
         QVERIFY2(startTap(), qPrintable(tapError()));
         pulse->kill();
-        QVERIFY(QTest::qWaitFor([&] { return tapError().startsWith("capture lost (-"); }, kTimeoutMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return tapError().startsWith("capture lost (-"); }, kTimeoutMs));
         QVERIFY(!tap->running() && !tap->hasGivenUp());
 
         QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
@@ -168,7 +173,9 @@ private slots:
     // server's new default sink rather than be moved onto the microphone.
     void unpluggedOutputFallsBackToTheNewDefault()
     {
-        const auto module = pulse->loadModule("module-null-sink", {"sink_name=bopling_headset", QStringLiteral("rate=%1").arg(kRate)});
+        const auto module =
+            pulse->loadModule("module-null-sink",
+                              {"sink_name=bopling_headset", QStringLiteral("rate=%1").arg(kRate)});
         QVERIFY2(module, qPrintable(pulse->errorString()));
         QVERIFY(pulse->setDefaultSink(QStringLiteral("bopling_headset")));
         QVERIFY2(startTap(), qPrintable(tapError()));
@@ -179,17 +186,20 @@ private slots:
         // Until the tap has rebuilt on the new default, its stream is never seen on
         // anything but a monitor (the server would move it to the default source).
         QStringList recordedFrom;
-        QVERIFY(QTest::qWaitFor([&] {
-            for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs())
-                if (output.applicationName == "Bopling")
-                    recordedFrom << names.value(output.source, output.source);
-            return rebuilds() >= 2 && tap->running();
-        }, kTimeoutMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                for (const PrivatePulse::SourceOutput &output : pulse->sourceOutputs())
+                    if (output.applicationName == "Bopling")
+                        recordedFrom << names.value(output.source, output.source);
+                return rebuilds() >= 2 && tap->running();
+            },
+            kTimeoutMs));
         for (const QString &source : recordedFrom)
             QVERIFY2(source.endsWith(QStringLiteral(".monitor")), qPrintable(source));
         QCOMPARE(sourceNames().value(pulse->sourceOutputs().value(0).source), "bopling_a.monitor");
         const std::size_t rebuilt = captured->size();
-        QVERIFY(QTest::qWaitFor([&] { return captured->size() > rebuilt + kRate / 2; }, kTimeoutMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return captured->size() > rebuilt + kRate / 2; }, kTimeoutMs));
         // Nothing plays anywhere, so anything heard would be the sine "microphone".
         QCOMPARE(captured->peakSince(mark), 0.0f);
     }
@@ -217,7 +227,9 @@ private:
     bool startTap(int waitMs = kTimeoutMs)
     {
         tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
-        tap->onSamples = [this](const std::vector<float> &block, double rate) { captured->take(block, rate); };
+        tap->onSamples = [this](const std::vector<float> &block, double rate) {
+            captured->take(block, rate);
+        };
         tap->start();
         return QTest::qWaitFor([&] { return tap->running(); }, waitMs);
     }
@@ -230,7 +242,8 @@ private:
     }
     bool streamsBecome(int count)
     {
-        return QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == count; }, kTimeoutMs);
+        return QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == count; },
+                               kTimeoutMs);
     }
     int rebuilds()
     {
@@ -241,7 +254,8 @@ private:
     QMap<QString, QString> sourceNames()
     {
         QMap<QString, QString> names;
-        for (const QString &line : pulse->pactl({"list", "short", "sources"}).value_or("").split('\n'))
+        for (const QString &line :
+             pulse->pactl({"list", "short", "sources"}).value_or("").split('\n'))
             if (const QStringList fields = line.split('\t'); fields.size() > 1)
                 names.insert(fields[0], fields[1]);
         return names;

@@ -78,7 +78,8 @@ class TestRendererEndToEnd : public QObject
     void evaluate(const QString &script)
     {
         sent << script;
-        host->evaluate("(function () { try { " + script + "; return 'ok'; } catch (e) { return String(e); } })()",
+        host->evaluate("(function () { try { " + script +
+                           "; return 'ok'; } catch (e) { return String(e); } })()",
                        [this, script](const QVariant &result) {
                            if (++answered; result.toString() != "ok")
                                failures << script.left(80) + " -> " + result.toString();
@@ -93,7 +94,8 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(RendererLog().filePath());
         settings = std::make_unique<Settings>(tmp.filePath("settings.json"));
-        library = std::make_unique<CreatureLibrary>(tmp.filePath("creatures"), resourcePath("web/creatures/tobble.json"));
+        library = std::make_unique<CreatureLibrary>(tmp.filePath("creatures"),
+                                                    resourcePath("web/creatures/tobble.json"));
         Creature pip = library->builtIn().value().validated();
         pip.name = "Pip";
         pip.palette.first() = "#3366ff";
@@ -122,7 +124,8 @@ private slots:
         QVERIFY(waitFor([this] { return readies > 0; }, 5000));
         QCOMPARE(sent.size(), 2);
         QVERIFY(sent.at(0).startsWith("qx.config({W:640,H:480,"));
-        QVERIFY(sent.at(1).startsWith("qx.setFamiliars([{") && sent.at(1).contains("\"name\":\"Pip\""));
+        QVERIFY(sent.at(1).startsWith("qx.setFamiliars([{") &&
+                sent.at(1).contains("\"name\":\"Pip\""));
     }
 
     void aMinuteOfMusic()
@@ -178,7 +181,8 @@ private slots:
         protocol->tick([] { return musicFrame(1); });
         QCOMPARE(sent, QStringList());
         QVERIFY(waitFor([this] { return readies == 2; }, 15000));
-        QVERIFY(sent.size() == 2 && sent.at(0).startsWith("qx.config(") && sent.at(1).startsWith("qx.setFamiliars([{"));
+        QVERIFY(sent.size() == 2 && sent.at(0).startsWith("qx.config(") &&
+                sent.at(1).startsWith("qx.setFamiliars([{"));
         QVERIFY(waitFor([this] { return answered >= 2; }, 5000));
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
     }

@@ -1,4 +1,5 @@
-// The web host in the real engine on a page of the test's own; the shipped page is in tst_renderer_e2e.
+// The web host in the real engine on a page of the test's own; the shipped page is in
+// tst_renderer_e2e.
 
 #include "WaitFor.h"
 #include "render/RendererLog.h"
@@ -83,7 +84,10 @@ private slots:
     {
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(RendererLog().filePath());
-        for (const auto &[name, data] : {std::pair{"index.html", kPage}, {"data.json", R"({"a":1})"}, {"empty.css", ""}, {"sub/page.html", "sub"}})
+        for (const auto &[name, data] : {std::pair{"index.html", kPage},
+                                         {"data.json", R"({"a":1})"},
+                                         {"empty.css", ""},
+                                         {"sub/page.html", "sub"}})
             files::write(web.filePath(name), data);
         host = std::make_unique<WebHost>(web.path());
         host->onReady = [this] { ++readies; };
@@ -104,10 +108,14 @@ private slots:
 
     void schemeAsTheEngineSeesIt()
     {
-        QVERIFY(waitFor([this] { return evaluated("Object.keys(xhr).length").toInt() == 5; }, 5000));
+        QVERIFY(
+            waitFor([this] { return evaluated("Object.keys(xhr).length").toInt() == 5; }, 5000));
         // Failed jobs reach the page as network errors (status 0).
-        QCOMPARE(evaluated("JSON.stringify([xhr['data.json'], xhr['sub/../data.json'], xhr['empty.css'], xhr['missing.js'], xhr['sub/']])").toString(),
-                 R"(["200 application/json 7","200 application/json 7","200 text/css 0","0 - 0","0 - 0"])");
+        QCOMPARE(
+            evaluated("JSON.stringify([xhr['data.json'], xhr['sub/../data.json'], "
+                      "xhr['empty.css'], xhr['missing.js'], xhr['sub/']])")
+                .toString(),
+            R"(["200 application/json 7","200 application/json 7","200 text/css 0","0 - 0","0 - 0"])");
     }
 
     void staysOnItsOwnPages()
@@ -135,7 +143,8 @@ private slots:
     void pendingCallsEndWithThePage()
     {
         // Busy for 2 s inside the page, as a slow qx.stats() would be.
-        const QString slow = "(function () { var end = Date.now() + 2000; while (Date.now() < end) {} return 1; })()";
+        const QString slow = "(function () { var end = Date.now() + 2000; while (Date.now() < end) "
+                             "{} return 1; })()";
         QVariantList answers;
         const auto count = [&](const QVariant &result) { answers.append(result); };
         QVERIFY(waitFor([this] { return readies > 0; }, 10000)); // the page is up

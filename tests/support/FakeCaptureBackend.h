@@ -23,12 +23,28 @@ public:
     bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
     bool listening = false;
 
-    void fireDefaultOutputChanged() { if (changed) changed(); }
-    void deliver(AudioBufferList buffers) { if (io) io(buffers); }
-    void loseCapture(std::int32_t status) { if (lost) lost(status); }
+    void fireDefaultOutputChanged()
+    {
+        if (changed)
+            changed();
+    }
+    void deliver(AudioBufferList buffers)
+    {
+        if (io)
+            io(buffers);
+    }
+    void loseCapture(std::int32_t status)
+    {
+        if (lost)
+            lost(status);
+    }
     bool anythingAlive() const { return tapAlive || aggregateAlive || ioAlive || deviceRunning; }
 
-    std::optional<QString> defaultOutputUID() override { ++uidLookups; return outputUID; }
+    std::optional<QString> defaultOutputUID() override
+    {
+        ++uidLookups;
+        return outputUID;
+    }
     CaptureResult createTap(const QString &uid) override
     {
         taps << uid;
@@ -37,7 +53,11 @@ public:
         tapAlive = tapStatus == 0;
         return {tapStatus, tapAlive ? 100u : 0u};
     }
-    CaptureResult createAggregate(const QString &) override { aggregateAlive = true; return {0, 101}; }
+    CaptureResult createAggregate(const QString &) override
+    {
+        aggregateAlive = true;
+        return {0, 101};
+    }
     std::optional<CaptureFormat> readFormat() override { return format; }
     CaptureResult createIoProc(IoBlock block, LostBlock onLost) override
     {
@@ -48,9 +68,18 @@ public:
         ioAlive = true;
         return {0, 102};
     }
-    std::int32_t startDevice() override { deviceRunning = startStatus == 0; return startStatus; }
+    std::int32_t startDevice() override
+    {
+        deviceRunning = startStatus == 0;
+        return startStatus;
+    }
     void stopDevice() override { deviceRunning = false; }
-    void destroyIoProc() override { io = nullptr; lost = nullptr; ioAlive = false; }
+    void destroyIoProc() override
+    {
+        io = nullptr;
+        lost = nullptr;
+        ioAlive = false;
+    }
     void destroyAggregate() override { aggregateAlive = false; }
     void destroyTap() override { tapAlive = false; }
     std::int32_t addDefaultOutputListener(ChangeBlock block) override
@@ -59,7 +88,11 @@ public:
         listening = true;
         return 0;
     }
-    void removeDefaultOutputListener() override { changed = nullptr; listening = false; }
+    void removeDefaultOutputListener() override
+    {
+        changed = nullptr;
+        listening = false;
+    }
 
 private:
     IoBlock io;

@@ -18,7 +18,8 @@ PrivatePulse::PrivatePulse(Options options) : options(std::move(options))
 {
     for (const char *folder : {"runtime", "state", "home"})
         QDir(dir.path()).mkpath(folder);
-    QFile::setPermissions(dir.filePath("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.filePath("runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile conf(dir.filePath("client.conf")); // clients never start a daemon of their own
     if (conf.open(QIODevice::WriteOnly))
         conf.write("autospawn = no\n");
@@ -46,25 +47,36 @@ bool PrivatePulse::start()
         return true;
     error.clear();
     // -n: no default.pa, only the modules below.
-    QStringList args = QStringLiteral("-n --daemonize=no --system=no --exit-idle-time=-1 --use-pid-file=no "
-                                      "--disable-shm=yes --realtime=no --high-priority=no --log-target=stderr "
-                                      "--log-level=warning")
-                           .split(' ');
-    args << "--load=module-native-protocol-unix auth-anonymous=1 socket=" + dir.filePath("runtime/native");
+    QStringList args =
+        QStringLiteral("-n --daemonize=no --system=no --exit-idle-time=-1 --use-pid-file=no "
+                       "--disable-shm=yes --realtime=no --high-priority=no --log-target=stderr "
+                       "--log-level=warning")
+            .split(' ');
+    args << "--load=module-native-protocol-unix auth-anonymous=1 socket=" +
+                dir.filePath("runtime/native");
     for (const QString &sink : options.sinks)
-        args << QStringLiteral("--load=module-null-sink sink_name=%1 rate=%2 channels=%3 format=float32le "
-                               "sink_properties=device.description=%1")
-                    .arg(sink).arg(options.rate).arg(options.channels);
+        args << QStringLiteral(
+                    "--load=module-null-sink sink_name=%1 rate=%2 channels=%3 format=float32le "
+                    "sink_properties=device.description=%1")
+                    .arg(sink)
+                    .arg(options.rate)
+                    .arg(options.channels);
     if (options.sineSource)
-        args << QStringLiteral("--load=module-sine-source source_name=bopling_mic rate=%1 frequency=440").arg(options.rate);
+        args << QStringLiteral(
+                    "--load=module-sine-source source_name=bopling_mic rate=%1 frequency=440")
+                    .arg(options.rate);
 
     // Nothing of the user's session: no configuration, no D-Bus, no X11 cookie.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const auto &[name, folder] : {std::pair{"HOME", "home"}, {"XDG_CONFIG_HOME", "home/.config"},
-                                       {"XDG_RUNTIME_DIR", "runtime"}, {"PULSE_RUNTIME_PATH", "runtime"},
-                                       {"PULSE_STATE_PATH", "state"}, {"PULSE_CLIENTCONFIG", "client.conf"}})
+    for (const auto &[name, folder] : {std::pair{"HOME", "home"},
+                                       {"XDG_CONFIG_HOME", "home/.config"},
+                                       {"XDG_RUNTIME_DIR", "runtime"},
+                                       {"PULSE_RUNTIME_PATH", "runtime"},
+                                       {"PULSE_STATE_PATH", "state"},
+                                       {"PULSE_CLIENTCONFIG", "client.conf"}})
         env.insert(name, dir.filePath(folder));
-    for (const char *name : {"PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"})
+    for (const char *name :
+         {"PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(name);
     daemon = std::make_unique<QProcess>();
     daemon->setProcessEnvironment(env);
@@ -76,10 +88,12 @@ bool PrivatePulse::start()
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!(QFile::exists(dir.filePath("runtime/native")) && pactl({"info"}))) {
         if (!isRunning() || std::chrono::steady_clock::now() > deadline) {
-            const QString why = isRunning() ? "pulseaudio did not answer within 10 s" : "pulseaudio exited";
+            const QString why =
+                isRunning() ? "pulseaudio did not answer within 10 s" : "pulseaudio exited";
             stop();
             QFile log(dir.filePath("daemon.log"));
-            error = why + "\n" + (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString());
+            error = why + "\n" +
+                    (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString());
             return false;
         }
         QThread::msleep(50);
@@ -135,7 +149,8 @@ std::optional<QString> PrivatePulse::pactl(const QStringList &arguments)
         return std::nullopt;
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        error = "pactl " + arguments.join(' ') + ": " + QString::fromUtf8(process.readAllStandardError()).trimmed();
+        error = "pactl " + arguments.join(' ') + ": " +
+                QString::fromUtf8(process.readAllStandardError()).trimmed();
         return std::nullopt;
     }
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -144,17 +159,20 @@ std::optional<QString> PrivatePulse::pactl(const QStringList &arguments)
 std::optional<quint32> PrivatePulse::loadModule(const QString &name, const QStringList &arguments)
 {
     bool ok = false;
-    const quint32 index = pactl(QStringList{"load-module", name} + arguments).value_or("").trimmed().toUInt(&ok);
+    const quint32 index =
+        pactl(QStringList{"load-module", name} + arguments).value_or("").trimmed().toUInt(&ok);
     return ok ? std::optional(index) : std::nullopt;
 }
 
 QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
 {
     QList<SourceOutput> outputs;
-    const QByteArray json = pactl({"--format=json", "list", "source-outputs"}).value_or("").toUtf8();
+    const QByteArray json =
+        pactl({"--format=json", "list", "source-outputs"}).value_or("").toUtf8();
     for (const QJsonValue &value : QJsonDocument::fromJson(json).array()) {
         const QJsonValue properties = value["properties"];
-        outputs << SourceOutput{properties["application.name"].toString(), properties["media.name"].toString(),
+        outputs << SourceOutput{properties["application.name"].toString(),
+                                properties["media.name"].toString(),
                                 value["source"].toVariant().toString()};
     }
     return outputs;
@@ -163,18 +181,22 @@ QList<PrivatePulse::SourceOutput> PrivatePulse::sourceOutputs()
 int PrivatePulse::countSourceOutputs(const QString &applicationName)
 {
     const QList<SourceOutput> outputs = sourceOutputs();
-    return int(std::count_if(outputs.begin(), outputs.end(),
-                             [&](const SourceOutput &output) { return output.applicationName == applicationName; }));
+    return int(std::count_if(outputs.begin(), outputs.end(), [&](const SourceOutput &output) {
+        return output.applicationName == applicationName;
+    }));
 }
 
-std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink, const std::vector<float> &interleaved,
+std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
+                                                     const std::vector<float> &interleaved,
                                                      int rate, int channels, double seconds)
 {
     if (interleaved.empty() || channels <= 0 || rate <= 0)
         return nullptr;
     // The frames, repeated for `seconds`, in a raw file for pacat.
-    const qsizetype repeats = std::max<qsizetype>(1, qsizetype(std::ceil(seconds * channels * rate / interleaved.size())));
-    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()), qsizetype(interleaved.size() * sizeof(float)));
+    const qsizetype repeats = std::max<qsizetype>(
+        1, qsizetype(std::ceil(seconds * channels * rate / interleaved.size())));
+    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()),
+                           qsizetype(interleaved.size() * sizeof(float)));
     QFile file(dir.filePath(QStringLiteral("play-%1.raw").arg(fileCount++)));
     bool written = file.open(QIODevice::WriteOnly);
     for (qsizetype i = 0; written && i < repeats; ++i)
@@ -186,9 +208,14 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink, const 
     file.close();
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
-    pacat->start("pacat", QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
-                                         "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
-                              .arg(rate).arg(channels).arg(sink, file.fileName()).split(' '));
+    pacat->start(
+        "pacat",
+        QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
+                       "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
+            .arg(rate)
+            .arg(channels)
+            .arg(sink, file.fileName())
+            .split(' '));
     if (!pacat->waitForStarted(10'000)) {
         error = "pacat did not start: " + pacat->errorString();
         return nullptr;

@@ -40,8 +40,8 @@ public:
     // Starts the daemon (again, on the same address and modules) and waits until it
     // answers; false with errorString() set when it does not within 10 s.
     bool start();
-    void stop(); // SIGTERM and wait
-    void kill(); // SIGKILL, as when the server crashes
+    void stop();                          // SIGTERM and wait
+    void kill();                          // SIGKILL, as when the server crashes
     void pause() { sendSignal(SIGSTOP); } // a server that hangs without going away
     void resume() { sendSignal(SIGCONT); }
     bool isRunning() const;
@@ -55,17 +55,24 @@ public:
 
     // pactl's standard output, or none when it failed (errorString() says why).
     std::optional<QString> pactl(const QStringList &arguments);
-    bool setDefaultSink(const QString &sink) { return pactl({"set-default-sink", sink}).has_value(); }
+    bool setDefaultSink(const QString &sink)
+    {
+        return pactl({"set-default-sink", sink}).has_value();
+    }
     QString defaultSource() { return pactl({"get-default-source"}).value_or("").trimmed(); }
     std::optional<quint32> loadModule(const QString &name, const QStringList &arguments = {});
-    bool unloadModule(quint32 index) { return pactl({"unload-module", QString::number(index)}).has_value(); }
+    bool unloadModule(quint32 index)
+    {
+        return pactl({"unload-module", QString::number(index)}).has_value();
+    }
     QList<SourceOutput> sourceOutputs();
     int countSourceOutputs(const QString &applicationName);
 
     // Starts pacat playing the frames into `sink`, repeated for `seconds`; ending the
     // returned process stops it. None when pacat does not start.
-    std::unique_ptr<QProcess> startPlaying(const QString &sink, const std::vector<float> &interleaved,
-                                           int rate, int channels, double seconds = 30.0);
+    std::unique_ptr<QProcess> startPlaying(const QString &sink,
+                                           const std::vector<float> &interleaved, int rate,
+                                           int channels, double seconds = 30.0);
 
 private:
     void sendSignal(int number);
