@@ -23,21 +23,9 @@ public:
     bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
     bool listening = false;
 
-    void fireDefaultOutputChanged()
-    {
-        if (changed)
-            changed();
-    }
-    void deliver(AudioBufferList buffers)
-    {
-        if (io)
-            io(buffers);
-    }
-    void loseCapture(std::int32_t status)
-    {
-        if (lost)
-            lost(status);
-    }
+    void fireDefaultOutputChanged() { changed(); }
+    void deliver(AudioBufferList buffers) { io(buffers); }
+    void loseCapture(std::int32_t status) { lost(status); }
     bool anythingAlive() const { return tapAlive || aggregateAlive || ioAlive || deviceRunning; }
 
     std::optional<QString> defaultOutputUID() override
@@ -76,8 +64,8 @@ public:
     void stopDevice() override { deviceRunning = false; }
     void destroyIoProc() override
     {
-        io = nullptr;
-        lost = nullptr;
+        io = noIo;
+        lost = noLoss;
         ioAlive = false;
     }
     void destroyAggregate() override { aggregateAlive = false; }
@@ -90,14 +78,18 @@ public:
     }
     void removeDefaultOutputListener() override
     {
-        changed = nullptr;
+        changed = noChange;
         listening = false;
     }
 
 private:
-    IoBlock io;
-    LostBlock lost;
-    ChangeBlock changed;
+    // Set while the tap has them; what the server's side calls otherwise is a no-op.
+    static inline const IoBlock noIo = [](AudioBufferList) {};
+    static inline const LostBlock noLoss = [](std::int32_t) {};
+    static inline const ChangeBlock noChange = [] {};
+    IoBlock io = noIo;
+    LostBlock lost = noLoss;
+    ChangeBlock changed = noChange;
 };
 
 } // namespace bopling
