@@ -4,10 +4,6 @@ bopling_add_test(NAME tst_renderer_log SOURCES tst_renderer_log.cpp LIBS bopling
 bopling_add_test(NAME tst_renderer_protocol SOURCES tst_renderer_protocol.cpp LIBS bopling_render_core)
 
 if(BOPLING_GUI)
-  bopling_add_test(NAME tst_webhost_engine SOURCES integration/tst_webhost_engine.cpp
-    LIBS bopling_webhost LABELS integration TIMEOUT 120)
-endif()
-if(BOPLING_GUI)
   bopling_add_test(NAME tst_renderer_e2e SOURCES integration/tst_renderer_e2e.cpp
-    LIBS bopling_webhost LABELS integration TIMEOUT 180)
+    LIBS bopling_webhost LABELS integration TIMEOUT 240)
 endif()
