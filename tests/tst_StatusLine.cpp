@@ -1,4 +1,3 @@
-#include "app/LaunchOptions.h"
 #include "app/StatusLine.h"
 
 #include <QTest>
@@ -7,43 +6,12 @@ using namespace bopling;
 
 Q_DECLARE_METATYPE(bopling::StatusInputs)
 
-using Env = QHash<QString, QString>;
-Q_DECLARE_METATYPE(Env)
-
-// What the environment turns on, and the status line built from the state.
+// The status line built from the state.
 class StatusLineTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void environmentIsHonouredOnlyInDebugMode_data()
-    {
-        QTest::addColumn<Env>("env");
-        QTest::addColumn<bool>("debug");
-        QTest::addColumn<QString>("testAudio"); // null: none
-        QTest::addColumn<QString>("log");
-        const QString wav = "/music/demo.wav", log = "/tmp/state.log", none;
-        QTest::newRow("debug with both")
-            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", wav}, {"QX_LOG", log}} << true << wav
-            << log;
-        QTest::newRow("debug true is not 1")
-            << Env{{"QX_DEBUG", "true"}, {"QX_TEST_AUDIO", wav}} << false << none << none;
-        QTest::newRow("present but empty path")
-            << Env{{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", ""}} << true << QString("") << none;
-    }
-    void environmentIsHonouredOnlyInDebugMode()
-    {
-        QFETCH(Env, env);
-        QFETCH(bool, debug);
-        QFETCH(QString, testAudio);
-        QFETCH(QString, log);
-        const LaunchOptions options = LaunchOptions::fromEnvironment(env);
-        QCOMPARE(options.debug, debug);
-        QCOMPARE(options.testAudio.has_value(), !testAudio.isNull());
-        QCOMPARE(options.testAudio.value_or(QString()) + "|" + options.logPath.value_or(QString()),
-                 testAudio + "|" + log);
-    }
-
     void firstRuleThatAppliesWins_data()
     {
         QTest::addColumn<StatusInputs>("in");
