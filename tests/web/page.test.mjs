@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { load, tobble, creature, evaluate } from './helpers.mjs';
 
 const { Scene } = await load('scene.js');
-const { createQx, FrameTimer } = await load('api.js');
+const { createQx, FrameTimer, FramePacer } = await load('api.js');
 const { PixelBuffer } = await load('pixels.js');
 
 const CONFIG = "qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'campfire',size:1})";
@@ -122,6 +122,26 @@ test('silence puts the party to sleep; sound wakes it on the next frame', () => 
   p.scene.update(p.at() + 0.016);
   assert.equal(p.scene.asleep(), false);
   assert.equal(p.scene.slow(), false);
+});
+
+test('at most 30 frames a second, and only the changed part of a picture is handed over', () => {
+  for (const hz of [60, 75, 144]) {
+    const pacer = new FramePacer();
+    let drawn = 0;
+    for (let i = 0; i < hz * 2; i++) if (pacer.due((i * 1000) / hz)) drawn++;
+    assert.ok(drawn >= 58 && drawn <= 61, `${drawn} frames in 2 s at ${hz} Hz`);
+  }
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  p.run(0.5, () => loud('k'));
+  const pacer = new FramePacer();
+  const { px, w, h } = p.scene.buf;
+  assert.deepEqual(pacer.changed(px, w), { x: 0, y: 0, w, h });
+  assert.equal(pacer.changed(px, w), null, 'an unchanged picture is not handed over again');
+  px[w * 10 + 20] ^= 1;
+  px[w * 12 + 7] ^= 1;
+  assert.deepEqual(pacer.changed(px, w), { x: 7, y: 10, w: 14, h: 3 });
+  assert.equal(pacer.changed(px, w), null);
 });
 
 test('the same error is posted once in a while, but every one is counted', () => {

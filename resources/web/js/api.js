@@ -117,3 +117,56 @@ export class FrameTimer {
     return { frames: this.frames, avgMs: n ? r3(sum / n) : 0, worstMs: r3(worst), workMsPerSecond: r3(sum), fps: n };
   }
 }
+
+// The scene moves with ticks that come 30 times a second, so the page draws
+// at most 30 frames a second whatever the display's rate, and hands the
+// canvas only the part of a picture that differs from the one it shows.
+export const FRAME_MS = 1000 / 30;
+const SLACK_MS = 4; // display frames come a little early or late
+
+export class FramePacer {
+  constructor() {
+    this.next = -Infinity;
+    this.shown = null; // the pixels the canvas holds
+  }
+
+  // True when a display frame at `at` (ms) is due to draw.
+  due(at) {
+    if (at < this.next - SLACK_MS) return false;
+    // Behind by more than a frame (the page was busy or hidden): start afresh.
+    this.next = at - this.next > FRAME_MS ? at + FRAME_MS : this.next + FRAME_MS;
+    return true;
+  }
+
+  // The rectangle of `px` (a w-wide Uint32Array) that differs from the
+  // picture shown last, which becomes `px`; null when nothing changed.
+  changed(px, w) {
+    if (!this.shown || this.shown.length !== px.length) {
+      this.shown = px.slice();
+      return { x: 0, y: 0, w, h: px.length / w };
+    }
+    const old = this.shown;
+    const h = px.length / w;
+    let y0 = 0, y1 = h - 1;
+    const rowSame = (y) => {
+      for (let i = y * w, end = i + w; i < end; i++) if (px[i] !== old[i]) return false;
+      return true;
+    };
+    while (y0 < h && rowSame(y0)) y0++;
+    if (y0 === h) return null;
+    while (rowSame(y1)) y1--;
+    let x0 = w, x1 = -1;
+    for (let y = y0; y <= y1; y++) {
+      const row = y * w;
+      for (let x = 0; x < x0; x++) if (px[row + x] !== old[row + x]) { x0 = x; break; }
+      for (let x = w - 1; x > x1; x--) if (px[row + x] !== old[row + x]) { x1 = x; break; }
+    }
+    old.set(px.subarray(y0 * w, (y1 + 1) * w), y0 * w);
+    return { x: x0, y: y0, w: x1 - x0 + 1, h: y1 - y0 + 1 };
+  }
+
+  // The canvas was replaced or cleared: everything must be shown again.
+  forget() {
+    this.shown = null;
+  }
+}

@@ -1,8 +1,8 @@
 // The page: a canvas at the scene's logical size, scaled up in whole steps,
-// redrawn every display frame while anything moves and a few times a second
-// while the party sleeps.
+// redrawn up to 30 times a second while anything moves and a few times a
+// second while the party sleeps.
 import { Scene, canvasSize } from './scene.js';
-import { createQx, FrameTimer } from './api.js';
+import { createQx, FrameTimer, FramePacer } from './api.js';
 
 const post = (body) => {
   const h = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.qx;
@@ -14,6 +14,7 @@ const ctx = canvas.getContext('2d', { alpha: true });
 const clock = () => performance.now() / 1000;
 const scene = new Scene(clock());
 const timer = new FrameTimer();
+const pacer = new FramePacer();
 let image = null;
 let pending = null; // {kind: 'frame' | 'timer', id}
 let lastKey = null;
@@ -25,10 +26,12 @@ function fitCanvas() {
     canvas.width = w;
     canvas.height = h;
     image = null;
+    pacer.forget();
   }
   // Each logical pixel covers a whole number of device pixels: `scale` of
   // them on ordinary and double-density screens, the nearest whole number
   // below it on fractional ones, so no pixel row comes out thicker than another.
+  // The engine scales the canvas once, when it composes the page.
   const dpr = window.devicePixelRatio || 1;
   const k = Math.max(1, Math.floor(s * dpr + 1e-6));
   const cssW = `${(w * k) / dpr}px`, cssH = `${(h * k) / dpr}px`;
@@ -39,35 +42,33 @@ function fitCanvas() {
 
 function frame() {
   pending = null;
+  const t0 = performance.now();
   try {
-    drawFrame();
+    if (scene.slow() || pacer.due(t0)) drawFrame(t0);
   } catch (e) {
     fail(`drawing failed: ${e && e.message ? e.message : String(e)}`);
   }
   schedule();
 }
 
-function drawFrame() {
-  const t0 = performance.now();
+function drawFrame(t0) {
   scene.update(t0 / 1000);
   const slow = scene.slow();
   const key = slow ? scene.visualKey() : null;
-  if (!slow || key !== lastKey) {
-    if (image === null || image.width !== scene.buf.w || image.height !== scene.buf.h || image.data.buffer !== scene.buf.data.buffer) image = null;
-    fitCanvas();
-    const dirty = scene.draw();
-    if (dirty) {
-      if (dirty.w > 0 && dirty.h > 0) ctx.putImageData(image, 0, 0, dirty.x, dirty.y, dirty.w, dirty.h);
-    } else {
-      ctx.putImageData(image, 0, 0);
-    }
-    lastKey = key;
-    timer.record(t0, performance.now() - t0);
-  }
+  if (slow && key === lastKey) return;
+  if (image === null || image.width !== scene.buf.w || image.height !== scene.buf.h || image.data.buffer !== scene.buf.data.buffer) image = null;
+  fitCanvas();
+  scene.draw();
+  // An unchanged picture leaves the canvas alone, so the engine has nothing
+  // to compose and the window nothing to repaint.
+  const r = pacer.changed(scene.buf.px, scene.buf.w);
+  if (r) ctx.putImageData(image, 0, 0, r.x, r.y, r.w, r.h);
+  lastKey = key;
+  timer.record(t0, performance.now() - t0);
 }
 
-// Every display frame while anything moves; while the party sleeps, only
-// when the picture is next due to change.
+// At most 30 frames a second while anything moves; while the party sleeps,
+// only when the picture is next due to change.
 function schedule() {
   if (pending) return;
   if (scene.slow()) {

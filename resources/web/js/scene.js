@@ -330,7 +330,7 @@ export class Scene {
       p.x += p.vx * pdt;
       p.y += p.vy * pdt;
       if (p.kind === 'spark') p.vy += 140 * pdt;
-      if (p.kind === 'arrow' || p.kind === 'bolt') this.flyMissile(p, now);
+      if (p.kind === 'arrow' || p.kind === 'bolt') this.flyMissile(p, now, pdt);
     }
     this.particles = this.particles.filter((p) => now - p.born < p.life && !p.gone);
     this.bubbles = this.bubbles.filter((b) => now < b.until);
@@ -428,11 +428,12 @@ export class Scene {
     this.particles.push({ kind: 'impact', x, y, vx: 0, vy: 0, born: now, life: big ? 0.25 : 0.18, big });
   }
 
-  flyMissile(p, now) {
+  // Hits when the next frame's step would carry it past the target.
+  flyMissile(p, now, dt) {
     const speed = p.kind === 'arrow' ? 220 : 150;
     const dx = p.tx - p.x, dy = p.ty - p.y;
     const d = Math.hypot(dx, dy);
-    const step = speed / 60;
+    const step = speed * Math.max(dt, 1 / 60);
     if (d <= step + 1) {
       p.gone = true;
       if (p.target && p.target.hp > 0) this.hurt(p.target, 1, now, 2);
