@@ -307,6 +307,15 @@ private slots:
                 if (qAlpha(image.pixel(x, y)) > 0)
                     colours.insert(image.pixel(x, y));
         QVERIFY2(colours.size() > 8, qPrintable(QString::number(colours.size())));
+        // Scaled once and never smoothed: each logical pixel is a 2 x 2 block of one colour.
+        int smoothed = 0;
+        for (int y = 0; y + 1 < image.height(); y += 2)
+            for (int x = 0; x + 1 < image.width(); x += 2) {
+                const QRgb c = image.pixel(x, y);
+                smoothed += image.pixel(x + 1, y) != c || image.pixel(x, y + 1) != c ||
+                            image.pixel(x + 1, y + 1) != c;
+            }
+        QCOMPARE(smoothed, 0);
     }
 
     void killedPageComesBackWithConfigAndFamiliars()
