@@ -7,6 +7,7 @@ bopling_add_test(NAME tst_status_menu SOURCES tst_StatusMenu.cpp LIBS bopling_ap
 bopling_add_test(NAME tst_menu_actions SOURCES tst_MenuActions.cpp LIBS bopling_appcore
   bopling_render_core)
 bopling_add_test(NAME tst_state_log SOURCES tst_StateLog.cpp LIBS bopling_appcore)
+bopling_add_test(NAME tst_debug_commands SOURCES tst_DebugCommands.cpp LIBS bopling_appcore)
 
 if(BOPLING_GUI)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
@@ -32,4 +33,11 @@ if(BOPLING_GUI)
   # The Debian package: contents, lintian, validators, the unpacked program.
   add_test(NAME tst_package COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/integration/package.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(tst_package PROPERTIES LABELS integration TIMEOUT 600)
+endif()
+
+if(BOPLING_GUI)
+  # The debug command channel end to end, through the command file only.
+  bopling_add_test(NAME tst_debug_channel SOURCES integration/tst_DebugChannel.cpp
+    LIBS bopling_private_pulse bopling_creatures LABELS integration TIMEOUT 180)
+  add_dependencies(tst_debug_channel bopling)
 endif()

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/Alerts.h"
+#include "app/DebugChannel.h"
 #include "app/Familiars.h"
 #include "app/MenuActions.h"
 #include "app/SoundSettings.h"
@@ -203,7 +204,11 @@ bool AppDelegate::applicationDidFinishLaunching()
     startMoveAndFullScreenChecks();
     observeWorkspace();
 
-    // 17. The debug state log.
+    // 17. The debug command channel and state log.
+    if (options.debug) {
+        debugChannel = std::make_unique<DebugChannel>(*this, options.commandFolder);
+        debugChannel->start();
+    }
     if (options.debug && options.logPath) {
         debugTimer = new QTimer(this);
         connect(debugTimer, &QTimer::timeout, this, &AppDelegate::writeStateLine);

@@ -21,6 +21,7 @@ class AudioTap;
 class Creature;
 class CreatureLibrary;
 class CreatureWindowController;
+class DebugChannel;
 class DesktopQueries;
 class DragView;
 class FamiliarsCall;
@@ -119,6 +120,9 @@ public:
     WebHost *webHost() const { return host.get(); }
 
 private:
+    // The debug command channel works on the controller's parts as one of them.
+    friend class DebugChannel;
+
     void observeScreens();
     void startAudioSource();
     void writeStateLine();
@@ -177,6 +181,8 @@ private:
     std::unique_ptr<MenuActions> menuActions;
     // Made on first use and kept; it reads the library, so it goes first.
     std::unique_ptr<CreatureWindowController> creatureWindow;
+    // Debug mode only; it reaches into the parts above, so it goes first.
+    std::unique_ptr<DebugChannel> debugChannel;
 };
 
 } // namespace bopling

@@ -61,6 +61,8 @@ LaunchOptions LaunchOptions::fromEnvironment(const QHash<QString, QString> &env)
         options.testAudio = it.value();
     if (const auto it = env.find(QStringLiteral("QX_LOG")); it != env.end())
         options.logPath = it.value();
+    if (const QString folder = env.value(QStringLiteral("QX_CMD_DIR")); !folder.isEmpty())
+        options.commandFolder = folder;
     return options;
 }
 

@@ -10,12 +10,15 @@ namespace bopling {
 // What the environment asks of this run, read once at start:
 //   QX_DEBUG=1          debug mode (any other value, or none, is normal mode);
 //   QX_TEST_AUDIO=path  in debug mode only: play this file instead of listening;
-//   QX_LOG=path         in debug mode only: append a state line every 2 s.
+//   QX_LOG=path         in debug mode only: append a state line every 2 s;
+//   QX_CMD_DIR=folder   in debug mode only: where the command file and the
+//                       fixed result files are, instead of /tmp (for tests).
 struct LaunchOptions
 {
     bool debug = false;
     std::optional<QString> testAudio;
     std::optional<QString> logPath;
+    QString commandFolder = QStringLiteral("/tmp");
 
     static LaunchOptions fromEnvironment(const QHash<QString, QString> &env);
     // Answers --help and --version on standard output, before any window

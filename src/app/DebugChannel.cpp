@@ -1,0 +1,234 @@
+#include "app/DebugChannel.h"
+
+#include "app/AppDelegate.h"
+#include "app/TrayIcon.h"
+#include "audio/AudioTap.h"
+#include "creatures/Creature.h"
+#include "creatures/CreatureLibrary.h"
+#include "overlay/DragView.h"
+#include "overlay/OverlayPanel.h"
+#include "render/WebHost.h"
+#include "settings/Settings.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTimer>
+#include <QWebEngineView>
+#include <QWindow>
+
+namespace bopling {
+
+namespace {
+
+using namespace debug;
+
+// What snapshots are laid on, so that the page's transparent parts show.
+const QColor kSnapshotBackground = QColor::fromRgbF(0.24, 0.27, 0.34);
+
+std::optional<QByteArray> readWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+std::optional<Creature> readCreature(const QString &path)
+{
+    const std::optional<QByteArray> bytes = readWhole(path);
+    if (!bytes)
+        return std::nullopt;
+    try {
+        return Creature::decode(*bytes).validated();
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QByteArray> png(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
+DebugChannel::DebugChannel(AppDelegate &owner, QString commandFolder)
+    : controller(owner), folder(std::move(commandFolder))
+{}
+
+DebugChannel::~DebugChannel() = default;
+
+void DebugChannel::start()
+{
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &DebugChannel::readCommandFile);
+    timer->start(kPeriodMilliseconds);
+    readCommandFile();
+}
+
+QString DebugChannel::fixedPath(const char *name) const
+{
+    return folder + u'/' + QLatin1String(name);
+}
+
+void DebugChannel::readCommandFile()
+{
+    const std::optional<QString> text = takeCommandFile(fixedPath("qx-cmd.txt"));
+    if (!text)
+        return;
+    for (const DebugCommand &command : parseDebugCommands(*text))
+        execute(command);
+}
+
+void DebugChannel::execute(const DebugCommand &command)
+{
+    if (const auto *c = std::get_if<Snapshot>(&command))
+        snapshot(c->path);
+    else if (const auto *c = std::get_if<WindowInfo>(&command))
+        windowInfo(c->path);
+    else if (const auto *c = std::get_if<SaveCreature>(&command))
+        saveCreature(c->path);
+    else if (const auto *c = std::get_if<MenuDump>(&command))
+        menuDump(c->path);
+    else if (const auto *c = std::get_if<Script>(&command)) {
+        if (controller.host)
+            controller.host->evaluate(c->code);
+    } else if (const auto *c = std::get_if<Set>(&command))
+        set(*c);
+}
+
+void DebugChannel::snapshot(const QString &path)
+{
+    QWebEngineView *web = controller.host ? controller.host->web() : nullptr;
+    const QPixmap grabbed = web ? web->grab() : QPixmap();
+    if (grabbed.isNull()) {
+        writeResultFile(fixedPath("qx-snap-error.txt"),
+                        QByteArrayLiteral("snapshot error: the web view gave no image"));
+        return;
+    }
+    QImage image(grabbed.size(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(grabbed.devicePixelRatio());
+    image.fill(kSnapshotBackground);
+    {
+        QPainter painter(&image);
+        painter.drawPixmap(0, 0, grabbed);
+        if (DragView *drag = controller.drag; drag && drag->isVisible()) {
+            // Only the view's own drawing: the dashed frame over a faint veil.
+            drag->render(&painter, drag->geometry().topLeft() - web->geometry().topLeft(),
+                         QRegion(), QWidget::DrawChildren);
+        }
+    }
+    if (const std::optional<QByteArray> bytes = png(image))
+        writeResultFile(path, *bytes);
+}
+
+void DebugChannel::windowInfo(const QString &path)
+{
+    const OverlayPanel &panel = *controller.panel;
+    WindowFacts facts;
+    facts.frame = panel.frame();
+    facts.visible = panel.isVisible();
+    facts.level =
+        panel.windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? OverlayPanel::kFloatingLevel : 0;
+    facts.screens = int(QGuiApplication::screens().size());
+    facts.number = quint64(panel.winId());
+    facts.occlusion = panel.windowHandle() && panel.windowHandle()->isExposed();
+    facts.alpha = panel.windowOpacity();
+    facts.ignoresMouse = panel.ignoresMouseEvents();
+    writeResultFile(path, windowInfoLine(facts).toUtf8());
+}
+
+void DebugChannel::saveCreature(const QString &path)
+{
+    const std::optional<Creature> creature = readCreature(path);
+    if (!creature)
+        return;
+    QString stored;
+    try {
+        stored = controller.library->save(*creature);
+    } catch (const CreatureLibrary::Error &) {
+        return;
+    }
+    // A new familiar pushes out the oldest.
+    QStringList familiars = controller.settings.familiars();
+    familiars.append(stored);
+    controller.settings.setFamiliars(
+        familiars.mid(qMax<qsizetype>(0, familiars.size() - kMaxFamiliars)));
+    controller.pushConfig();
+}
+
+void DebugChannel::menuDump(const QString &path)
+{
+    if (!controller.status)
+        return;
+    writeResultFile(path, menuListing(controller.menuItems()).toUtf8());
+}
+
+void DebugChannel::set(const Set &set)
+{
+    // A key not in the table changes nothing, but the placement and the
+    // configuration still go out again.
+    if (set.key)
+        change(*set.key, set.value);
+    controller.applyPlacement();
+    controller.pushConfig();
+}
+
+void DebugChannel::change(Key key, const SetValue &value)
+{
+    Settings &settings = controller.settings;
+    const auto flag = [&] { return std::get<bool>(value); };
+    const auto number = [&] { return std::get<int>(value); };
+    switch (key) {
+    case Key::layout:
+        settings.setLayout(std::get<Layout>(value));
+        break;
+    case Key::corner:
+        settings.setCorner(std::get<Corner>(value));
+        break;
+    case Key::scene:
+        settings.setScene(std::get<Scene>(value));
+        break;
+    case Key::cornerSize:
+        settings.setCornerSize(number());
+        break;
+    case Key::stripSize:
+        settings.setStripSize(number());
+        break;
+    case Key::intensity:
+        settings.setIntensity(number());
+        break;
+    case Key::warriorCount:
+        settings.setWarriorCount(number());
+        break;
+    case Key::tobble:
+        settings.setTobble(flag());
+        break;
+    case Key::warriors:
+        settings.setWarriors(flag());
+        break;
+    case Key::monsters:
+        settings.setMonsters(flag());
+        break;
+    case Key::paused:
+        // Pausing stops capture; unpausing here only stores the setting.
+        settings.setPaused(flag());
+        if (flag())
+            controller.tap->stop();
+        break;
+    case Key::move:
+        controller.unlocked = flag();
+        break;
+    case Key::hover:
+        break;
+    }
+}
+
+} // namespace bopling

@@ -1,0 +1,291 @@
+#include "support/CreatureSamples.h"
+#include "support/PrivatePulse.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <unistd.h>
+
+using namespace bopling;
+
+namespace {
+
+const QString kProgram = QStringLiteral(BOPLING_BINARY_DIR "/bopling");
+const QString kClient = QStringLiteral("Bopling");
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// A number the windowinfo line gives for `field`, e.g. "screens".
+QString field(const QString &line, const QString &name)
+{
+    const QRegularExpression pattern(QStringLiteral("(?:^| )%1=(\\([^)]*\\)|\\S+)").arg(name));
+    return pattern.match(line).captured(1);
+}
+
+// An X window's frame as xwininfo sees it, turned into y-up coordinates.
+QList<int> xFrame(const QString &window)
+{
+    const auto values = [](const QStringList &arguments) {
+        QProcess info;
+        info.start(QStringLiteral("xwininfo"), arguments);
+        info.waitForFinished();
+        const QString text = QString::fromLocal8Bit(info.readAllStandardOutput());
+        QHash<QString, int> found;
+        for (const char *key :
+             {"Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"}) {
+            const QRegularExpression line(QStringLiteral("%1:\\s+(-?\\d+)").arg(key));
+            found.insert(QLatin1String(key), line.match(text).captured(1).toInt());
+        }
+        return found;
+    };
+    const auto root = values({QStringLiteral("-root")});
+    const auto panel = values({QStringLiteral("-id"), window});
+    return {panel["Absolute upper-left X"],
+            root["Height"] - panel["Absolute upper-left Y"] - panel["Height"], panel["Width"],
+            panel["Height"]};
+}
+
+} // namespace
+
+// The debug command channel end to end: the real program in debug mode under
+// Xvfb with a private sound server, driven only through its command file,
+// which lives in a folder of this test's own (QX_CMD_DIR).
+class DebugChannelTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PrivatePulse> pulse;
+    QTemporaryDir home;
+    QTemporaryDir folder;
+    QProcess program;
+
+    QString path(const QString &name) const { return folder.filePath(name); }
+    QString commandFile() const { return path(QStringLiteral("qx-cmd.txt")); }
+    QString fail() { return QString::fromLocal8Bit(program.readAll()); }
+
+    QJsonObject settings() const
+    {
+        return QJsonDocument::fromJson(
+                   readAll(home.filePath(QStringLiteral("config/Bopling/settings.json"))))
+            .object();
+    }
+
+    // Puts the commands in place in one step, as a script should, and waits
+    // until the program has taken them (it runs them right after).
+    bool send(const QByteArray &commands)
+    {
+        const QString draft = path(QStringLiteral("draft"));
+        writeAll(draft, commands);
+        return QFile::rename(draft, commandFile()) &&
+               QTest::qWaitFor([&] { return !QFile::exists(commandFile()); }, 10000);
+    }
+
+    // Sends the commands and waits for the file `name`, which they end by
+    // writing; returns what was written there.
+    QByteArray ask(const QByteArray &commands, const QString &name)
+    {
+        QFile::remove(path(name));
+        if (!send(commands))
+            return {};
+        if (!QTest::qWaitFor([&] { return QFile::exists(path(name)); }, 10000))
+            return {};
+        return readAll(path(name));
+    }
+
+    // Sends the commands and waits until they have all run.
+    bool run(const QByteArray &commands)
+    {
+        return !ask(commands + "\nwindowinfo " + path("done.txt").toUtf8(), "done.txt").isEmpty();
+    }
+
+    QString windowInfo()
+    {
+        return QString::fromUtf8(ask("windowinfo " + path("w.txt").toUtf8(), "w.txt"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X11 display (run under scripts/test-env)");
+        pulse = std::make_unique<PrivatePulse>();
+        QVERIFY2(pulse->start(), qPrintable(pulse->errorString()));
+        QProcessEnvironment env = pulse->environment();
+        env.remove(QStringLiteral("QX_TEST_AUDIO"));
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
+        env.insert(QStringLiteral("QX_DEBUG"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QX_CMD_DIR"), folder.path());
+        env.insert(QStringLiteral("QX_LOG"), home.filePath(QStringLiteral("state.log")));
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(kProgram, {});
+        QVERIFY2(QTest::qWaitFor([&] { return pulse->countSourceOutputs(kClient) == 1; }, 30000),
+                 qPrintable(fail()));
+    }
+
+    void cleanupTestCase()
+    {
+        program.terminate();
+        if (!program.waitForFinished(5000))
+            program.kill();
+    }
+
+    void blankFileIsTakenAndDoesNothing()
+    {
+        const QJsonObject before = settings();
+        QVERIFY2(send("\n  \n\n"), qPrintable(fail()));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(settings(), before);
+    }
+
+    void stripLayoutThenWindowInfo()
+    {
+        const QString corner = windowInfo();
+        const QString strip = QString::fromUtf8(
+            ask("set layout strip\nwindowinfo " + path("w.txt").toUtf8(), "w.txt"));
+        QVERIFY2(!strip.isEmpty(), qPrintable(fail()));
+        QCOMPARE(field(strip, "visible"), QStringLiteral("true"));
+        QCOMPARE(field(strip, "level"), QStringLiteral("3"));
+        QCOMPARE(field(strip, "screens"), QStringLiteral("1"));
+        QCOMPARE(field(strip, "occlusion"), QStringLiteral("true"));
+        QCOMPARE(field(strip, "ignoresMouse"), QStringLiteral("true"));
+        QCOMPARE(field(strip, "alpha"), QStringLiteral("1.00"));
+
+        // The frame as X has the window, in y-up coordinates: the strip spans
+        // the bottom of the screen; the corner panel before it did not.
+        const QList<int> x = xFrame(field(strip, "number"));
+        const QString expected =
+            QStringLiteral("(%1, %2, %3, %4)").arg(x[0]).arg(x[1]).arg(x[2]).arg(x[3]);
+        QCOMPARE(field(strip, "frame"), expected);
+        QCOMPARE(x[0], 0);
+        QCOMPARE(x[1], 0);
+        QCOMPARE(x[2], 1440);
+        QVERIFY(field(corner, "frame") != expected);
+        QCOMPARE(settings().value(QStringLiteral("layout")).toString(), QStringLiteral("strip"));
+    }
+
+    void menuDumpListsTheMenu()
+    {
+        const QStringList lines =
+            QString::fromUtf8(ask("menudump " + path("m.txt").toUtf8(), "m.txt")).split(u'\n');
+        QVERIFY2(lines.size() > 3, qPrintable(lines.join(u'\n')));
+        QCOMPARE(lines.first(), QStringLiteral("    Listening to system audio"));
+        QVERIFY(lines.contains(QStringLiteral("----")));
+        QVERIFY(lines.contains(QStringLiteral("[ ] Pause")));
+        QCOMPARE(lines.last(), QStringLiteral("[ ] Quit Bopling"));
+    }
+
+    void snapshotIsOpaquePng()
+    {
+        const QImage image =
+            QImage::fromData(ask("snapshot " + path("s.png").toUtf8(), "s.png"), "PNG");
+        QVERIFY2(!image.isNull(), qPrintable(fail()));
+        const QList<int> frame = xFrame(field(windowInfo(), "number"));
+        QCOMPARE(image.size(), QSize(frame[2], frame[3]));
+        // The page's transparent sky shows the backdrop colour; nothing is see-through.
+        const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < argb.height(); ++y)
+            for (int x = 0; x < argb.width(); ++x)
+                QCOMPARE(qAlpha(argb.pixel(x, y)), 255);
+    }
+
+    void scriptReachesThePage()
+    {
+        const QString log = home.filePath(QStringLiteral("state.log"));
+        QVERIFY(send("js qx.stats = () => ({poked: 'a b'})"));
+        QVERIFY2(QTest::qWaitFor([&] { return readAll(log).contains(R"("js":{"poked":"a b"})"); },
+                                 10000),
+                 readAll(log).right(400).constData());
+    }
+
+    void setPausedAndIntegers()
+    {
+        QVERIFY(run("set paused 1\nset cornerSize +7\nset warriorCount many\nset bogus 1 2"));
+        QVERIFY(QTest::qWaitFor([&] { return pulse->countSourceOutputs(kClient) == 0; }, 10000));
+        QJsonObject stored = settings();
+        QCOMPARE(stored.value(QStringLiteral("paused")).toBool(), true);
+        QCOMPARE(stored.value(QStringLiteral("cornerSize")).toInt(), 7);
+        QCOMPARE(stored.value(QStringLiteral("warriorCount")).toInt(), -1);
+
+        QVERIFY(run("set paused 0"));
+        QCOMPARE(settings().value(QStringLiteral("paused")).toBool(true), false);
+        QTest::qWait(2000);
+        QCOMPARE(pulse->countSourceOutputs(kClient), 0);
+    }
+
+    void saveCreatureKeepsTheLastThreeFamiliars()
+    {
+        QByteArray commands;
+        for (const char *name : {"Ada", "Bo", "Cy"}) {
+            const QString file = path(QLatin1String(name) + QStringLiteral(".json"));
+            writeAll(file, samples::creature(QLatin1String(name)).encode());
+            commands += "savecreature " + file.toUtf8() + '\n';
+        }
+        writeAll(path(QStringLiteral("bad.json")), "{\"name\": \"Nope\"}");
+        commands += "savecreature " + path("bad.json").toUtf8();
+        QVERIFY(run(commands));
+        QCOMPARE(settings().value(QStringLiteral("familiars")).toVariant().toStringList(),
+                 (QStringList{"Ada", "Bo", "Cy"}));
+        QCOMPARE(QDir(home.filePath(QStringLiteral("data/Bopling/creatures")))
+                     .entryList(QDir::Files)
+                     .size(),
+                 3);
+    }
+
+    // Another account must not drive the program through a shared folder, nor
+    // make it write through a link it planted.
+    void commandFileMustBeTheUsersOwnRegularFile()
+    {
+        const QString target = path(QStringLiteral("elsewhere.txt"));
+        writeAll(target, "windowinfo " + path("linked.txt").toUtf8());
+        QVERIFY(QFile::link(target, commandFile()));
+        QTest::qWait(1500);
+        QVERIFY(!QFile::exists(path(QStringLiteral("linked.txt"))));
+        QVERIFY(QFileInfo(commandFile()).isSymLink());
+        QVERIFY(QFile::remove(commandFile()));
+
+        if (::geteuid() == 0) {
+            writeAll(commandFile(), "windowinfo " + path("foreign.txt").toUtf8());
+            QCOMPARE(::chown(QFile::encodeName(commandFile()).constData(), 65534, 65534), 0);
+            QTest::qWait(1500);
+            QVERIFY(!QFile::exists(path(QStringLiteral("foreign.txt"))));
+            QVERIFY(QFile::remove(commandFile()));
+        }
+
+        const QString victim = path(QStringLiteral("victim.txt"));
+        writeAll(victim, "keep");
+        QFile::remove(path(QStringLiteral("w.txt")));
+        QVERIFY(QFile::link(victim, path(QStringLiteral("w.txt"))));
+        QVERIFY(run("windowinfo " + path("w.txt").toUtf8()));
+        QVERIFY(!QFileInfo(path(QStringLiteral("w.txt"))).isSymLink());
+        QVERIFY(readAll(path(QStringLiteral("w.txt"))).startsWith("frame="));
+        QCOMPARE(readAll(victim), QByteArray("keep"));
+    }
+};
+
+QTEST_GUILESS_MAIN(DebugChannelTest)
+#include "tst_DebugChannel.moc"

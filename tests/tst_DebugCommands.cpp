@@ -1,0 +1,90 @@
+#include "app/DebugCommands.h"
+
+#include <QTest>
+
+using namespace bopling;
+using namespace bopling::debug;
+
+using Commands = QList<DebugCommand>;
+Q_DECLARE_METATYPE(Commands)
+
+class DebugCommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandFileText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Commands>("expected");
+
+        QTest::newRow("paths keep inner spaces, runs of spaces split")
+            << "snapshot /tmp/my shot.png\n   windowinfo    /tmp/w.txt\njs qx.config({a: 1})"
+            << Commands{Snapshot{"/tmp/my shot.png"}, WindowInfo{"/tmp/w.txt"},
+                        Script{"qx.config({a: 1})"}};
+        QTest::newRow("blank lines, unknown commands, missing arguments")
+            << "\n\n   \nfly away\nsnapshot\nsnapshot   \nmenudump /m\nsavecreature /c.json\n"
+            << Commands{MenuDump{"/m"}, SaveCreature{"/c.json"}};
+        QTest::newRow("makecreature: model and note default, the note keeps its spaces")
+            << "makecreature /p.jpg\nmakecreature /p.jpg  opus   a  fluffy cat"
+            << Commands{MakeCreature{"/p.jpg", "sonnet", ""},
+                        MakeCreature{"/p.jpg", "opus", "a  fluffy cat"}};
+        QTest::newRow("creaturewindow needs three parts, edit only when so named")
+            << "creaturewindow /c /p\ncreaturewindow /c /p /o edit\ncreaturewindow /c  /p /o x"
+            << Commands{CreatureWindow{"/c", "/p", "/o", true},
+                        CreatureWindow{"/c", "/p", "/o", false}};
+        QTest::newRow("drag takes two finite decimals")
+            << "drag 30 -20\ndrag  1.5   2\ndrag x 2\ndrag 1\ndrag 1 2 3\ndrag nan 1\ndrag inf 1"
+            << Commands{Drag{30, -20}, Drag{1.5, 2}};
+        QTest::newRow("set: integers stored as given, defaults for non-numbers")
+            << "set cornerSize +2\nset cornerSize 7\nset intensity -5\nset warriorCount x\n"
+               "set stripSize 99999999999\nset intensity 2.5\nset stripSize 1"
+            << Commands{Set{Key::cornerSize, 2}, Set{Key::cornerSize, 7},
+                        Set{Key::intensity, -5}, Set{Key::warriorCount, -1},
+                        Set{Key::stripSize, 0},  Set{Key::intensity, 1},
+                        Set{Key::stripSize, 1}};
+        QTest::newRow("set: names, flags and the hover override")
+            << "set layout strip\nset layout Strip\nset corner topLeft\nset corner up\n"
+               "set scene walk\nset paused 1\nset monsters true\nset hover none\n"
+               "set hover 1\nset hover 0"
+            << Commands{Set{Key::layout, Layout::strip},   Set{Key::layout, Layout::corner},
+                        Set{Key::corner, Corner::topLeft}, Set{Key::corner, Corner::bottomRight},
+                        Set{Key::scene, Scene::walk},      Set{Key::paused, true},
+                        Set{Key::monsters, false},         Set{Key::hover, Hover()},
+                        Set{Key::hover, Hover(true)},      Set{Key::hover, Hover(false)}};
+        QTest::newRow("set: exactly three words; an unknown key still counts")
+            << "set paused\nset paused 1 2\nset  volume   11" << Commands{Set{std::nullopt, {}}};
+    }
+
+    void commandFileText()
+    {
+        QFETCH(QString, text);
+        QFETCH(Commands, expected);
+        const Commands actual = parseDebugCommands(text);
+        QCOMPARE(actual.size(), expected.size());
+        for (qsizetype i = 0; i < actual.size(); ++i)
+            QVERIFY2(actual[i] == expected[i], qPrintable(QString::number(i)));
+    }
+
+    void windowInfoLineFields()
+    {
+        WindowFacts facts;
+        facts.frame = {1240, 0, 200, 140.5};
+        facts.visible = true;
+        facts.level = 3;
+        facts.screens = 1;
+        facts.number = 4194311;
+        facts.alpha = 0.123;
+        facts.target = 0.12;
+        QCOMPARE(windowInfoLine(facts),
+                 QStringLiteral("frame=(1240, 0, 200, 140.5) visible=true level=3 screens=1 "
+                                "number=4194311 occlusion=false alpha=0.12 ignoresMouse=false "
+                                "hover=none target=0.12"));
+        facts.hover = false;
+        facts.target = 1;
+        QVERIFY(windowInfoLine(facts).endsWith(QLatin1String("hover=false target=1.0")));
+    }
+};
+
+QTEST_GUILESS_MAIN(DebugCommandsTest)
+#include "tst_DebugCommands.moc"
