@@ -254,17 +254,28 @@ std::optional<QString> takeCommandFile(const QString &path)
 
 bool writeResultFile(const QString &path, const QByteArray &bytes)
 {
+    return writeResultFile(path, [&](const QString &draft) {
+        QFile file(draft);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+    });
+}
+
+bool writeResultFile(const QString &path, const std::function<bool(const QString &)> &write)
+{
     const QFileInfo target(path);
     // A name of our own beside the target (created exclusively, never through
     // a link), then renamed over whatever the target path holds.
-    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
+    QTemporaryFile draft(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                         QStringLiteral(".XXXXXX"));
+    if (!draft.open())
         return false;
-    if (std::rename(QFile::encodeName(file.fileName()).constData(),
+    draft.close();
+    if (!write(draft.fileName()))
+        return false;
+    if (std::rename(QFile::encodeName(draft.fileName()).constData(),
                     QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
         return false;
-    file.setAutoRemove(false);
+    draft.setAutoRemove(false);
     return true;
 }
 

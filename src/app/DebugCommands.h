@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -149,5 +150,8 @@ std::optional<QString> takeCommandFile(const QString &path);
 // link planted there is replaced, never written through. False when nothing
 // was written.
 bool writeResultFile(const QString &path, const QByteArray &bytes);
+// The same for a writer that takes a file name: `write` fills the new file
+// (created empty beside `path`) and says whether it succeeded.
+bool writeResultFile(const QString &path, const std::function<bool(const QString &)> &write);
 
 } // namespace bopling
