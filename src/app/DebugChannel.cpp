@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/TrayIcon.h"
 #include "audio/AudioTap.h"
+#include "creatures/ClaudeRunner.h"
 #include "creatures/Creature.h"
 #include "creatures/CreatureLibrary.h"
 #include "overlay/DragView.h"
@@ -11,6 +12,7 @@
 #include "settings/Settings.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -27,6 +29,11 @@ using namespace debug;
 
 // What snapshots are laid on, so that the page's transparent parts show.
 const QColor kSnapshotBackground = QColor::fromRgbF(0.24, 0.27, 0.34);
+
+template <typename... Handlers> struct Overloaded : Handlers...
+{
+    using Handlers::operator()...;
+};
 
 std::optional<QByteArray> readWhole(const QString &path)
 {
@@ -89,19 +96,23 @@ void DebugChannel::readCommandFile()
 
 void DebugChannel::execute(const DebugCommand &command)
 {
-    if (const auto *c = std::get_if<Snapshot>(&command))
-        snapshot(c->path);
-    else if (const auto *c = std::get_if<WindowInfo>(&command))
-        windowInfo(c->path);
-    else if (const auto *c = std::get_if<SaveCreature>(&command))
-        saveCreature(c->path);
-    else if (const auto *c = std::get_if<MenuDump>(&command))
-        menuDump(c->path);
-    else if (const auto *c = std::get_if<Script>(&command)) {
-        if (controller.host)
-            controller.host->evaluate(c->code);
-    } else if (const auto *c = std::get_if<Set>(&command))
-        set(*c);
+    std::visit(Overloaded{
+                   [this](const Snapshot &c) { snapshot(c.path); },
+                   [this](const WindowInfo &c) { windowInfo(c.path); },
+                   [this](const MakeCreature &c) { makeCreature(c); },
+                   // Waits for the creature window.
+                   [](const CreatureWindow &) {},
+                   [this](const SaveCreature &c) { saveCreature(c.path); },
+                   [this](const MenuDump &c) { menuDump(c.path); },
+                   [this](const Script &c) {
+                       if (controller.host)
+                           controller.host->evaluate(c.code);
+                   },
+                   // Waits for the panel's drag handling.
+                   [](const Drag &) {},
+                   [this](const Set &c) { set(c); },
+               },
+               command);
 }
 
 void DebugChannel::snapshot(const QString &path)
@@ -143,6 +154,32 @@ void DebugChannel::windowInfo(const QString &path)
     facts.alpha = panel.windowOpacity();
     facts.ignoresMouse = panel.ignoresMouseEvents();
     writeResultFile(path, windowInfoLine(facts).toUtf8());
+}
+
+void DebugChannel::makeCreature(const MakeCreature &make)
+{
+    const std::optional<QByteArray> photo = readWhole(make.photo);
+    if (!photo)
+        return;
+    const QString out = fixedPath("qx-creature-out.json");
+    const QString error = fixedPath("qx-creature-err.txt");
+    const QString time = fixedPath("qx-creature-time.txt");
+    QFile::remove(out);
+    QFile::remove(error);
+    // A new runner; the one it replaces stops its run.
+    testRunner = std::make_unique<ClaudeRunner>();
+    QElapsedTimer clock;
+    clock.start();
+    testRunner->run(*photo, make.note, make.model,
+                    [out, error, time, clock](const ClaudeRunner::Outcome &outcome) {
+                        if (outcome.creature)
+                            writeResultFile(out, outcome.creature->encode());
+                        else
+                            writeResultFile(error, outcome.message.toUtf8());
+                        writeResultFile(
+                            time,
+                            QString::asprintf("%.1f s", double(clock.elapsed()) / 1000).toUtf8());
+                    });
 }
 
 void DebugChannel::saveCreature(const QString &path)

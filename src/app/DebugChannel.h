@@ -5,11 +5,14 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QTimer;
 
 namespace bopling {
 
 class AppDelegate;
+class ClaudeRunner;
 
 // The debug command channel, started only in debug mode: at once and then
 // every 400 ms it takes the command file "qx-cmd.txt" from its folder (/tmp
@@ -37,6 +40,7 @@ private:
     QString fixedPath(const char *name) const;
     void snapshot(const QString &path);
     void windowInfo(const QString &path);
+    void makeCreature(const debug::MakeCreature &make);
     void saveCreature(const QString &path);
     void menuDump(const QString &path);
     void set(const debug::Set &set);
@@ -45,6 +49,8 @@ private:
     AppDelegate &controller;
     const QString folder;
     QTimer *timer = nullptr;
+    // The runner of the latest makecreature.
+    std::unique_ptr<ClaudeRunner> testRunner;
 };
 
 } // namespace bopling

@@ -1,4 +1,5 @@
 #include "support/CreatureSamples.h"
+#include "support/FakeClaude.h"
 #include "support/PrivatePulse.h"
 
 #include <QDir>
@@ -119,9 +120,10 @@ private:
         return !ask(commands + "\nwindowinfo " + path("done.txt").toUtf8(), "done.txt").isEmpty();
     }
 
-    QString windowInfo()
+    // windowinfo after the given commands.
+    QString windowInfo(const QByteArray &before = {})
     {
-        return QString::fromUtf8(ask("windowinfo " + path("w.txt").toUtf8(), "w.txt"));
+        return QString::fromUtf8(ask(before + "windowinfo " + path("w.txt").toUtf8(), "w.txt"));
     }
 
 private slots:
@@ -140,6 +142,14 @@ private slots:
         env.insert(QStringLiteral("QX_DEBUG"), QStringLiteral("1"));
         env.insert(QStringLiteral("QX_CMD_DIR"), folder.path());
         env.insert(QStringLiteral("QX_LOG"), home.filePath(QStringLiteral("state.log")));
+        // A claude that notes its arguments and draws "Fuzz".
+        const QString bin = home.filePath(QStringLiteral("bin"));
+        QVERIFY(fakeclaude::writeFile(bin + QStringLiteral("/claude"),
+                                      "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" +
+                                          path("args").toUtf8() + "\"\ncat <<'EOF'\n" +
+                                          fakeclaude::prose(samples::creature("Fuzz")) + "\nEOF\n",
+                                      true));
+        env.insert(QStringLiteral("PATH"), bin + u':' + env.value(QStringLiteral("PATH")));
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start(kProgram, {});
@@ -165,8 +175,7 @@ private slots:
     void stripLayoutThenWindowInfo()
     {
         const QString corner = windowInfo();
-        const QString strip = QString::fromUtf8(
-            ask("set layout strip\nwindowinfo " + path("w.txt").toUtf8(), "w.txt"));
+        const QString strip = windowInfo("set layout strip\n");
         QVERIFY2(!strip.isEmpty(), qPrintable(fail()));
         QCOMPARE(field(strip, "visible"), QStringLiteral("true"));
         QCOMPARE(field(strip, "level"), QStringLiteral("3"));
@@ -211,6 +220,28 @@ private slots:
         for (int y = 0; y < argb.height(); ++y)
             for (int x = 0; x < argb.width(); ++x)
                 QCOMPARE(qAlpha(argb.pixel(x, y)), 255);
+    }
+
+    void makeCreatureWritesItsFiles()
+    {
+        const QString out = path(QStringLiteral("qx-creature-out.json"));
+        const QString error = path(QStringLiteral("qx-creature-err.txt"));
+        const QRegularExpression seconds(QStringLiteral("^\\d+\\.\\d s$"));
+        writeAll(path(QStringLiteral("pet.png")), fakeclaude::png(8, 8));
+        const QByteArray time =
+            ask("makecreature " + path("pet.png").toUtf8() + " opus  a fluffy cat",
+                QStringLiteral("qx-creature-time.txt"));
+        QVERIFY2(seconds.match(QString::fromUtf8(time)).hasMatch(), time.constData());
+        QCOMPARE(Creature::decode(readAll(out)).name, QStringLiteral("Fuzz"));
+        QVERIFY(!QFile::exists(error));
+        const QByteArray args = readAll(path(QStringLiteral("args")));
+        QVERIFY2(args.contains("\nopus\n") && args.contains("a fluffy cat"), args.constData());
+
+        // Not a picture: the run fails, and says why in the error file.
+        writeAll(path(QStringLiteral("pet.txt")), "purr");
+        QVERIFY(!ask("makecreature " + path("pet.txt").toUtf8(), "qx-creature-time.txt").isEmpty());
+        QVERIFY(!readAll(error).isEmpty());
+        QVERIFY(!QFile::exists(out));
     }
 
     void scriptReachesThePage()
