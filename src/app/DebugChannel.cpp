@@ -7,6 +7,7 @@
 #include "creatures/Creature.h"
 #include "creatures/CreatureLibrary.h"
 #include "overlay/DragView.h"
+#include "overlay/HoverFade.h"
 #include "overlay/OverlayPanel.h"
 #include "render/WebHost.h"
 #include "settings/Settings.h"
@@ -108,11 +109,20 @@ void DebugChannel::execute(const DebugCommand &command)
                        if (controller.host)
                            controller.host->evaluate(c.code);
                    },
-                   // Waits for the panel's drag handling.
-                   [](const Drag &) {},
+                   [this](const Drag &c) { drag(c.dx, c.dy); },
                    [this](const Set &c) { set(c); },
                },
                command);
+}
+
+void DebugChannel::drag(double dx, double dy)
+{
+    // As a hand that took the panel 40 points in from its lower-left corner
+    // and let go after moving by (dx, dy).
+    const QPointF grab(40, 40);
+    const Frame frame = controller.panel->frame();
+    controller.placement->drag(QPointF(frame.x + dx, frame.y + dy) + grab, grab);
+    controller.placement->dragEnded();
 }
 
 void DebugChannel::snapshot(const QString &path)
@@ -151,8 +161,10 @@ void DebugChannel::windowInfo(const QString &path)
     facts.screens = int(QGuiApplication::screens().size());
     facts.number = quint64(panel.winId());
     facts.occlusion = panel.windowHandle() && panel.windowHandle()->isExposed();
-    facts.alpha = panel.windowOpacity();
+    facts.alpha = panel.alphaValue();
     facts.ignoresMouse = panel.ignoresMouseEvents();
+    facts.hover = controller.debugHover;
+    facts.target = controller.fade->fadeTarget();
     writeResultFile(path, windowInfoLine(facts).toUtf8());
 }
 
@@ -264,6 +276,7 @@ void DebugChannel::change(Key key, const SetValue &value)
         controller.unlocked = flag();
         break;
     case Key::hover:
+        controller.setDebugHover(std::get<Hover>(value));
         break;
     }
 }

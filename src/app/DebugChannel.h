@@ -43,6 +43,7 @@ private:
     void makeCreature(const debug::MakeCreature &make);
     void saveCreature(const QString &path);
     void menuDump(const QString &path);
+    void drag(double dx, double dy);
     void set(const debug::Set &set);
     void change(debug::Key key, const debug::SetValue &value);
 

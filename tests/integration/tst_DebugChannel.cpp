@@ -43,6 +43,15 @@ QString field(const QString &line, const QString &name)
     return pattern.match(line).captured(1);
 }
 
+// The frame of a windowinfo line as its four numbers.
+QList<double> frameOf(const QString &line)
+{
+    QList<double> numbers;
+    for (const QString &number : field(line, QStringLiteral("frame")).mid(1).chopped(1).split(u','))
+        numbers.append(number.trimmed().toDouble());
+    return numbers;
+}
+
 // An X window's frame as xwininfo sees it, turned into y-up coordinates.
 QList<int> xFrame(const QString &window)
 {
@@ -220,6 +229,35 @@ private slots:
         for (int y = 0; y < argb.height(); ++y)
             for (int x = 0; x < argb.width(); ++x)
                 QCOMPARE(qAlpha(argb.pixel(x, y)), 255);
+    }
+
+    void dragMovesTheFrame()
+    {
+        const QList<double> before = frameOf(windowInfo("set layout corner\nset corner topLeft\n"));
+        const QList<double> after = frameOf(windowInfo("drag 30 -20\n"));
+        QCOMPARE(before.size(), 4);
+        QCOMPARE(after, (QList<double>{before[0] + 30, before[1] - 20, before[2], before[3]}));
+    }
+
+    // With fading on, the override fades the panel wherever the pointer is;
+    // "none" goes back to the pointer, which is elsewhere.
+    void hoverOverrideDrivesTheFade()
+    {
+        const auto fadesTo = [&](const QByteArray &value, const QString &hover,
+                                 const QString &target) {
+            QVERIFY(run("set hover " + value));
+            QString line;
+            const bool reached = QTest::qWaitFor(
+                [&] {
+                    line = windowInfo();
+                    return field(line, QStringLiteral("hover")) == hover &&
+                           field(line, QStringLiteral("target")) == target;
+                },
+                5000);
+            QVERIFY2(reached, qPrintable(line));
+        };
+        fadesTo("1", QStringLiteral("true"), QStringLiteral("0.12"));
+        fadesTo("none", QStringLiteral("none"), QStringLiteral("1.0"));
     }
 
     void makeCreatureWritesItsFiles()
