@@ -60,29 +60,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(Commands, expected);
-        const Commands actual = parseDebugCommands(text);
-        QCOMPARE(actual.size(), expected.size());
-        for (qsizetype i = 0; i < actual.size(); ++i)
-            QVERIFY2(actual[i] == expected[i], qPrintable(QString::number(i)));
-    }
-
-    void windowInfoLineFields()
-    {
-        WindowFacts facts;
-        facts.frame = {1240, 0, 200, 140.5};
-        facts.visible = true;
-        facts.level = 3;
-        facts.screens = 1;
-        facts.number = 4194311;
-        facts.alpha = 0.123;
-        facts.target = 0.12;
-        QCOMPARE(windowInfoLine(facts),
-                 QStringLiteral("frame=(1240, 0, 200, 140.5) visible=true level=3 screens=1 "
-                                "number=4194311 occlusion=false alpha=0.12 ignoresMouse=false "
-                                "hover=none target=0.12"));
-        facts.hover = false;
-        facts.target = 1;
-        QVERIFY(windowInfoLine(facts).endsWith(QLatin1String("hover=false target=1.0")));
+        QVERIFY(parseDebugCommands(text) == expected);
     }
 };
 
