@@ -6,6 +6,8 @@
 #include "creatures/ClaudeRunner.h"
 #include "creatures/Creature.h"
 #include "creatures/CreatureLibrary.h"
+#include "creatures/window/CreatureWindowController.h"
+#include "creatures/window/PhotoDropView.h"
 #include "overlay/DragView.h"
 #include "overlay/HoverFade.h"
 #include "overlay/OverlayPanel.h"
@@ -17,6 +19,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QTimer>
 #include <QWebEngineView>
@@ -30,6 +33,9 @@ using namespace debug;
 
 // What snapshots are laid on, so that the page's transparent parts show.
 const QColor kSnapshotBackground = QColor::fromRgbF(0.24, 0.27, 0.34);
+
+// How long the creature window gets to settle before its snapshot.
+constexpr int kWindowSnapshotMilliseconds = 1200;
 
 template <typename... Handlers> struct Overloaded : Handlers...
 {
@@ -101,8 +107,7 @@ void DebugChannel::execute(const DebugCommand &command)
                    [this](const Snapshot &c) { snapshot(c.path); },
                    [this](const WindowInfo &c) { windowInfo(c.path); },
                    [this](const MakeCreature &c) { makeCreature(c); },
-                   // Waits for the creature window.
-                   [](const CreatureWindow &) {},
+                   [this](const CreatureWindow &c) { creatureWindow(c); },
                    [this](const SaveCreature &c) { saveCreature(c.path); },
                    [this](const MenuDump &c) { menuDump(c.path); },
                    [this](const Script &c) {
@@ -192,6 +197,33 @@ void DebugChannel::makeCreature(const MakeCreature &make)
                             time,
                             QString::asprintf("%.1f s", double(clock.elapsed()) / 1000).toUtf8());
                     });
+}
+
+void DebugChannel::creatureWindow(const CreatureWindow &command)
+{
+    const std::optional<Creature> creature = readCreature(command.creature);
+    if (!creature)
+        return;
+    const std::optional<QByteArray> photo = readWhole(command.photo);
+    CreatureWindowController &window = controller.creatureWindowController();
+    // Snapshots look the same whatever the desktop's theme.
+    window.useLightAppearance();
+    if (command.edit) {
+        window.openForEdit(*creature);
+    } else {
+        // As if a drawing had just come back for this photo.
+        window.openNew();
+        if (photo)
+            window.drop->takePhoto(*photo);
+        window.status->setText(
+            QStringLiteral("Done. Look it over; add a note and Try again if you want changes."));
+        window.showResult(*creature);
+        window.applySizeRule();
+    }
+    QTimer::singleShot(kWindowSnapshotMilliseconds, this, [this, out = command.out] {
+        const CreatureWindowController &shown = controller.creatureWindowController();
+        writeResultFile(out, [&](const QString &draft) { return shown.snapshot(draft); });
+    });
 }
 
 void DebugChannel::saveCreature(const QString &path)

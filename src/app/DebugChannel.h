@@ -41,6 +41,7 @@ private:
     void snapshot(const QString &path);
     void windowInfo(const QString &path);
     void makeCreature(const debug::MakeCreature &make);
+    void creatureWindow(const debug::CreatureWindow &command);
     void saveCreature(const QString &path);
     void menuDump(const QString &path);
     void drag(double dx, double dy);

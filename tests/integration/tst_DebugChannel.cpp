@@ -1,3 +1,4 @@
+#include "creatures/window/CreatureWindowController.h"
 #include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
 #include "support/PrivatePulse.h"
@@ -246,6 +247,26 @@ private slots:
         QVERIFY(!ask("makecreature " + path("pet.txt").toUtf8(), "qx-creature-time.txt").isEmpty());
         QVERIFY(!readAll(error).isEmpty());
         QVERIFY(!QFile::exists(out));
+    }
+
+    void creatureWindowSnapshots()
+    {
+        writeAll(path(QStringLiteral("wisp.json")), samples::creature("Wisp").encode());
+        // The new-creature view shows the photo above the result, the edit
+        // view only the result; both are taller than an empty window.
+        QList<int> heights;
+        for (const QByteArray mode : {"", " edit"}) {
+            const QImage shot = QImage::fromData(
+                ask("creaturewindow " + path("wisp.json").toUtf8() + ' ' +
+                        path("pet.png").toUtf8() + ' ' + path("window.png").toUtf8() + mode,
+                    QStringLiteral("window.png")),
+                "PNG");
+            QVERIFY2(!shot.isNull(), mode.constData());
+            QCOMPARE(shot.width(), CreatureWindowController::kWidth);
+            heights.append(shot.height());
+        }
+        QVERIFY2(heights[0] > heights[1] && heights[1] > CreatureWindowController::kMinHeight,
+                 qPrintable(QStringLiteral("%1 %2").arg(heights[0]).arg(heights[1])));
     }
 
     void scriptReachesThePage()
