@@ -1,6 +1,7 @@
 #include "app/DebugChannel.h"
 
 #include "app/AppDelegate.h"
+#include "app/StatusMenu.h"
 #include "app/TrayIcon.h"
 #include "audio/AudioTap.h"
 #include "creatures/ClaudeRunner.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/StatusMenu.h"
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
 
