@@ -122,8 +122,6 @@ private slots:
                                     << "k";
         QTest::newRow("broadband noise, bands in order") << "noise"
                                                          << "ksh";
-        QTest::newRow("too faint to count") << "faint"
-                                            << "";
     }
 
     void firstOnset()
@@ -131,9 +129,8 @@ private slots:
         QFETCH(QString, signal);
         QFETCH(QString, events);
         // Four periods of 93.75 Hz in the window: only the low band holds energy.
-        const Samples x = signal == "noise"
-                              ? whiteNoise(2048 + 512)
-                              : cosine(93.75, signal == "faint" ? 1e-8 : 1.0, 48000, 2048 + 512);
+        const Samples x =
+            signal == "noise" ? whiteNoise(2048 + 512) : cosine(93.75, 1.0, 48000, 2048 + 512);
         Analyzer analyzer(noClock);
         analyzer.push(std::span(x).first(2048), 48000);
         QCOMPARE(analyzer.takeSnapshot().events, events);
@@ -149,9 +146,7 @@ private slots:
     {
         QTest::addColumn<float>("rms");
         QTest::addColumn<double>("level");
-        QTest::newRow("-15 dBFS and above read 1") << 0.2f << 1.0;
         QTest::newRow("-20 dBFS") << 0.1f << 0.875;
-        QTest::newRow("-40 dBFS") << 0.01f << 0.375;
         QTest::newRow("-60 dBFS reads 0") << 0.001f << 0.0;
     }
     void loudnessLevel()
@@ -239,28 +234,6 @@ private slots:
             // The case guarded against did happen: the peak reached zero.
             QCOMPARE(probe.state().peak[0], 0.0);
         }
-    }
-
-    void resetKeepsLevelsAndClearsTempo()
-    {
-        double now = 0;
-        Analyzer analyzer([&now] { return now; });
-        AnalyzerProbe probe(analyzer);
-        pushBlocks(analyzer, music(48000, 8.0), 48000);
-        analyzer.push(whiteNoise(700), 48000);
-        const Snapshot before = analyzer.takeSnapshot();
-        QVERIFY(before.bpm > 0);
-        const double clock = probe.state().clock;
-
-        now = 50;
-        analyzer.reset();
-        const Snapshot after = analyzer.takeSnapshot();
-        QCOMPARE(after.bpm + after.tempoConfidence, 0.0);
-        QCOMPARE(after.events, QString());
-        QCOMPARE(after.silentSeconds, 0.0); // the reset counts as a fresh block
-        QCOMPARE(after.levels, before.levels);
-        QCOMPARE(after.energy, before.energy);
-        QCOMPARE(probe.state().clock, clock);
     }
 };
 

@@ -8,8 +8,6 @@
 
 #include <sndfile.h>
 
-#include <pthread.h>
-
 #include <mutex>
 #include <vector>
 
@@ -60,7 +58,6 @@ struct Delivery
     std::size_t size;
     double rate;
     float first;
-    QByteArray thread;
 };
 
 // Collects what a feeder delivers, from its thread.
@@ -72,10 +69,8 @@ struct Receiver
     void attach(FileFeeder &feeder)
     {
         feeder.onSamples = [this](std::span<const float> samples, double rate) {
-            char name[16] = {};
-            pthread_getname_np(pthread_self(), name, sizeof name);
             std::lock_guard guard(lock);
-            deliveries.push_back({samples.size(), rate, samples.empty() ? 0.0f : samples[0], name});
+            deliveries.push_back({samples.size(), rate, samples.empty() ? 0.0f : samples[0]});
         };
     }
     std::vector<Delivery> received()
@@ -99,10 +94,7 @@ private slots:
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("frames");
-        QTest::addColumn<QList<int>>(
-            "blocks"); // the last partial block, one empty tick, then again
-        QTest::newRow("1000 frames at 48000 Hz, stereo")
-            << 48000 << 2 << 1000 << QList<int>{960, 40, 0, 960, 40, 0};
+        QTest::addColumn<QList<int>>("blocks"); // the last partial block, an empty tick, again
         QTest::newRow("2000 frames at 44100 Hz, mono")
             << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
     }
@@ -151,8 +143,7 @@ private slots:
             const std::vector<Delivery> got = receiver.received();
             const std::size_t sizes[] = {960, 40, 960, 40};
             for (std::size_t i = 0; i < 4; ++i)
-                QVERIFY(got[i].size == sizes[i] && got[i].rate == 48000.0 &&
-                        got[i].thread == "qx.feeder");
+                QVERIFY(got[i].size == sizes[i] && got[i].rate == 48000.0);
             QCOMPARE(got[2].first, got[0].first); // the loop starts again from the first frame
             QCOMPARE(got[0].first, mixed(0, 2));
         }

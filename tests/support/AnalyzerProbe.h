@@ -14,9 +14,8 @@ struct AnalyzerProbe
     // A copy of what the tests look at, taken under the analyzer's lock.
     struct State
     {
-        std::size_t pendingCount, envCount;
-        double clock, sampleRate, lastPushAt, silentSeconds, bpm, bpmCandidate;
-        int bpmCandidateHits;
+        std::size_t envCount;
+        double silentSeconds, bpm;
         std::array<double, 3> bandValue, peak;        // of the latest hop
         std::array<float, Analyzer::n / 2> magnitude; // √mags of the latest hop
     };
@@ -26,24 +25,15 @@ struct AnalyzerProbe
     State state() const
     {
         std::lock_guard guard(a.lock);
-        State s{a.pending.size(),   a.env.count,     a.clock, a.sampleRate,
-                a.lastPushAt,       a.silentSeconds, a.bpm,   a.bpmCandidate,
-                a.bpmCandidateHits, a.prevE,         a.peakE, {}};
-        for (std::size_t k = 0; k < s.magnitude.size(); ++k) {
+        State s{a.env.count, a.silentSeconds, a.bpm, a.prevE, a.peakE, {}};
+        for (std::size_t k = 0; k < s.magnitude.size(); ++k)
             s.magnitude[k] = std::sqrt(a.mags[k]);
-        }
         return s;
     }
     void setPeak(int band, double value)
     {
         std::lock_guard guard(a.lock);
         a.peakE[band] = value;
-    }
-    // Feeds one tempo estimate through the confirmation rule.
-    void adoptTempo(double newBpm)
-    {
-        std::lock_guard guard(a.lock);
-        a.adoptTempo(newBpm);
     }
 
 private:
