@@ -12,14 +12,11 @@ class FakeCaptureBackend final : public CaptureBackend
 {
 public:
     std::optional<QString> outputUID = QStringLiteral("sink-a");
-    std::int32_t tapStatus = 0;
-    bool ioWithoutHandle = false;
     std::int32_t startStatus = 0;
     std::optional<CaptureFormat> format = CaptureFormat{48000.0, 2, true};
     std::function<void()> duringCreateTap; // runs inside createTap, to hold a build up
 
     QStringList taps; // the output of every createTap
-    int uidLookups = 0;
     bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
     bool listening = false;
 
@@ -28,18 +25,14 @@ public:
     void loseCapture(std::int32_t status) { lost(status); }
     bool anythingAlive() const { return tapAlive || aggregateAlive || ioAlive || deviceRunning; }
 
-    std::optional<QString> defaultOutputUID() override
-    {
-        ++uidLookups;
-        return outputUID;
-    }
+    std::optional<QString> defaultOutputUID() override { return outputUID; }
     CaptureResult createTap(const QString &uid) override
     {
         taps << uid;
         if (duringCreateTap)
             duringCreateTap();
-        tapAlive = tapStatus == 0;
-        return {tapStatus, tapAlive ? 100u : 0u};
+        tapAlive = true;
+        return {0, 100};
     }
     CaptureResult createAggregate(const QString &) override
     {
@@ -49,8 +42,6 @@ public:
     std::optional<CaptureFormat> readFormat() override { return format; }
     CaptureResult createIoProc(IoBlock block, LostBlock onLost) override
     {
-        if (ioWithoutHandle)
-            return {0, 0};
         io = std::move(block);
         lost = std::move(onLost);
         ioAlive = true;
