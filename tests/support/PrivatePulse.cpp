@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 
 namespace bopling {
 
@@ -106,7 +105,6 @@ bool PrivatePulse::start()
 void PrivatePulse::stop()
 {
     if (isRunning()) {
-        resume();
         daemon->terminate();
         if (!daemon->waitForFinished(5000))
             kill();
@@ -121,12 +119,6 @@ void PrivatePulse::kill()
         daemon->waitForFinished(5000);
     }
     daemon.reset();
-}
-
-void PrivatePulse::sendSignal(int number)
-{
-    if (isRunning())
-        ::kill(pid_t(daemon->processId()), number);
 }
 
 bool PrivatePulse::isRunning() const
@@ -195,13 +187,11 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
     // The frames, repeated for `seconds`, in a raw file for pacat.
     const qsizetype repeats = std::max<qsizetype>(
         1, qsizetype(std::ceil(seconds * channels * rate / interleaved.size())));
-    const QByteArray bytes(reinterpret_cast<const char *>(interleaved.data()),
-                           qsizetype(interleaved.size() * sizeof(float)));
+    const QByteArray bytes = QByteArray(reinterpret_cast<const char *>(interleaved.data()),
+                                        qsizetype(interleaved.size() * sizeof(float)))
+                                 .repeated(repeats);
     QFile file(dir.filePath(QStringLiteral("play-%1.raw").arg(fileCount++)));
-    bool written = file.open(QIODevice::WriteOnly);
-    for (qsizetype i = 0; written && i < repeats; ++i)
-        written = file.write(bytes) == bytes.size();
-    if (!written) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
         error = file.errorString();
         return nullptr;
     }

@@ -4,7 +4,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,10 +39,8 @@ public:
     // Starts the daemon (again, on the same address and modules) and waits until it
     // answers; false with errorString() set when it does not within 10 s.
     bool start();
-    void stop();                          // SIGTERM and wait
-    void kill();                          // SIGKILL, as when the server crashes
-    void pause() { sendSignal(SIGSTOP); } // a server that hangs without going away
-    void resume() { sendSignal(SIGCONT); }
+    void stop(); // SIGTERM and wait
+    void kill(); // SIGKILL, as when the server crashes
     bool isRunning() const;
     QString errorString() const { return error; }
 
@@ -75,8 +72,6 @@ public:
                                            int channels, double seconds = 30.0);
 
 private:
-    void sendSignal(int number);
-
     Options options;
     QTemporaryDir dir{"/tmp/bopling-pulse-XXXXXX"}; // a socket path must stay under 108 bytes
     std::unique_ptr<QProcess> daemon;
