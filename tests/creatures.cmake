@@ -1,8 +1,5 @@
 # Tests of the creatures area.
-bopling_add_test(NAME tst_movecatalog SOURCES tst_movecatalog.cpp LIBS bopling_creatures LABELS unit)
 bopling_add_test(NAME tst_creaturecheck SOURCES tst_creaturecheck.cpp LIBS bopling_creatures LABELS unit)
-bopling_add_test(NAME tst_creaturejson SOURCES tst_creaturejson.cpp LIBS bopling_creatures LABELS unit)
-bopling_add_test(NAME tst_frameimage SOURCES tst_frameimage.cpp LIBS bopling_creatures LABELS unit)
 bopling_add_test(NAME tst_creaturelibrary SOURCES tst_creaturelibrary.cpp LIBS bopling_creatures
   LABELS unit)
 bopling_add_test(NAME tst_ClaudeRunner SOURCES tst_ClaudeRunner.cpp LIBS bopling_creatures
