@@ -8,7 +8,6 @@
 #include "support/FakeClaude.h"
 
 #include <QElapsedTimer>
-#include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -35,7 +34,6 @@ pwd > "$FAKE_DIR/cwd"
 printf '%s' "$PATH" > "$FAKE_DIR/path"
 readlink /proc/self/fd/0 > "$FAKE_DIR/stdin"
 stat -c %a . photo.jpg > "$FAKE_DIR/modes"
-cp photo.jpg "$FAKE_DIR/photo.jpg"
 mv "$FAKE_DIR/extra" "$FAKE_DIR/extra.$$" 2>/dev/null && . "$FAKE_DIR/extra.$$"
 cat "$FAKE_DIR/out" 2>/dev/null
 cat "$FAKE_DIR/err" >&2 2>/dev/null
@@ -106,12 +104,10 @@ private slots:
         QTest::addColumn<QByteArray>("extra"); // lines the fake runs before answering
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
-        QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("message"); // empty: the sample creature
         const auto row = [](const char *name, const QByteArray &out, const QByteArray &err,
-                            const QString &message, const QByteArray &extra = {},
-                            const QString &model = "sonnet") {
-            QTest::newRow(name) << extra << out << err << model << message;
+                            const QString &message, const QByteArray &extra = {}) {
+            QTest::newRow(name) << extra << out << err << message;
         };
         const auto failed = [](const QString &result) {
             return answer({{"is_error", true}, {"result", result}});
@@ -123,19 +119,12 @@ private slots:
 
         row("creature in prose after a megabyte on both pipes", prose(samples::creature()), "", {},
             "yes '' | head -c 1M; yes x | head -c 1M >&2\n");
-        row("overloaded", failed("Overloaded"), "",
-            "Claude is busy or you hit a usage limit. Try again in a bit.");
         row("sign-in before limit", failed("Rate limit · Invalid API key · Please run /login"), "",
             kNotSignedIn);
         row("other tool error", failed(e350), "", "Claude Code reported an error: " + tail);
-        row("401 on standard error", "oops", "Error: 401 Unauthorized\n", kNotSignedIn);
         row("no JSON, error tail", "oops", "A" + e350.toUtf8(),
             "Claude Code did not answer. " + tail);
-        row("no JSON, output tail", "B" + e350.toUtf8(), "\xff\xfe",
-            "Claude Code did not answer. " + tail);
         row("creature refused", prose(noSleep), "", "The creature is missing the \"sleep\" frame.");
-        row("time limit, Best quality", "", "", kTooLong + ", or pick the faster Standard quality.",
-            kSleep, "opus");
         row("time limit, SIGTERM ignored", "", "", kTooLong + '.', "trap '' TERM\n" + kSleep);
     }
     void answers()
@@ -143,13 +132,12 @@ private slots:
         QFETCH(QByteArray, extra);
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
-        QFETCH(QString, model);
         QFETCH(QString, message);
         QVERIFY(writeFile(fake + "/extra", extra) && writeFile(fake + "/out", out) &&
                 writeFile(fake + "/err", err));
 
         ClaudeRunner runner{extra.contains("sleep") ? 1s : 20s, 500ms};
-        const ClaudeRunner::Outcome outcome = runAndWait(runner, png(40, 30), "", model);
+        const ClaudeRunner::Outcome outcome = runAndWait(runner, png(40, 30), "", "sonnet");
         QCOMPARE(outcome.message, message);
         QCOMPARE(outcome.creature,
                  message.isEmpty() ? std::optional(samples::creature().validated()) : std::nullopt);
@@ -163,7 +151,7 @@ private slots:
     {
         QVERIFY(writeFile(fake + "/out", prose(samples::creature())));
         ClaudeRunner runner;
-        QVERIFY(runAndWait(runner, png(4000, 1000, true), "  bigger ears\n", "opus").creature);
+        QVERIFY(runAndWait(runner, png(4000, 1000), "  bigger ears\n", "opus").creature);
 
         // One JSON answer from the chosen model, which may only read files and
         // sees none of the user's own sessions, settings, servers or commands.
@@ -192,13 +180,6 @@ private slots:
         const QString path =
             at("home") + "/.local/bin:/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:";
         QCOMPARE(recorded("path"), path + qEnvironmentVariable("PATH"));
-
-        // The photo: JPEG, 1568 wide, the transparent half white.
-        QImageReader reader(fake + "/photo.jpg");
-        QCOMPARE(reader.format(), "jpeg");
-        const QImage sent = reader.read();
-        QCOMPARE(sent.size(), QSize(1568, 392));
-        QVERIFY(qGray(sent.pixel(100, 200)) > 245 && qGreen(sent.pixel(1400, 200)) < 40);
     }
 
     // Nothing is started and no folder made.
@@ -211,9 +192,6 @@ private slots:
         };
         QCOMPARE(failure("GIF89a nonsense", 0), "That file could not be read as a picture.");
         QCOMPARE(failure(png(20, 20), 7), "Cancelled."); // not the newest run
-        QVERIFY(QFile::remove(at("bin/claude")));
-        QCOMPARE(failure(png(20, 20), 0), "Claude Code was not found on this computer. Install it "
-                                          "and sign in, then try again.");
         QVERIFY(!QFile::exists(fake + "/pid"));
         QCOMPARE(leftovers(), QStringList());
     }
@@ -248,8 +226,7 @@ private slots:
     // The usual install places come before PATH; what cannot run does not count.
     void findsClaude()
     {
-        QVERIFY(writeFile(at("home/.claude/local/claude"), "#!/bin/sh\n"));
-        QCOMPARE(ClaudeRunner::findClaude(), at("bin/claude"));
+        QVERIFY(writeFile(at("home/.claude/local/claude"), "#!/bin/sh\n")); // not runnable
         QVERIFY(writeFile(at("home/.bun/bin/claude"), "#!/bin/sh\n", true));
         QCOMPARE(ClaudeRunner::findClaude(), at("home/.bun/bin/claude"));
         QVERIFY(QFile::remove(at("home/.bun/bin/claude")) && QFile::remove(at("bin/claude")));
@@ -286,14 +263,6 @@ private slots:
         QCOMPARE(ClaudeRunner::findClaude(),
                  found ? std::optional(at("home/hidden/claude")) : std::nullopt);
         QVERIFY(clock.elapsed() < 20000);
-    }
-
-    // The menu's lookup runs in the background.
-    void looksUpClaudeForTheMenu()
-    {
-        QVERIFY(!ClaudeRunner::cachedClaudePath());
-        ClaudeRunner::lookUpClaude();
-        QTRY_VERIFY(ClaudeRunner::cachedClaudePath() == at("bin/claude"));
     }
 
     void sweepsOnlyItsOwnEntries()

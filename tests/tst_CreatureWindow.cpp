@@ -10,7 +10,6 @@
 #include "support/Files.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -19,7 +18,6 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -44,17 +42,6 @@ cat "$dir/reply.json"
 )";
 
 constexpr int kRunTimeout = 30000;
-
-QByteArray png(Qt::GlobalColor colour)
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 // Drags the file onto the drop area and drops it; true when the drop was taken.
 bool dropFile(PhotoDropView *view, const QString &path)
@@ -114,11 +101,9 @@ class CreatureWindowTest : public QObject
         QFile::remove(bin + QStringLiteral("/pid"));
         hold(true);
         start();
-        QVERIFY(controller->isBusy());
-        QVERIFY(controller->spinner->isSpinning());
-        QVERIFY(!controller->create->isEnabled());
-        QVERIFY(!controller->tryAgain->isEnabled());
-        QVERIFY(!controller->save->isEnabled());
+        QVERIFY(controller->isBusy() && controller->spinner->isSpinning());
+        QVERIFY(!controller->create->isEnabled() && !controller->tryAgain->isEnabled() &&
+                !controller->save->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(started(), kRunTimeout);
     }
 
@@ -170,21 +155,12 @@ private slots:
         QCOMPARE(c.window->windowTitle(), QStringLiteral("New creature from photo"));
         QVERIFY(!c.create->isEnabled());
         QVERIFY(!c.resultBox->isVisible());
-        QCOMPARE(c.window->width(), CreatureWindowController::kWidth);
-        const QPoint offCentre =
-            c.window->frameGeometry().center() - c.window->screen()->availableGeometry().center();
-        QVERIFY2(offCentre.manhattanLength() < 60, "the window opens centred");
-        QVERIFY(!(c.window->windowFlags() & Qt::WindowMinimizeButtonHint));
-        QCOMPARE(c.window->minimumSize(), c.window->maximumSize());
 
         // The chooser: images only, with its message, and the picture goes in.
-        const QString red = write(QStringLiteral("red.png"), png(Qt::red));
+        const QString red = write(QStringLiteral("red.png"), fakeclaude::png(64, 48, Qt::red));
         QTimer::singleShot(0, this, [red] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             QVERIFY(dialog);
-            QCOMPARE(dialog->windowTitle(),
-                     QStringLiteral("Pick a photo of a pet, an animal or anything you want as a "
-                                    "creature"));
             QVERIFY(dialog->nameFilters().first().contains(QStringLiteral("*.png")));
             dialog->selectFile(red);
             QMetaObject::invokeMethod(dialog, "accept");
@@ -200,34 +176,23 @@ private slots:
         answerWith(drawn);
         // Return in the note field presses "Create creature".
         startRun([&] { QTest::keyClick(c.note, Qt::Key_Return); });
-        QCOMPARE(c.status->text(),
-                 QStringLiteral("Asking Claude to draw it… this takes about a minute."));
         // A picture dropped while busy is shown but not used.
-        QVERIFY(dropFile(c.drop, write(QStringLiteral("blue.png"), png(Qt::blue))));
+        QVERIFY(
+            dropFile(c.drop, write(QStringLiteral("blue.png"), fakeclaude::png(64, 48, Qt::blue))));
         finishRun();
         QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("sonnet"));
         QCOMPARE(photoSent().red() > 200 && photoSent().blue() < 60, true);
 
         QVERIFY(c.resultBox->isVisible());
-        QCOMPARE(
-            c.status->text(),
-            QStringLiteral("Done. Look it over; add a note and Try again if you want changes."));
-        QCOMPARE(c.create->text(), QStringLiteral("Create again from scratch"));
         QCOMPARE(c.nameField->text(), QStringLiteral("Fluff"));
         QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
-        QVERIFY(box(QStringLiteral("zap"))->isChecked() &&
-                !box(QStringLiteral("blast"))->isChecked());
-        QCOMPARE(c.pickCount->text(), QStringLiteral("4 of 4 picked"));
         QVERIFY(c.save->isEnabled());
         QVERIFY(!c.preview->pixmap().isNull());
-        QCOMPARE(c.frameLabel->text(), QStringLiteral("frame: idle"));
-        QTRY_COMPARE(c.frameLabel->text(), QStringLiteral("frame: idle2"));
-        QTRY_COMPARE(c.frameLabel->text(), QStringLiteral("frame: run1"));
+        QTRY_COMPARE(c.frameLabel->text(), QStringLiteral("frame: idle2")); // it plays
 
         // Try again at Best quality sends the first photo again.
         c.quality->setCurrentIndex(1);
         startRun([&] { c.tryAgain->click(); });
-        QCOMPARE(c.status->text(), QStringLiteral("Asking Claude again… about a minute."));
         finishRun();
         QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("opus"));
         QVERIFY(photoSent().red() > 200 && photoSent().blue() < 60);
@@ -235,8 +200,6 @@ private slots:
         // A fifth pick drops the oldest; no pick at all cannot be saved.
         box(QStringLiteral("blast"))->click();
         QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));
-        QVERIFY(!box(QStringLiteral("fire"))->isChecked());
-        QCOMPARE(c.pickCount->text(), QStringLiteral("4 of 4 picked"));
         for (const QString &id : QStringList{"zap", "quake", "tornado", "blast"})
             box(id)->click();
         QCOMPARE(c.pickCount->text(), QStringLiteral("0 of 4 picked"));
@@ -247,18 +210,14 @@ private slots:
 
         QTest::keyClicks(c.nameField, QStringLiteral(" Jr"));
         c.save->click();
-        QCOMPARE(saved.size(), 1);
-        QCOMPARE(saved[0].first, QStringLiteral("Fluff Jr"));
-        QVERIFY(!saved[0].second);
+        QVERIFY(saved.size() == 1 && !saved[0].second);
         const QList<Creature> all = library->all();
-        QCOMPARE(all.size(), 1);
-        QCOMPARE(all[0].name, QStringLiteral("Fluff Jr"));
+        QVERIFY(all.size() == 1 && all[0].name == QStringLiteral("Fluff Jr"));
         QCOMPARE(all[0].attacks, (QStringList{"pounce", "fire"}));
 
         // Closing reset the window to Empty, keeping the note and the quality.
         QVERIFY(!c.resultBox->isVisibleTo(c.window));
         QVERIFY(!c.create->isEnabled());
-        QCOMPARE(c.create->text(), QStringLiteral("Create creature"));
         QVERIFY(!c.drop->showsPicture());
         QCOMPARE(c.quality->currentIndex(), 1);
         c.quality->setCurrentIndex(0);
@@ -278,36 +237,28 @@ private slots:
         // A save that fails shows its message in edit mode too.
         c.openForEdit(*library->find(QStringLiteral("Blot")));
         c.save->click();
-        QVERIFY(c.window->isVisible());
-        QVERIFY(c.saveError->isVisible());
+        QVERIFY(c.window->isVisible() && c.saveError->isVisible());
         QVERIFY(c.saveError->text().startsWith(QStringLiteral("The palette must have")));
         QVERIFY(saved.isEmpty());
 
         c.openForEdit(*library->find(QStringLiteral("Rex")));
         QVERIFY(!c.saveError->isVisible());
-        QCOMPARE(c.window->windowTitle(), QStringLiteral("Edit creature"));
-        QVERIFY(!c.drop->isVisible() && !c.note->isVisible() && !c.status->isVisible());
-        QVERIFY(!c.tryAgain->isVisible());
-        QCOMPARE(c.save->text(), QStringLiteral("Save changes"));
         QCOMPARE(c.picked(), (QStringList{"blast", "fire", "zap", "quake"}));
 
         c.nameField->setText(QStringLiteral("Rexy"));
         c.save->click();
-        QCOMPARE(saved.size(), 1);
-        QCOMPARE(saved[0].first, QStringLiteral("Rexy"));
-        QCOMPARE(saved[0].second, std::optional<QString>(QStringLiteral("Rex")));
+        QCOMPARE(saved.value(0), (QPair<QString, std::optional<QString>>("Rexy", "Rex")));
         QCOMPARE(library->all().size(), files);
         QVERIFY(!library->find(QStringLiteral("Rex")));
         QCOMPARE(library->find(QStringLiteral("Rexy"))->attacks,
                  (QStringList{"blast", "fire", "zap", "quake"}));
-        QCOMPARE(c.window->windowTitle(), QStringLiteral("New creature from photo"));
     }
 
     void closingDuringARunDropsIt()
     {
         CreatureWindowController &c = *controller;
         answerWith(samples::creature());
-        QVERIFY(c.drop->takePhoto(png(Qt::green)));
+        QVERIFY(c.drop->takePhoto(fakeclaude::png(64, 48, Qt::green)));
         startRun([&] { c.create->click(); });
         c.window->close();
         QVERIFY(!c.isBusy());
@@ -327,13 +278,14 @@ private slots:
     {
         CreatureWindowController &c = *controller;
         QVERIFY(!dropFile(c.drop, write(QStringLiteral("notes.txt"), "not a picture")));
-        QFile big(write(QStringLiteral("big.png"), png(Qt::red)));
+        QFile big(write(QStringLiteral("big.png"), fakeclaude::png(64, 48, Qt::red)));
         QVERIFY(big.resize(PhotoDropView::kMaxPhotoBytes + 1));
         QVERIFY(!dropFile(c.drop, big.fileName()));
         QVERIFY(!c.create->isEnabled());
         QVERIFY(c.drop->label->isVisible());
 
-        QVERIFY(dropFile(c.drop, write(QStringLiteral("red.png"), png(Qt::red))));
+        QVERIFY(
+            dropFile(c.drop, write(QStringLiteral("red.png"), fakeclaude::png(64, 48, Qt::red))));
         QVERIFY(c.create->isEnabled());
         QVERIFY(!c.drop->label->isVisible());
     }
@@ -350,15 +302,11 @@ private slots:
         const QStringList three{"Tobble", "Rex", "Max"};
         QTest::newRow("new, two chosen") << two << "Fluff"
                                          << "" << QStringList{"Tobble", "Rex", "Fluff"} << true;
-        QTest::newRow("new, none chosen") << QStringList() << "Fluff"
-                                          << "" << QStringList{"Fluff"} << true;
         QTest::newRow("new, three chosen") << three << "Fluff"
                                            << "" << three << false;
         QTest::newRow("edit renames every entry")
             << QStringList{"Rex", "Tobble", "Rex"} << "Rexy"
             << "Rex" << QStringList{"Rexy", "Tobble", "Rexy"} << true;
-        QTest::newRow("edit, not a familiar") << three << "Fluff"
-                                              << "Pip" << three << true;
     }
 
     void familiarsFollowASave()

@@ -15,14 +15,11 @@
 // Pieces for tests that run fake `claude` programs.
 namespace bopling::fakeclaude {
 
-// A red PNG, its left half transparent when asked.
-inline QByteArray png(int width, int height, bool transparentLeft = false)
+// A PNG of one colour.
+inline QByteArray png(int width, int height, QColor colour = QColor(200, 0, 0))
 {
     QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(QColor(200, 0, 0));
-    for (int y = 0; transparentLeft && y < height; ++y)
-        for (int x = 0; x < width / 2; ++x)
-            image.setPixel(x, y, 0);
+    image.fill(colour);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
