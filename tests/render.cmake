@@ -1,6 +1,5 @@
 # Tests of the render area.
 bopling_add_test(NAME tst_bundle_resolver SOURCES tst_bundle_resolver.cpp LIBS bopling_render_core)
-bopling_add_test(NAME tst_renderer_log SOURCES tst_renderer_log.cpp LIBS bopling_render_core)
 bopling_add_test(NAME tst_renderer_protocol SOURCES tst_renderer_protocol.cpp LIBS bopling_render_core)
 
 if(BOPLING_GUI)
