@@ -100,24 +100,14 @@ private slots:
         row("cornerSize", "2.5", 1);
         row("cornerSize", "1e30", 1);
         row("cornerSize", "9223372036854775808", 1);
-        row("cornerSize", "-9223372036854775808", 0);
-        row("stripSize", "5", 2);
-        row("intensity", "9", 2);
         row("warriorCount", "20", 8);
-        row("warriorCount", "-5", -1);
         row("warriorCount", "2.0", 2);
-        row("warriorCount", "null", -1);
         row("warriorCount", "1e30", -1);
         row("warriors", "\"false\"", true);
-        row("tobble", "\"no\"", true);
         row("layout", "\"Strip\"", "corner");
-        row("corner", "\"bottomLeft\"", "bottomLeft");
-        row("corner", "\"topleft\"", "bottomRight");
-        row("scene", "\"Walk\"", "campfire");
         row("screen.strip", "4294967295", qint64(4294967295));
         row("screen.strip", "4294967296", {});
         row("screen.corner", "-1", {});
-        row("screen.corner", "1.5", {});
     }
 
     void storedValueReads()
@@ -136,19 +126,14 @@ private slots:
         {
             Settings s(file());
             s.setLayout(Layout::strip);
-            s.setCorner(Corner::topLeft);
             s.setCornerSize(7);
-            s.setScene(Scene::walk);
             s.setIntensity(-4);
             s.setWarriors(false);
             s.setTobble(false);
-            QCOMPARE(onDisk(), object(R"({"layout": "strip", "corner": "topLeft",
-                "cornerSize": 7, "scene": "walk", "intensity": -4, "warriors": false,
-                "tobble": false, "migratedFromDotscope": true})"));
+            QCOMPARE(onDisk(), object(R"({"layout": "strip", "cornerSize": 7, "intensity": -4,
+                "warriors": false, "tobble": false, "migratedFromDotscope": true})"));
         }
         QCOMPARE(readings(Settings(file())), defaultsWith({{"layout", "strip"},
-                                                           {"corner", "topLeft"},
-                                                           {"scene", "walk"},
                                                            {"cornerSize", 3},
                                                            {"intensity", 0},
                                                            {"warriors", false},
@@ -164,10 +149,8 @@ private slots:
             QTest::newRow(name) << QByteArray(stored) << expected;
         };
         row("absent", "{}", {"Tobble"});
-        row("absent, tobble false", R"({"tobble": false})", {});
         row("five names", R"({"familiars": ["A", "B", "C", "D", "E"]})", {"A", "B", "C"});
         row("empty list wins over tobble", R"({"familiars": [], "tobble": true})", {});
-        row("list wins over tobble false", R"({"familiars": ["A"], "tobble": false})", {"A"});
         row("not all strings", R"({"familiars": ["A", 3], "tobble": false})", {});
     }
 
@@ -187,7 +170,6 @@ private slots:
             QTest::newRow(name) << QByteArray(positions) << goodEntryReads;
         };
         row("well formed", R"({"corner.1": [10, 20.5]})", true);
-        row("a longer array elsewhere", R"({"corner.1": [10, 20.5], "strip.1": [1, 2, 3]})", true);
         row("an array with text", R"({"corner.1": [10, 20.5], "strip.1": [1, "2"]})", false);
         row("not a dictionary", R"([[10, 20.5]])", false);
     }
