@@ -1,12 +1,8 @@
 # Tests of the app area: placement, the panel, the controller and the program.
 bopling_add_test(NAME tst_placement SOURCES tst_Placement.cpp LIBS bopling_placement)
-bopling_add_test(NAME tst_placement_actions SOURCES tst_PlacementActions.cpp LIBS bopling_placement)
-bopling_add_test(NAME tst_hover_fade SOURCES tst_HoverFade.cpp LIBS bopling_placement)
-bopling_add_test(NAME tst_status_line SOURCES tst_StatusLine.cpp LIBS bopling_appcore)
 bopling_add_test(NAME tst_status_menu SOURCES tst_StatusMenu.cpp LIBS bopling_appcore)
 bopling_add_test(NAME tst_menu_actions SOURCES tst_MenuActions.cpp LIBS bopling_appcore
   bopling_render_core)
-bopling_add_test(NAME tst_state_log SOURCES tst_StateLog.cpp LIBS bopling_appcore)
 bopling_add_test(NAME tst_debug_commands SOURCES tst_DebugCommands.cpp LIBS bopling_appcore)
 
 if(BOPLING_GUI)

@@ -1,10 +1,10 @@
 #include "app/MenuActions.h"
-#include "app/SoundSettings.h"
 #include "creatures/CreatureLibrary.h"
 #include "render/FamiliarsCall.h"
 #include "render/RendererProtocol.h"
 #include "settings/Settings.h"
 #include "support/CreatureSamples.h"
+#include "support/Files.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,11 +21,8 @@ namespace {
 // The path of a settings file in `dir` that holds `json`.
 QString settingsFile(const QTemporaryDir &dir, const QByteArray &json)
 {
-    const QString path = dir.filePath(QStringLiteral("settings.json"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    files::write(dir.filePath(QStringLiteral("settings.json")), json);
+    return dir.filePath(QStringLiteral("settings.json"));
 }
 
 // The menu's actions over a settings file, a creature folder and a page that
@@ -78,9 +75,7 @@ struct Harness
     // The settings as they are on disk.
     QJsonObject onDisk() const
     {
-        QFile file(settings.filePath());
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
-                                              : QJsonObject();
+        return QJsonDocument::fromJson(files::read(settings.filePath())).object();
     }
 };
 
@@ -111,13 +106,6 @@ private slots:
             << item(MenuAction::setWarriorCount, 3) << QByteArray(R"({"warriors":false})")
             << QByteArray(R"({"warriors":true,"warriorCount":3})")
             << "warriors:true,warriorCount:3";
-        QTest::newRow("auto leaves them off")
-            << item(MenuAction::setWarriorCount, -1)
-            << QByteArray(R"({"warriors":false,"warriorCount":5})")
-            << QByteArray(R"({"warriors":false,"warriorCount":-1})")
-            << "warriors:false,warriorCount:-1";
-        QTest::newRow("pulse off") << item(MenuAction::togglePulse) << QByteArray("{}")
-                                   << QByteArray(R"({"beatPulse":false})") << "pulse:false";
         QTest::newRow("familiar added")
             << item(MenuAction::toggleFamiliar, 0, "Rex") << QByteArray("{}")
             << QByteArray(R"({"familiars":["Tobble","Rex"]})") << R"("name":"Rex")";
@@ -184,35 +172,6 @@ private slots:
         h.actions.perform(item(MenuAction::editCreature, 0, QStringLiteral("Gone")));
         h.actions.perform(item(MenuAction::editCreature));
         QCOMPARE(h.edited, QStringList{"Rex"});
-    }
-
-    void soundSettingsProgram_data()
-    {
-        QTest::addColumn<QString>("desktop");
-        QTest::addColumn<QStringList>("installed");
-        QTest::addColumn<QStringList>("expected");
-        const QStringList everything{"pavucontrol",          "pavucontrol-qt",
-                                     "gnome-control-center", "systemsettings",
-                                     "mate-volume-control",  "cinnamon-settings"};
-        QTest::newRow("bare window manager")
-            << QString() << everything << QStringList{"/usr/bin/pavucontrol"};
-        QTest::newRow("the desktop's own first")
-            << "ubuntu:GNOME" << everything
-            << QStringList{"/usr/bin/gnome-control-center", "sound"};
-        QTest::newRow("none") << "KDE" << QStringList{"pulsemixer"} << QStringList();
-    }
-
-    void soundSettingsProgram()
-    {
-        QFETCH(QString, desktop);
-        QFETCH(QStringList, installed);
-        QFETCH(QStringList, expected);
-        const std::optional<QStringList> found =
-            findSoundSettings(desktop, [&](const QString &program) {
-                return installed.contains(program) ? QStringLiteral("/usr/bin/") + program
-                                                   : QString();
-            });
-        QCOMPARE(found.value_or(QStringList()), expected);
     }
 };
 

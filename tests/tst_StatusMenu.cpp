@@ -1,5 +1,11 @@
+#include "app/StateLog.h"
+#include "app/StatusLine.h"
 #include "app/StatusMenu.h"
+#include "support/Files.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -7,6 +13,7 @@
 using namespace bopling;
 
 Q_DECLARE_METATYPE(bopling::StatusMenuState)
+Q_DECLARE_METATYPE(bopling::StatusInputs)
 
 namespace {
 
@@ -38,12 +45,8 @@ class StatusMenuTest : public QObject
     // read from a file holding `json`.
     QStringList menuFor(StatusMenuState state, const QByteArray &json)
     {
-        const QString path = dir.filePath(QStringLiteral("settings.json"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
-            qFatal("cannot write %s", qPrintable(path));
-        file.close();
-        state.readSettings(Settings(path));
+        files::write(dir.filePath(QStringLiteral("settings.json")), json);
+        state.readSettings(Settings(dir.filePath(QStringLiteral("settings.json"))));
         QStringList lines;
         for (const MenuItem &item : buildStatusMenu(state))
             lines << describe(item);
@@ -53,8 +56,7 @@ class StatusMenuTest : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // A fresh install: every row in order, the defaults marked, and the
-    // listing the debug channel writes.
+    // A fresh install: every row in order, the defaults marked.
     void freshInstall()
     {
         StatusMenuState state;
@@ -87,8 +89,6 @@ private slots:
                          "----",
                          "[ ] Pause",
                          "[ ] Quit Bopling"}));
-        QCOMPARE(menuListing(buildStatusMenu(state)).section(u'\n', 8, 10),
-                 QStringLiteral("> Corner\n  [ ] Top left\n  [ ] Top right"));
     }
 
     // Rows that differ from a fresh install: expected holds the changed
@@ -102,9 +102,6 @@ private slots:
 
         StatusMenuState plain;
         StatusMenuState quiet = plain;
-        quiet.silentSeconds = 12;
-        QTest::newRow("12 s of silence")
-            << quiet << QByteArray("{}") << QList<int>{1} << QStringList{"----"};
         quiet.silentSeconds = 12.5;
         QTest::newRow("over 12 s of silence")
             << quiet << QByteArray("{}") << QList<int>{1, 2}
@@ -122,13 +119,6 @@ private slots:
                            "> Corner (off): [ ] Top left, [ ] Top right #1, [ ] Bottom left #2, "
                            "[x] Bottom right #3",
                            "> Strip height: [ ] Tiny #2, [x] Short, [ ] Tall #1"};
-        QTest::newRow("unknown corner, size out of range")
-            << plain << QByteArray(R"({"corner":"middle","cornerSize":7,"intensity":"wild"})")
-            << QList<int>{8, 9, 10}
-            << QStringList{"> Corner: [ ] Top left, [ ] Top right #1, [ ] Bottom left #2, "
-                           "[x] Bottom right #3",
-                           "> Panel size: [x] Tiny #3, [ ] Small, [ ] Medium #1, [ ] Large #2",
-                           "> Intensity: [ ] Calm, [x] Normal #1, [ ] Wild #2"};
 
         StatusMenuState library = plain;
         library.creatures = QStringList{"Rex", "Mo", "Pip"};
@@ -144,11 +134,6 @@ private slots:
             << missing << QByteArray(R"({"familiars":[]})") << QList<int>{11, 12}
             << QStringList{"[ ] New creature from photo… (needs Claude Code)",
                            "> Familiars (up to 3): [ ] Tobble"};
-        QTest::newRow("warriors off, count above 8")
-            << plain << QByteArray(R"({"warriors":false,"warriorCount":12})") << QList<int>{13, 14}
-            << QStringList{"[ ] Warriors",
-                           "> Number of warriors: [ ] Auto #-1, [ ] 0 (none), [ ] 1 #1, [ ] 2 #2, "
-                           "[ ] 3 #3, [ ] 4 #4, [ ] 5 #5, [ ] 6 #6, [ ] 7 #7, [x] 8 #8"};
         StatusMenuState unlocked = plain;
         unlocked.unlocked = true;
         QTest::newRow("unlocked, walking, paused")
@@ -180,6 +165,76 @@ private slots:
         const QList<MenuItem> items = buildStatusMenu(state);
         for (int row : {12, 13, 14})
             QCOMPARE(items[row].submenu.last().representedObject, QStringLiteral("Mr Whiskers"));
+    }
+
+    // The status line: the first rule that applies wins.
+    void firstRuleThatAppliesWins_data()
+    {
+        QTest::addColumn<StatusInputs>("in");
+        QTest::addColumn<QString>("text");
+        StatusInputs all;
+        all.paused = all.testAudio = all.building = all.gaveUp = true;
+        all.lastError = "capture lost (-6)";
+        all.silentSeconds = 30;
+        QTest::newRow("paused beats everything") << all << "Paused";
+        all.paused = false;
+        QTest::newRow("then test audio") << all << "Test audio";
+        all.testAudio = false;
+        QTest::newRow("then connecting") << all << "Connecting to the sound server...";
+        all.running = true;
+        QTest::newRow("building while running is not connecting")
+            << all << "Check the sound server, then choose Retry";
+        all.gaveUp = false;
+        QTest::newRow("then the error") << all << "Cannot listen: capture lost (-6)";
+        all.lastError.reset();
+        all.silentSeconds = 12.01;
+        QTest::newRow("just over 12 s") << all << "No sound heard";
+    }
+    void firstRuleThatAppliesWins()
+    {
+        QFETCH(StatusInputs, in);
+        QFETCH(QString, text);
+        QCOMPARE(statusText(in), text);
+    }
+
+    // State log lines: valid JSON whatever the page answered.
+    void everyLineIsValidJson_data()
+    {
+        QTest::addColumn<QString>("audio");
+        QTest::addColumn<double>("silentSeconds");
+        QTest::addColumn<QVariant>("answer");
+        QTest::addColumn<QByteArray>("jsField");     // compact JSON of "js"
+        QTest::addColumn<QByteArray>("secondsText"); // as written
+        using B = QByteArray;
+        QTest::newRow("no answer") << "Paused" << 0.0 << QVariant() << B("null") << B("0.0");
+        QTest::newRow("an answer that is not text")
+            << "Paused" << 3.0 << QVariant(17) << B("null") << B("3.0");
+        QTest::newRow("text that is not JSON is quoted, and a quote in the status")
+            << "Cannot listen: \"odd\" error" << 0.0 << QVariant("oops \"}")
+            << B("[\"oops \\\"}\"]") << B("0.0");
+        QTest::newRow("a broken number") << "x" << qQNaN() << QVariant() << B("null") << B("0");
+    }
+    void everyLineIsValidJson()
+    {
+        QFETCH(QString, audio);
+        QFETCH(double, silentSeconds);
+        QFETCH(QVariant, answer);
+        QFETCH(QByteArray, jsField);
+        QFETCH(QByteArray, secondsText);
+        StateLogEntry entry;
+        entry.audio = audio;
+        entry.silentSeconds = silentSeconds;
+        entry.js = StateLogEntry::pageAnswer(answer);
+        const QByteArray line = stateLogLine(entry);
+        QVERIFY(line.endsWith("}\n"));
+        QVERIFY(line.contains("\"silentSeconds\":" + secondsText + ",\"js\""));
+
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
+        QCOMPARE(object.value("audio").toString(), audio);
+        QCOMPARE(QJsonDocument(QJsonArray{object.value("js")}).toJson(QJsonDocument::Compact),
+                 jsField == "null" ? QByteArray("[null]") : jsField);
     }
 };
 
