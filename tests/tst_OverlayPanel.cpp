@@ -60,7 +60,7 @@ void showAt(OverlayPanel &panel, const Frame &frame)
 
 } // namespace
 
-// The panel as the window manager and the pointer see it (Xvfb + openbox).
+// The panel as the window manager sees it (Xvfb + openbox).
 class OverlayPanelTest : public QObject
 {
     Q_OBJECT
