@@ -8,6 +8,7 @@
 #include "support/FakeClaude.h"
 
 #include <QElapsedTimer>
+#include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -34,6 +35,7 @@ pwd > "$FAKE_DIR/cwd"
 printf '%s' "$PATH" > "$FAKE_DIR/path"
 readlink /proc/self/fd/0 > "$FAKE_DIR/stdin"
 stat -c %a . photo.jpg > "$FAKE_DIR/modes"
+cp photo.jpg "$FAKE_DIR/photo.jpg"
 mv "$FAKE_DIR/extra" "$FAKE_DIR/extra.$$" 2>/dev/null && . "$FAKE_DIR/extra.$$"
 cat "$FAKE_DIR/out" 2>/dev/null
 cat "$FAKE_DIR/err" >&2 2>/dev/null
@@ -122,6 +124,7 @@ private slots:
         row("sign-in before limit", failed("Rate limit · Invalid API key · Please run /login"), "",
             kNotSignedIn);
         row("other tool error", failed(e350), "", "Claude Code reported an error: " + tail);
+        row("401 on standard error", "oops", "Error: 401 Unauthorized\n", kNotSignedIn);
         row("no JSON, error tail", "oops", "A" + e350.toUtf8(),
             "Claude Code did not answer. " + tail);
         row("creature refused", prose(noSleep), "", "The creature is missing the \"sleep\" frame.");
@@ -151,7 +154,7 @@ private slots:
     {
         QVERIFY(writeFile(fake + "/out", prose(samples::creature())));
         ClaudeRunner runner;
-        QVERIFY(runAndWait(runner, png(4000, 1000), "  bigger ears\n", "opus").creature);
+        QVERIFY(runAndWait(runner, png(4000, 1000, Qt::transparent), "  bigger ears\n", "opus").creature);
 
         // One JSON answer from the chosen model, which may only read files and
         // sees none of the user's own sessions, settings, servers or commands.
@@ -180,6 +183,13 @@ private slots:
         const QString path =
             at("home") + "/.local/bin:/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin:";
         QCOMPARE(recorded("path"), path + qEnvironmentVariable("PATH"));
+
+        // The photo: JPEG, 1568 wide, transparency on white.
+        QImageReader reader(fake + "/photo.jpg");
+        QCOMPARE(reader.format(), "jpeg");
+        const QImage sent = reader.read();
+        QCOMPARE(sent.size(), QSize(1568, 392));
+        QVERIFY(qGray(sent.pixel(100, 200)) > 245);
     }
 
     // Nothing is started and no folder made.
