@@ -1,6 +1,6 @@
 # Tests of the renderer page and the files shipped beside it. The page's logic
 # runs under Node's own test runner; the built-in creature goes through the
-# program's creature check; the move pictures are opened with ImageMagick.
+# program's creature check.
 # Label "web": they need Node, not a display, and are skipped by `-L unit`.
 
 find_program(BOPLING_NODE node)
