@@ -6,8 +6,7 @@ import { fileURLToPath, pathToFileURL } from 'node:url';
 export const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 export const web = path.join(root, 'resources', 'web');
 export const load = (p) => import(pathToFileURL(path.join(web, 'js', p)).href);
-export const tobbleText = () => fs.readFileSync(path.join(web, 'creatures', 'tobble.json'), 'utf8');
-export const tobble = () => JSON.parse(tobbleText());
+export const tobble = () => JSON.parse(fs.readFileSync(path.join(web, 'creatures', 'tobble.json'), 'utf8'));
 
 // A minimal creature: `rows` for idle, a copy for every other required frame.
 export function creature(rows, extra = {}) {
