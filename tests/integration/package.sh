@@ -40,16 +40,14 @@ desktop-file-validate "$root/usr/share/applications/bopling.desktop" \
   "$root/usr/share/bopling/bopling-autostart.desktop" || fail "a desktop entry is not valid"
 metainfo=$root/usr/share/metainfo/org.bopling.Bopling.metainfo.xml
 appstreamcli validate --no-net "$metainfo" || fail "the AppStream metadata is not valid"
-grep -q '<launchable type="desktop-id">bopling.desktop</launchable>' "$metainfo" ||
-  fail "the metadata does not name the desktop entry"
+grep -q '<launchable type="desktop-id">bopling.desktop</launchable>' "$metainfo" || fail "no launchable"
 shot=$(sed -n 's|.*<image>.*/\(.*\)</image>.*|\1|p' "$metainfo")
 [[ -n $shot && -f $root/usr/share/bopling/$shot ]] || fail "the screenshot '$shot' is not in the package"
 
 for program in bopling bopling-analyze bopling-creature; do
   "$root/usr/bin/$program" --help | grep -q "^Usage: $program" || fail "$program --help"
   [[ $("$root/usr/bin/$program" --version) == "$program "[0-9]* ]] || fail "$program --version"
-  zcat "$root/usr/share/man/man1/$program.1.gz" | grep -q 'Shows the version' ||
-    fail "the manual page of $program does not hold its --help"
+  zcat "$root/usr/share/man/man1/$program.1.gz" | grep -q 'Shows the version' || fail "$program.1 lacks --help"
 done
 
 QX_DEBUG=1 QX_TEST_AUDIO="$build/demo/bopling-demo.wav" QX_LOG="$work/state.log" \
