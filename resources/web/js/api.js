@@ -46,7 +46,7 @@ export function createQx(scene, post, clock, timing) {
     tick: guard('qx.tick', (arg) => {
       const t = parseTick(arg);
       scene.onTick(t, clock());
-      timing.wake();
+      timing.wake(!t.silent && t.ev.length > 0);
     }),
     setFamiliars: guard('qx.setFamiliars', (arg) => {
       if (!Array.isArray(arg)) throw new Error(`qx.setFamiliars expects a list of creatures, got ${typeof arg === 'object' ? JSON.stringify(arg) : String(arg)}`.slice(0, 160));
@@ -118,24 +118,37 @@ export class FrameTimer {
   }
 }
 
-// The scene moves with ticks that come 30 times a second, so the page draws
-// at most 30 frames a second whatever the display's rate, and hands the
-// canvas only the part of a picture that differs from the one it shows.
-export const FRAME_MS = 1000 / 30;
-const SLACK_MS = 4; // display frames come a little early or late
+// The scene moves with ticks that come 30 times a second, but every frame
+// costs the engine a few milliseconds across its processes whatever changed in
+// it, far more than drawing it. So the page draws 15 frames a second while the
+// scene moves and takes a frame early for a beat: a tick with an onset is drawn
+// at once when the frame before it is at least 1/30 s old. Only the part of a
+// picture that differs from the one shown goes to the canvas.
+export const FRAME_MS = 1000 / 15;
+export const BEAT_FRAME_MS = 1000 / 30;
+const SLACK_MS = 1; // timers fire a little late, never early
 
 export class FramePacer {
   constructor() {
     this.next = -Infinity;
+    this.last = -Infinity; // when the last frame was drawn
     this.shown = null; // the pixels the canvas holds
   }
 
-  // True when a display frame at `at` (ms) is due to draw.
-  due(at) {
-    if (at < this.next - SLACK_MS) return false;
-    // Behind by more than a frame (the page was busy or hidden): start afresh.
-    this.next = at - this.next > FRAME_MS ? at + FRAME_MS : this.next + FRAME_MS;
+  // True when a frame at `at` (ms) is due to draw; `beat` for a tick that
+  // carries an onset.
+  due(at, beat = false) {
+    if (beat ? at - this.last < BEAT_FRAME_MS - SLACK_MS : at < this.next - SLACK_MS) return false;
+    // A beat restarts the cadence, as does a page that fell behind by more
+    // than a frame (it was busy or hidden).
+    this.next = beat || at - this.next > FRAME_MS ? at + FRAME_MS : this.next + FRAME_MS;
+    this.last = at;
     return true;
+  }
+
+  // Milliseconds from `at` until the next frame is due.
+  wait(at) {
+    return Math.max(0, this.next - at);
   }
 
   // The rectangle of `px` (a w-wide Uint32Array) that differs from the

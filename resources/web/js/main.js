@@ -1,6 +1,8 @@
 // The page: a canvas at the scene's logical size, scaled up in whole steps,
-// redrawn up to 30 times a second while anything moves and a few times a
-// second while the party sleeps.
+// redrawn 15 times a second while anything moves (and at once for a beat) and
+// a few times a second while the party sleeps. Frames come from timers, never
+// from requestAnimationFrame: that keeps the engine's frame machinery running
+// at the display's rate even when nothing is drawn.
 import { Scene, canvasSize } from './scene.js';
 import { createQx, FrameTimer, FramePacer } from './api.js';
 
@@ -16,7 +18,7 @@ const scene = new Scene(clock());
 const timer = new FrameTimer();
 const pacer = new FramePacer();
 let image = null;
-let pending = null; // {kind: 'frame' | 'timer', id}
+let pending = null; // {slow, id}: the timer of the next frame
 let lastKey = null;
 
 function fitCanvas() {
@@ -43,12 +45,16 @@ function fitCanvas() {
 function frame() {
   pending = null;
   const t0 = performance.now();
+  if (scene.slow() || pacer.due(t0)) draw(t0);
+  schedule();
+}
+
+function draw(t0) {
   try {
-    if (scene.slow() || pacer.due(t0)) drawFrame(t0);
+    drawFrame(t0);
   } catch (e) {
     fail(`drawing failed: ${e && e.message ? e.message : String(e)}`);
   }
-  schedule();
 }
 
 function drawFrame(t0) {
@@ -67,27 +73,32 @@ function drawFrame(t0) {
   timer.record(t0, performance.now() - t0);
 }
 
-// At most 30 frames a second while anything moves; while the party sleeps,
-// only when the picture is next due to change.
+// At the pacer's rate while anything moves; while the party sleeps, only
+// when the picture is next due to change.
 function schedule() {
   if (pending) return;
-  if (scene.slow()) {
+  const slow = scene.slow();
+  let delay;
+  if (slow) {
     if (scene.still() && lastKey !== null) return; // drawn once asleep; nothing will move until a call wakes it
-    const now = performance.now() / 1000;
-    const delay = Math.max(20, Math.ceil((scene.nextVisualChange() - now) * 1000) + 2);
-    pending = { kind: 'timer', id: setTimeout(frame, delay) };
+    delay = Math.max(20, Math.ceil((scene.nextVisualChange() - performance.now() / 1000) * 1000) + 2);
   } else {
-    pending = { kind: 'frame', id: requestAnimationFrame(frame) };
+    delay = pacer.wait(performance.now());
   }
+  pending = { slow, id: setTimeout(frame, delay) };
 }
 
-// A tick with sound (or a new configuration) must not wait for the slow timer.
-function wake() {
+// A tick with sound (or a new configuration) must not wait for the slow
+// timer, and a beat is drawn at once when the pacer allows it.
+function wake(beat = false) {
   lastKey = null;
-  if (pending && pending.kind === 'timer') {
+  const now = performance.now();
+  const drawBeat = beat && !scene.slow() && pacer.due(now, true);
+  if (pending && (pending.slow || drawBeat)) {
     clearTimeout(pending.id);
     pending = null;
   }
+  if (drawBeat) draw(now);
   schedule();
 }
 
