@@ -273,11 +273,12 @@ int main(int argc, char **argv)
     pulse.exportServer();
 
     WebHost::registerScheme();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
     // As the program does.
-    const bool softwareRenderer = chooseSceneGraphBackend();
+    const bool softwareRenderer = chooseSceneGraphBackend(argc, argv);
+    addEngineSwitches(softwareRenderer);
+    QApplication app(argc, argv);
+    applicationCreated();
+    QApplication::setQuitOnLastWindowClosed(false);
     std::printf("renderer: %s\n", softwareRenderer ? "Qt Quick software" : "OpenGL");
 
     const std::vector<float> music =

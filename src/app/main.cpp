@@ -16,9 +16,11 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "xcb");
     // The page's scheme must be known before the application object exists.
     bopling::WebHost::registerScheme();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    const bool software = bopling::chooseSceneGraphBackend(argc, argv);
+    bopling::addEngineSwitches(software);
 
     QApplication app(argc, argv);
+    bopling::applicationCreated();
     // The web engine describes its set-up on every start; users have no use for it.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
@@ -26,7 +28,6 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("bopling"));
     // No main window: closing the creature window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    bopling::chooseSceneGraphBackend();
 
     bopling::AppDelegate delegate;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
