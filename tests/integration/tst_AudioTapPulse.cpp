@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <numeric>
@@ -42,6 +43,7 @@ struct Captured
 {
     std::mutex lock;
     std::vector<float> samples;
+    std::vector<std::size_t> blocks; // their sizes, in order
     std::set<double> rates;
     Analyzer analyzer;
 
@@ -50,12 +52,20 @@ struct Captured
         analyzer.push(block, rate);
         std::lock_guard guard(lock);
         samples.insert(samples.end(), block.begin(), block.end());
+        blocks.push_back(block.size());
         rates.insert(rate);
     }
     std::size_t size()
     {
         std::lock_guard guard(lock);
         return samples.size();
+    }
+    // The largest of the last `count` blocks.
+    std::size_t largestRecentBlock(std::size_t count)
+    {
+        std::lock_guard guard(lock);
+        const auto from = blocks.end() - qsizetype(std::min(count, blocks.size()));
+        return from == blocks.end() ? 0 : *std::max_element(from, blocks.end());
     }
     float peakSince(std::size_t from)
     {
@@ -132,6 +142,20 @@ private slots:
         QCOMPARE(captured->rates, (std::set<double>{double(kRate)}));
         const float peak = captured->peakSince(0);
         QVERIFY2(peak > 0.39f && peak < 0.41f, qPrintable(QString::number(peak)));
+    }
+
+    // While nothing plays the server hands over a fifth of a second at a time
+    // instead of 10 ms; sound brings the small blocks back.
+    void quietCaptureTakesLargeBlocks()
+    {
+        QVERIFY2(startTap(), qPrintable(tapError()));
+        QVERIFY2(QTest::qWaitFor([&] { return captured->largestRecentBlock(1) >= kRate / 10; },
+                                 kTimeoutMs),
+                 "the blocks stay small in silence");
+        QVERIFY2(play("bopling_a", stereo(1.0, false)), qPrintable(pulse->errorString()));
+        QVERIFY2(QTest::qWaitFor([&] { return captured->largestRecentBlock(10) <= kRate / 40; },
+                                 kTimeoutMs),
+                 "the blocks stay large with sound");
     }
 
     void resumesAfterServerRestart()
