@@ -37,6 +37,8 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <algorithm>
 #include <QWebEngineView>
 
 #include <cstdio>
@@ -299,18 +301,30 @@ void AppDelegate::startMoveAndFullScreenChecks()
 
 void AppDelegate::grabCheck()
 {
-    const bool hover = debugHover ? *debugHover : pointerOverPanel();
+    const QPoint pointer = queries->pointerPosition();
+    const QRect frame = panel->geometry();
+    const bool hover = debugHover ? *debugHover : frame.contains(pointer);
     if (unlocked && queries->escapeHeld())
         unlocked = false;
     // A drag in progress keeps the panel grabbable when Alt is let go.
     const bool grab = unlocked || drag->isDragging() || (hover && queries->altHeld());
     fade->update(settings.fadeOnHover(), hover, grab);
-    if (grab == grabbable)
-        return;
-    grabbable = grab;
-    panel->setIgnoresMouseEvents(!grab);
-    drag->setVisible(grab);
-    drag->update();
+    if (grab != grabbable) {
+        grabbable = grab;
+        panel->setIgnoresMouseEvents(!grab);
+        drag->setVisible(grab);
+        drag->update();
+    }
+    // With the pointer far from a panel at rest, the next look can wait: a
+    // hand needs longer than that to bring the pointer over it.
+    const int distance = std::max({frame.left() - pointer.x(), pointer.x() - frame.right(),
+                                   frame.top() - pointer.y(), pointer.y() - frame.bottom()});
+    const bool atRest = !grab && !unlocked && !debugHover && !fade->fading() &&
+                        fade->fadeTarget() == HoverFade::kNormalOpacity;
+    const int period = atRest && distance > kFarPointerPixels ? kFarGrabCheckMilliseconds
+                                                              : kGrabCheckMilliseconds;
+    if (grabTimer->interval() != period)
+        grabTimer->setInterval(period);
 }
 
 bool AppDelegate::pointerOverPanel() const
@@ -505,6 +519,10 @@ void AppDelegate::pushConfig()
 void AppDelegate::tick()
 {
     protocol->tick([this] { return analyzer->takeSnapshot(); });
+    const int period =
+        protocol->lastSilent() == true ? kQuietFrameMilliseconds : kFrameMilliseconds;
+    if (timer->interval() != period)
+        timer->setInterval(period);
 }
 
 QList<MenuItem> AppDelegate::menuItems() const

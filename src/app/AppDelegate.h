@@ -46,6 +46,9 @@ class AppDelegate final : public QObject
 public:
     // Frame timer period: about thirty ticks a second.
     static constexpr int kFrameMilliseconds = 33;
+    // Its period once a silent tick has gone out, until a snapshot has sound
+    // again: capture then delivers sound only every 200 ms anyway.
+    static constexpr int kQuietFrameMilliseconds = 100;
     // The state log's period in debug mode.
     static constexpr int kStateLogMilliseconds = 2000;
     // How long the way out waits for capture to stop.
@@ -54,6 +57,10 @@ public:
     static constexpr int kClaudeLookupMilliseconds = 6000;
     // The grab check's period: how soon the panel follows Alt, Escape and the menu.
     static constexpr int kGrabCheckMilliseconds = 60;
+    // Its period while the panel is at rest and the pointer more than
+    // kFarPointerPixels away from it.
+    static constexpr int kFarGrabCheckMilliseconds = 250;
+    static constexpr int kFarPointerPixels = 150;
     // A move by the window manager is stored once the panel has rested this long.
     static constexpr int kWindowManagerMoveMilliseconds = 250;
     // The full-screen check's period, besides the desktop's notifications.
