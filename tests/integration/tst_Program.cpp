@@ -226,6 +226,10 @@ private slots:
         });
         QVERIFY2(listening, fail());
         QCOMPARE(pulse->countSourceOutputs(kClient), 1);
+        // Xvfb's OpenGL is a software rasterizer, so the program loads none.
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(bopling.process.processId()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        QVERIFY2(!maps.readAll().contains("_dri.so"), "an OpenGL driver is loaded");
 
         // Nothing plays: the page gets one silent tick for the whole stretch
         // and the party sleeps.
