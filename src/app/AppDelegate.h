@@ -48,7 +48,7 @@ public:
     static constexpr int kFrameMilliseconds = 33;
     // Its period once a silent tick has gone out, until a snapshot has sound
     // again: capture then delivers sound only every 200 ms anyway.
-    static constexpr int kQuietFrameMilliseconds = 100;
+    static constexpr int kQuietFrameMilliseconds = 200;
     // The state log's period in debug mode.
     static constexpr int kStateLogMilliseconds = 2000;
     // How long the way out waits for capture to stop.

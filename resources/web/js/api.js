@@ -46,7 +46,7 @@ export function createQx(scene, post, clock, timing) {
     tick: guard('qx.tick', (arg) => {
       const t = parseTick(arg);
       scene.onTick(t, clock());
-      timing.wake(!t.silent && t.ev.length > 0);
+      timing.wake(!t.silent && /[kd]/.test(t.ev));
     }),
     setFamiliars: guard('qx.setFamiliars', (arg) => {
       if (!Array.isArray(arg)) throw new Error(`qx.setFamiliars expects a list of creatures, got ${typeof arg === 'object' ? JSON.stringify(arg) : String(arg)}`.slice(0, 160));
@@ -121,8 +121,8 @@ export class FrameTimer {
 // The scene moves with ticks that come 30 times a second, but every frame
 // costs the engine a few milliseconds across its processes whatever changed in
 // it, far more than drawing it. So the page draws 15 frames a second while the
-// scene moves and takes a frame early for a beat: a tick with an onset is drawn
-// at once when the frame before it is at least 1/30 s old. Only the part of a
+// scene moves and takes a frame early for a beat: a tick with a kick or a drop
+// is drawn at once when the frame before it is at least 1/30 s old. Only the part of a
 // picture that differs from the one shown goes to the canvas.
 export const FRAME_MS = 1000 / 15;
 export const BEAT_FRAME_MS = 1000 / 30;
