@@ -203,16 +203,22 @@ void Analyzer::analyseHop(const float *x)
 
     // Spectrum. FFTW returns the plain transform X_k; the thresholds below were
     // tuned on a forward real FFT that returns 2·X_k, hence mags = 4·|X_k|².
-    float *__restrict out = windowed;
-    const float *__restrict in = x;
-    for (int i = 0; i < n; ++i) {
-        out[i] = in[i] * window[i];
-    }
-    fftwf_execute(static_cast<fftwf_plan>(setup));
-    for (int k = 1; k < kBins; ++k) {
-        const float re = spectrum[2 * k];
-        const float im = spectrum[2 * k + 1];
-        mags[k] = 4.0f * (re * re + im * im);
+    // A window of digital silence (an idle output's monitor) has an all-zero
+    // spectrum; the transform is skipped, with the same result.
+    if (std::all_of(x, x + n, [](float sample) { return sample == 0.0f; })) {
+        std::fill(mags.begin(), mags.end(), 0.0f);
+    } else {
+        float *__restrict out = windowed;
+        const float *__restrict in = x;
+        for (int i = 0; i < n; ++i) {
+            out[i] = in[i] * window[i];
+        }
+        fftwf_execute(static_cast<fftwf_plan>(setup));
+        for (int k = 1; k < kBins; ++k) {
+            const float re = spectrum[2 * k];
+            const float im = spectrum[2 * k + 1];
+            mags[k] = 4.0f * (re * re + im * im);
+        }
     }
 
     std::array<double, kBands> e{};
