@@ -37,10 +37,9 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
-
-#include <algorithm>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <cstdio>
 #include <span>
 
@@ -321,8 +320,8 @@ void AppDelegate::grabCheck()
                                    frame.top() - pointer.y(), pointer.y() - frame.bottom()});
     const bool atRest = !grab && !unlocked && !debugHover && !fade->fading() &&
                         fade->fadeTarget() == HoverFade::kNormalOpacity;
-    const int period = atRest && distance > kFarPointerPixels ? kFarGrabCheckMilliseconds
-                                                              : kGrabCheckMilliseconds;
+    const int period =
+        atRest && distance > kFarPointerPixels ? kFarGrabCheckMilliseconds : kGrabCheckMilliseconds;
     if (grabTimer->interval() != period)
         grabTimer->setInterval(period);
 }

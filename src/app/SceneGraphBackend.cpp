@@ -9,13 +9,13 @@
 #include <QSGRendererInterface>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
-#include <utility>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace bopling {
 
@@ -69,7 +69,8 @@ QByteArray probeRenderer(int argc, char **argv)
     }
     close(fds[1]);
     QByteArray answer;
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProbeMilliseconds);
+    const auto giveUp =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kProbeMilliseconds);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               giveUp - std::chrono::steady_clock::now())
