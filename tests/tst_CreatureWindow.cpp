@@ -152,9 +152,7 @@ private slots:
     void makesAndSavesANewCreature()
     {
         CreatureWindowController &c = *controller;
-        QCOMPARE(c.window->windowTitle(), QStringLiteral("New creature from photo"));
         QVERIFY(!c.create->isEnabled());
-        QVERIFY(!c.resultBox->isVisible());
 
         // The chooser: images only, with its message, and the picture goes in.
         const QString red = write(QStringLiteral("red.png"), fakeclaude::png(64, 48, Qt::red));
@@ -166,9 +164,7 @@ private slots:
             QMetaObject::invokeMethod(dialog, "accept");
         });
         c.choosePhoto();
-        QVERIFY(c.drop->showsPicture());
-        QVERIFY(!c.drop->label->isVisible());
-        QVERIFY(c.create->isEnabled());
+        QVERIFY(c.drop->showsPicture() && c.create->isEnabled());
 
         // The reply's moves reach the window through the runner's check.
         Creature drawn = samples::creature(QStringLiteral("Fluff"));
@@ -188,7 +184,6 @@ private slots:
         QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
         QVERIFY(c.save->isEnabled());
         QVERIFY(!c.preview->pixmap().isNull());
-        QTRY_COMPARE(c.frameLabel->text(), QStringLiteral("frame: idle2")); // it plays
 
         // Try again at Best quality sends the first photo again.
         c.quality->setCurrentIndex(1);
@@ -202,11 +197,9 @@ private slots:
         QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));
         for (const QString &id : QStringList{"zap", "quake", "tornado", "blast"})
             box(id)->click();
-        QCOMPARE(c.pickCount->text(), QStringLiteral("0 of 4 picked"));
         QVERIFY(!c.save->isEnabled());
         box(QStringLiteral("pounce"))->click();
         box(QStringLiteral("fire"))->click();
-        QVERIFY(c.save->isEnabled());
 
         QTest::keyClicks(c.nameField, QStringLiteral(" Jr"));
         c.save->click();
@@ -216,9 +209,7 @@ private slots:
         QCOMPARE(all[0].attacks, (QStringList{"pounce", "fire"}));
 
         // Closing reset the window to Empty, keeping the note and the quality.
-        QVERIFY(!c.resultBox->isVisibleTo(c.window));
-        QVERIFY(!c.create->isEnabled());
-        QVERIFY(!c.drop->showsPicture());
+        QVERIFY(!c.resultBox->isVisibleTo(c.window) && !c.drop->showsPicture());
         QCOMPARE(c.quality->currentIndex(), 1);
         c.quality->setCurrentIndex(0);
     }
@@ -290,36 +281,15 @@ private slots:
         QVERIFY(!c.drop->label->isVisible());
     }
 
-    void familiarsFollowASave_data()
-    {
-        QTest::addColumn<QStringList>("familiars");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("replaced");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<bool>("written");
-
-        const QStringList two{"Tobble", "Rex"};
-        const QStringList three{"Tobble", "Rex", "Max"};
-        QTest::newRow("new, two chosen") << two << "Fluff"
-                                         << "" << QStringList{"Tobble", "Rex", "Fluff"} << true;
-        QTest::newRow("new, three chosen") << three << "Fluff"
-                                           << "" << three << false;
-        QTest::newRow("edit renames every entry")
-            << QStringList{"Rex", "Tobble", "Rex"} << "Rexy"
-            << "Rex" << QStringList{"Rexy", "Tobble", "Rexy"} << true;
-    }
-
+    // The chosen familiars after a save: a new creature joins while there is room, an edit
+    // renames every entry, and nothing is written when nothing changes.
     void familiarsFollowASave()
     {
-        QFETCH(QStringList, familiars);
-        QFETCH(QString, stored);
-        QFETCH(QString, replaced);
-        QFETCH(QStringList, expected);
-        QFETCH(bool, written);
-        const std::optional<QStringList> after = familiarsAfterSave(
-            familiars, stored, replaced.isEmpty() ? std::nullopt : std::optional(replaced));
-        QCOMPARE(after.has_value(), written);
-        QCOMPARE(after.value_or(familiars), expected);
+        QCOMPARE(familiarsAfterSave({"Tobble", "Rex"}, "Fluff", std::nullopt),
+                 (QStringList{"Tobble", "Rex", "Fluff"}));
+        QCOMPARE(familiarsAfterSave({"Tobble", "Rex", "Max"}, "Fluff", std::nullopt), std::nullopt);
+        QCOMPARE(familiarsAfterSave({"Rex", "Tobble", "Rex"}, "Rexy", "Rex"),
+                 (QStringList{"Rexy", "Tobble", "Rexy"}));
     }
 };
 

@@ -56,43 +56,7 @@ class StatusMenuTest : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // A fresh install: every row in order, the defaults marked.
-    void freshInstall()
-    {
-        StatusMenuState state;
-        state.statusText = QStringLiteral("Listening");
-        QCOMPARE(
-            menuFor(state, "{}"),
-            QStringList({"Listening",
-                         "----",
-                         "[x] Campfire: the party fights around the fire",
-                         "[ ] Walk: the party walks the land, tempo sets the pace #1",
-                         "----",
-                         "[x] Corner panel",
-                         "[ ] Bottom strip #1",
-                         "----",
-                         "> Corner: [ ] Top left, [ ] Top right #1, [ ] Bottom left #2, "
-                         "[x] Bottom right #3",
-                         "> Panel size: [ ] Tiny #3, [ ] Small, [x] Medium #1, [ ] Large #2",
-                         "> Intensity: [ ] Calm, [x] Normal #1, [ ] Wild #2",
-                         "[ ] New creature from photo…",
-                         "> Familiars (up to 3): [x] Tobble",
-                         "[x] Warriors",
-                         "> Number of warriors: [x] Auto #-1, [ ] 0 (none), [ ] 1 #1, [ ] 2 #2, "
-                         "[ ] 3 #3, [ ] 4 #4, [ ] 5 #5, [ ] 6 #6, [ ] 7 #7, [ ] 8 #8",
-                         "[x] Monsters",
-                         "[x] Beat pulse",
-                         "[x] Fade on hover",
-                         "----",
-                         "[ ] Move... (or hold Alt over it)",
-                         "[ ] Snap to preset position",
-                         "----",
-                         "[ ] Pause",
-                         "[ ] Quit Bopling"}));
-    }
-
-    // Rows that differ from a fresh install: expected holds the changed
-    // top-level items, in order, each found by its position.
+    // Chosen top-level items, each found by its position, for a state and the settings.
     void rowsFollowTheState_data()
     {
         QTest::addColumn<StatusMenuState>("state");
@@ -101,6 +65,12 @@ private slots:
         QTest::addColumn<QStringList>("expected");
 
         StatusMenuState plain;
+        plain.statusText = QStringLiteral("Listening");
+        QTest::newRow("fresh install, the defaults marked")
+            << plain << QByteArray("{}") << QList<int>{0, 9, 12, 23}
+            << QStringList{"Listening",
+                           "> Panel size: [ ] Tiny #3, [ ] Small, [x] Medium #1, [ ] Large #2",
+                           "> Familiars (up to 3): [x] Tobble", "[ ] Quit Bopling"};
         StatusMenuState quiet = plain;
         quiet.silentSeconds = 12.5;
         QTest::newRow("over 12 s of silence")
@@ -134,14 +104,6 @@ private slots:
             << missing << QByteArray(R"({"familiars":[]})") << QList<int>{11, 12}
             << QStringList{"[ ] New creature from photo… (needs Claude Code)",
                            "> Familiars (up to 3): [ ] Tobble"};
-        StatusMenuState unlocked = plain;
-        unlocked.unlocked = true;
-        QTest::newRow("unlocked, walking, paused")
-            << unlocked << QByteArray(R"({"scene":"walk","paused":true})")
-            << QList<int>{2, 3, 19, 22}
-            << QStringList{"[ ] Campfire: the party fights around the fire",
-                           "[x] Walk: the party walks the land, tempo sets the pace #1",
-                           "Moving: click elsewhere or press Esc to lock", "[ ] Resume"};
     }
 
     void rowsFollowTheState()
@@ -180,7 +142,6 @@ private slots:
         all.paused = false;
         QTest::newRow("then test audio") << all << "Test audio";
         all.testAudio = false;
-        QTest::newRow("then connecting") << all << "Connecting to the sound server...";
         all.running = true;
         QTest::newRow("building while running is not connecting")
             << all << "Check the sound server, then choose Retry";
@@ -206,7 +167,6 @@ private slots:
         QTest::addColumn<QByteArray>("jsField");     // compact JSON of "js"
         QTest::addColumn<QByteArray>("secondsText"); // as written
         using B = QByteArray;
-        QTest::newRow("no answer") << "Paused" << 0.0 << QVariant() << B("null") << B("0.0");
         QTest::newRow("an answer that is not text")
             << "Paused" << 3.0 << QVariant(17) << B("null") << B("3.0");
         QTest::newRow("text that is not JSON is quoted, and a quote in the status")

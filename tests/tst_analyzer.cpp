@@ -91,75 +91,38 @@ class TestAnalyzer : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void spectrumScaling_data()
-    {
-        QTest::addColumn<double>("rate");
-        QTest::newRow("48000 Hz") << 48000.0;
-        QTest::newRow("44100 Hz") << 44100.0;
-    }
     // Exactly four periods in the 2048-sample window, whatever the rate.
     void spectrumScaling()
     {
-        QFETCH(double, rate);
-        Analyzer analyzer(noClock);
-        analyzer.push(cosine(rate * 4 / 2048, 1.0, rate, 2048), rate);
-        const AnalyzerProbe::State s = AnalyzerProbe(analyzer).state();
-
-        for (int k : {1, 2, 3, 4, 5, 6, 7, 50, 300, 700, 1023}) {
-            const float expected = k == 4 ? 1024.0f : k == 3 || k == 5 ? 512.0f : 0.0f;
-            QVERIFY2(std::abs(s.magnitude[k] - expected) < 0.01f,
-                     qPrintable(QStringLiteral("bin %1: %2").arg(k).arg(s.magnitude[k])));
+        for (const double rate : {48000.0, 44100.0}) {
+            Analyzer analyzer(noClock);
+            analyzer.push(cosine(rate * 4 / 2048, 1.0, rate, 2048), rate);
+            const AnalyzerProbe::State s = AnalyzerProbe(analyzer).state();
+            for (int k : {1, 2, 3, 4, 5, 6, 7, 50, 300, 700, 1023}) {
+                const float expected = k == 4 ? 1024.0f : k == 3 || k == 5 ? 512.0f : 0.0f;
+                QVERIFY2(std::abs(s.magnitude[k] - expected) < 0.01f,
+                         qPrintable(QStringLiteral("bin %1: %2").arg(k).arg(s.magnitude[k])));
+            }
+            QCOMPARE_LT(std::abs(s.bandValue[0] - 2048.0 / 6), 1e-3);
+            QCOMPARE_LT(s.bandValue[1] + s.bandValue[2], 1e-3);
+            QCOMPARE(analyzer.takeSnapshot().levels[3], 1.0);
         }
-        QCOMPARE_LT(std::abs(s.bandValue[0] - 2048.0 / 6), 1e-3);
-        QCOMPARE_LT(s.bandValue[1] + s.bandValue[2], 1e-3);
-        QCOMPARE(analyzer.takeSnapshot().levels[3], 1.0);
-    }
-    void firstOnset_data()
-    {
-        QTest::addColumn<QString>("signal");
-        QTest::addColumn<QString>("events");
-        QTest::newRow("low cosine") << "cosine"
-                                    << "k";
-        QTest::newRow("broadband noise, bands in order") << "noise"
-                                                         << "ksh";
     }
 
     void firstOnset()
     {
-        QFETCH(QString, signal);
-        QFETCH(QString, events);
-        // Four periods of 93.75 Hz in the window: only the low band holds energy.
-        const Samples x =
-            signal == "noise" ? whiteNoise(2048 + 512) : cosine(93.75, 1.0, 48000, 2048 + 512);
+        // Broadband noise is an onset in every band, in order.
+        Analyzer noisy(noClock);
+        noisy.push(whiteNoise(2048), 48000);
+        QCOMPARE(noisy.takeSnapshot().events, QStringLiteral("ksh"));
+        // Four periods of 93.75 Hz in the window: only the low band holds energy, and a
+        // steady signal has no rising flux on the next hop.
+        const Samples x = cosine(93.75, 1.0, 48000, 2048 + 512);
         Analyzer analyzer(noClock);
         analyzer.push(std::span(x).first(2048), 48000);
-        QCOMPARE(analyzer.takeSnapshot().events, events);
-
-        // A steady signal has no rising flux on the next hop.
-        if (signal != "noise") {
-            analyzer.push(std::span(x).subspan(2048), 48000);
-            QCOMPARE(analyzer.takeSnapshot().events, QString());
-        }
-    }
-
-    void loudnessLevel_data()
-    {
-        QTest::addColumn<float>("rms");
-        QTest::addColumn<double>("level");
-        QTest::newRow("-20 dBFS") << 0.1f << 0.875;
-        QTest::newRow("-60 dBFS reads 0") << 0.001f << 0.0;
-    }
-    void loudnessLevel()
-    {
-        QFETCH(float, rms);
-        QFETCH(double, level);
-        // A square wave of this height has exactly this RMS.
-        Samples square(2048);
-        for (std::size_t i = 0; i < square.size(); ++i)
-            square[i] = i % 2 ? -rms : rms;
-        Analyzer analyzer(noClock);
-        analyzer.push(square, 48000);
-        QCOMPARE_LT(std::abs(analyzer.takeSnapshot().levels[3] - level), 1e-5);
+        QCOMPARE(analyzer.takeSnapshot().events, QStringLiteral("k"));
+        analyzer.push(std::span(x).subspan(2048), 48000);
+        QCOMPARE(analyzer.takeSnapshot().events, QString());
     }
 
     void eventsKeepTheNewest()

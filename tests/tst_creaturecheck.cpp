@@ -85,8 +85,6 @@ private slots:
             QTest::newRow(row) << name << expected;
         };
         row("punctuation only", "?!.-*", "Buddy");
-        row("punctuation dropped", "Mr. Whiskers!", "Mr Whiskers");
-        row("20 letters keep 14", "ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMN");
         // A letter with a combining mark is one character, not two.
         row("combining marks", "Cafe\u0301 Noir", "Cafe\u0301 Noir");
         // 14 characters of 3 bytes each are 42 bytes: the last goes.
@@ -122,15 +120,6 @@ private slots:
         QCOMPARE(failureOf(creature), message);
     }
 
-    // The short form, trimmed and in lower case; "#" is a key like any other.
-    void cleansPalette()
-    {
-        Creature c = samples::creature();
-        c.palette.insert({{"a", " #ABC "}, {"#", "#123456"}});
-        const Creature clean = c.validated();
-        QCOMPARE(clean.palette.value("a") + clean.palette.value("#"), "#aabbcc#123456");
-    }
-
     void refusesFrames_data()
     {
         QTest::addColumn<Creature>("creature");
@@ -159,7 +148,6 @@ private slots:
 
         QTest::newRow("11 pixels") << withFrame("attack", rowsWith(6, "a.........", 1))
                                    << "Frame \"attack\" is almost empty.";
-        QTest::newRow("empty optional frame") << withFrame("sleep2", {}) << QString();
     }
     void refusesFrames()
     {
@@ -196,33 +184,6 @@ private slots:
         QCOMPARE(c.validated().sound, std::optional<QString>("ROAR!"));
     }
 
-    void listsReferToKnownNames()
-    {
-        // The defaults are catalog moves; the preview shows each required frame once.
-        for (const QString &id : defaultAttacks())
-            QVERIFY(findMove(id));
-        QStringList cycle = previewCycle();
-        QStringList required = requiredFrames();
-        cycle.sort();
-        required.sort();
-        QCOMPARE(cycle, required);
-    }
-
-    // Drawing a frame into a preview image: colours and the one-cell outline.
-    void outlineHugsTheSprite()
-    {
-        // A sprite in the corner of its frame: the outline uses the free border,
-        // a hole inside the sprite is outlined too, and the outline never
-        // spreads from itself.
-        const QStringList rows{"aaa..", "a.a..", "aaa..", ".....", "....."};
-        const QImage image = samples::withFrame("idle", rows).frameImage("idle", 1);
-        QCOMPARE(image.pixel(0, 1), kOutline); // left border, beside "a"
-        QCOMPARE(image.pixel(1, 0), kOutline); // top border
-        QCOMPARE(image.pixel(2, 2), kOutline); // the hole
-        QCOMPARE(image.pixel(5, 2), kClear);   // two cells away
-        QCOMPARE(image.pixel(4, 4), kClear);   // diagonal to the corner pixel
-    }
-
     void readsUncheckedPalettes()
     {
         // A creature that skipped the check: upper-case hex is read, other
@@ -239,19 +200,11 @@ private slots:
         QCOMPARE(image.pixel(5, 3), kClear); // the fifth "A" lies beyond the first row's width
     }
 
-    void nothingToDraw_data()
-    {
-        QTest::addColumn<QString>("frame");
-        QTest::addColumn<int>("scale");
-        QTest::newRow("missing frame") << "crouch" << 6;
-        QTest::newRow("scale 0") << "idle" << 0;
-        QTest::newRow("absurd scale") << "idle" << (1 << 30);
-    }
     void nothingToDraw()
     {
-        QFETCH(QString, frame);
-        QFETCH(int, scale);
-        QVERIFY(samples::withFrame("skid", {}).frameImage(frame, scale).isNull());
+        const Creature c = samples::withFrame("skid", {});
+        QVERIFY(c.frameImage("crouch", 6).isNull()); // missing frame
+        QVERIFY(c.frameImage("idle", 0).isNull() && c.frameImage("idle", 1 << 30).isNull());
     }
 
     // Creature JSON: decoding, encoding and finding it in a reply.

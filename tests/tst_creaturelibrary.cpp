@@ -88,7 +88,6 @@ private slots:
                             const char *stored, const char *file) {
             QTest::newRow(row) << existing << QString(name) << QString(stored) << QString(file);
         };
-        row("free", {}, "Rex", "Rex", "rex.json");
         row("taken in other case", {"rex"}, "Rex", "Rex 2", "rex-2.json");
         row("Tobble is reserved", {}, "Tobble", "Tobble 2", "tobble-2.json");
         row("long name cut to 12", {"Captain Barker"}, "Captain Barker", "Captain Bark 2",
@@ -230,8 +229,6 @@ private slots:
         QCOMPARE(tobble, CreatureLibrary().builtIn());
         QVERIFY(!library().find("tobble"));
         QVERIFY(!namesOf(library().all()).contains("Tobble"));
-        // The shipped creature passes the check.
-        QVERIFY(tobble->validated().frames.size() >= 6);
     }
 
     void builtInMissingOrDamaged()

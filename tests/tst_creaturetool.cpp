@@ -111,14 +111,9 @@ private slots:
         QCOMPARE(missing.exitCode, 1);
         QVERIFY(!missing.err.isEmpty());
         QVERIFY(!QFile::exists(dir.filePath("leap.png")));
-    }
-
-    void previewSaysWhenTheScaleIsTooLarge()
-    {
-        const QString creature = write("rex.json", samples::creature().encode());
-        const Run run = runTool({"preview", creature, "idle", dir.filePath("big.png"), "5000"});
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("too large to draw at scale 5000"), run.err.constData());
+        const Run big = runTool({"preview", creature, "idle", dir.filePath("big.png"), "5000"});
+        QCOMPARE(big.exitCode, 1);
+        QVERIFY2(big.err.contains("too large to draw at scale 5000"), big.err.constData());
     }
 
     void usageErrors_data()
