@@ -43,15 +43,11 @@ private slots:
                         Set{Key::intensity, -5}, Set{Key::warriorCount, -1},
                         Set{Key::stripSize, 0},  Set{Key::intensity, 1},
                         Set{Key::stripSize, 1}};
-        QTest::newRow("set: names, flags and the hover override")
-            << "set layout strip\nset layout Strip\nset corner topLeft\nset corner up\n"
-               "set scene walk\nset paused 1\nset monsters true\nset hover none\n"
-               "set hover 1\nset hover 0"
-            << Commands{Set{Key::layout, Layout::strip},   Set{Key::layout, Layout::corner},
-                        Set{Key::corner, Corner::topLeft}, Set{Key::corner, Corner::bottomRight},
-                        Set{Key::scene, Scene::walk},      Set{Key::paused, true},
-                        Set{Key::monsters, false},         Set{Key::hover, Hover()},
-                        Set{Key::hover, Hover(true)},      Set{Key::hover, Hover(false)}};
+        QTest::newRow("set: names are case-sensitive, unknown ones and other flags default")
+            << "set layout Strip\nset corner up\nset scene walk\nset monsters true\nset hover 0"
+            << Commands{Set{Key::layout, Layout::corner}, Set{Key::corner, Corner::bottomRight},
+                        Set{Key::scene, Scene::walk}, Set{Key::monsters, false},
+                        Set{Key::hover, Hover(false)}};
         QTest::newRow("set: exactly three words; an unknown key still counts")
             << "set paused\nset paused 1 2\nset  volume   11" << Commands{Set{std::nullopt, {}}};
     }

@@ -131,29 +131,23 @@ private slots:
         QVERIFY2(h.scripts.join(u'\n').contains(sent), qPrintable(h.scripts.join(u'\n')));
     }
 
-    void removalAsksFirst_data()
-    {
-        QTest::addColumn<bool>("confirm");
-        QTest::newRow("confirmed") << true;
-        QTest::newRow("cancelled") << false;
-    }
-
     void removalAsksFirst()
     {
-        QFETCH(bool, confirm);
-        Harness h(R"({"familiars":["Rex","Tobble","Mo"]})");
-        h.confirm = confirm;
+        for (const bool confirm : {true, false}) {
+            Harness h(R"({"familiars":["Rex","Tobble","Mo"]})");
+            h.confirm = confirm;
 
-        h.actions.perform(item(MenuAction::removeCreature, 0, QStringLiteral("Rex")));
+            h.actions.perform(item(MenuAction::removeCreature, 0, QStringLiteral("Rex")));
 
-        QCOMPARE(h.asked, QStringList{"Rex"});
-        QCOMPARE(h.library.find(QStringLiteral("Rex")).has_value(), !confirm);
-        QCOMPARE(h.settings.familiars(),
-                 confirm ? QStringList({"Tobble", "Mo"}) : QStringList({"Rex", "Tobble", "Mo"}));
-        // The page gets the familiars without Rex, or nothing.
-        QCOMPARE(h.scripts.size(), confirm ? 2 : 0);
-        QCOMPARE(h.scripts.join(u'\n').contains(QLatin1String("\"Mo\"")), confirm);
-        QVERIFY(!h.scripts.join(u'\n').contains(QLatin1String("\"Rex\"")));
+            QCOMPARE(h.asked, QStringList{"Rex"});
+            QCOMPARE(h.library.find(QStringLiteral("Rex")).has_value(), !confirm);
+            QCOMPARE(h.settings.familiars(), confirm ? QStringList({"Tobble", "Mo"})
+                                                     : QStringList({"Rex", "Tobble", "Mo"}));
+            // The page gets the familiars without Rex, or nothing.
+            QCOMPARE(h.scripts.size(), confirm ? 2 : 0);
+            QCOMPARE(h.scripts.join(u'\n').contains(QLatin1String("\"Mo\"")), confirm);
+            QVERIFY(!h.scripts.join(u'\n').contains(QLatin1String("\"Rex\"")));
+        }
     }
 
     void creatureWindowOrDocumentation()

@@ -65,10 +65,6 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<Frame>("visible");
         QTest::addColumn<Frame>("expected");
-        const Frame screen{0, 0, 1440, 900};
-        QTest::newRow("defaults: medium, bottom right")
-            << ""
-            << "" << -1 << screen << Frame{784, 16, 640, 480};
         QTest::newRow("corner larger than the screen is pinned left and bottom")
             << "corner"
             << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};

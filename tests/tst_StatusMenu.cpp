@@ -66,11 +66,6 @@ private slots:
 
         StatusMenuState plain;
         plain.statusText = QStringLiteral("Listening");
-        QTest::newRow("fresh install, the defaults marked")
-            << plain << QByteArray("{}") << QList<int>{0, 9, 12, 23}
-            << QStringList{"Listening",
-                           "> Panel size: [ ] Tiny #3, [ ] Small, [x] Medium #1, [ ] Large #2",
-                           "> Familiars (up to 3): [x] Tobble", "[ ] Quit Bopling"};
         StatusMenuState quiet = plain;
         quiet.silentSeconds = 12.5;
         QTest::newRow("over 12 s of silence")

@@ -89,33 +89,6 @@ class TestFileFeeder : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void blocksAndMix_data()
-    {
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<int>("frames");
-        QTest::addColumn<QList<int>>("blocks"); // the last partial block, an empty tick, again
-        QTest::newRow("2000 frames at 44100 Hz, mono")
-            << 44100 << 1 << 2000 << QList<int>{882, 882, 236, 0, 882};
-    }
-    void blocksAndMix()
-    {
-        QFETCH(int, rate);
-        QFETCH(int, channels);
-        QFETCH(int, frames);
-        QFETCH(QList<int>, blocks);
-        MonoFileReader reader(writeWav(QTest::currentDataTag(), rate, channels, frames));
-        QVERIFY(reader.isOpen() && reader.sampleRate() == rate && reader.channels() == channels);
-        int position = 0;
-        for (int expected : blocks) {
-            const std::span<const float> block = reader.nextBlock();
-            QCOMPARE(block.size(), std::size_t(expected));
-            for (int i = 0; i < expected; ++i)
-                QCOMPARE(block[std::size_t(i)], mixed(position + i, channels));
-            position = expected ? position + expected : 0;
-        }
-    }
-
     // A file that cannot be read: neither the reader nor a feeder delivers anything.
     void unreadableFile()
     {
