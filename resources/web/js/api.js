@@ -121,9 +121,9 @@ export class FrameTimer {
 // The scene moves with ticks that come 30 times a second, but every frame
 // costs the engine a few milliseconds across its processes whatever changed in
 // it, far more than drawing it. So the page draws 15 frames a second while the
-// scene moves and takes a frame early for a beat: a tick with a kick or a drop
-// is drawn at once when the frame before it is at least 1/30 s old. Only the part of a
-// picture that differs from the one shown goes to the canvas.
+// scene moves and takes a frame early for a beat: a tick with a kick or a
+// drop is drawn at once when the frame before it is at least 1/30 s old. Only
+// the part of a picture that differs from the one shown goes to the canvas.
 export const FRAME_MS = 1000 / 15;
 export const BEAT_FRAME_MS = 1000 / 30;
 const SLACK_MS = 1; // timers fire a little late, never early
@@ -135,8 +135,8 @@ export class FramePacer {
     this.shown = null; // the pixels the canvas holds
   }
 
-  // True when a frame at `at` (ms) is due to draw; `beat` for a tick that
-  // carries an onset.
+  // True when a frame at `at` (ms) is due to draw; `beat` for a tick with a
+  // kick or a drop.
   due(at, beat = false) {
     if (beat ? at - this.last < BEAT_FRAME_MS - SLACK_MS : at < this.next - SLACK_MS) return false;
     // A beat restarts the cadence, as does a page that fell behind by more

@@ -1,8 +1,8 @@
 // The page: a canvas at the scene's logical size, scaled up in whole steps,
 // redrawn 15 times a second while anything moves (and at once for a beat) and
 // a few times a second while the party sleeps. Frames come from timers, never
-// from requestAnimationFrame: that keeps the engine's frame machinery running
-// at the display's rate even when nothing is drawn.
+// from requestAnimationFrame, which would keep the engine's frame machinery
+// running at the display's rate even on frames that draw nothing.
 import { Scene, canvasSize } from './scene.js';
 import { createQx, FrameTimer, FramePacer } from './api.js';
 
