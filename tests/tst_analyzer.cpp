@@ -150,6 +150,37 @@ private slots:
         QCOMPARE(unread.takeSnapshot().events, QString());
     }
 
+    // The frame timer rests on wakeOnSound: one call, from the first block a
+    // snapshot would hear again, after silence or after capture stopped.
+    void wakesOnceWhenSoundReturns()
+    {
+        double now = 0;
+        Analyzer analyzer([&] { return now; });
+        int wakes = 0;
+        const auto wake = [&] { ++wakes; };
+        const auto play = [&](const Samples &samples) {
+            pushBlocks(analyzer, samples, 48000, [&] { now += 0.02; });
+        };
+        QVERIFY(!analyzer.wakeOnSound(wake)); // not silent yet
+        play(Samples(96000));
+        QVERIFY(analyzer.takeSnapshot().silent);
+        QVERIFY(analyzer.wakeOnSound(wake));
+        play(Samples(48000));
+        QCOMPARE(wakes, 0);
+        play(whiteNoise(4800));
+        QCOMPARE(wakes, 1);
+        QVERIFY(!analyzer.takeSnapshot().silent);
+        play(whiteNoise(4800));
+        QCOMPARE(wakes, 1);
+        QVERIFY(!analyzer.wakeOnSound(wake));
+
+        now += 5; // capture stopped
+        QVERIFY(analyzer.takeSnapshot().silent);
+        QVERIFY(analyzer.wakeOnSound(wake));
+        play(whiteNoise(960));
+        QCOMPARE(wakes, 2);
+    }
+
     void longBandSilenceStaysFinite_data()
     {
         QTest::addColumn<bool>("flushToZero");

@@ -475,6 +475,7 @@ void AppDelegate::togglePause()
         tap->start();
     }
     protocol->pauseDidToggle();
+    resumeFrames();
 }
 
 void AppDelegate::retryTap()
@@ -518,10 +519,33 @@ void AppDelegate::pushConfig()
 void AppDelegate::tick()
 {
     protocol->tick([this] { return analyzer->takeSnapshot(); });
-    const int period =
-        protocol->lastSilent() == true ? kQuietFrameMilliseconds : kFrameMilliseconds;
+    // Once the silent tick has gone out, the analyzer says when sound is
+    // back and the timer only looks in now and then.
+    int period = kFrameMilliseconds;
+    if (protocol->lastSilent() == true) {
+        const QPointer<AppDelegate> self(this);
+        const auto wake = [self] {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self] {
+                    if (self)
+                        self->resumeFrames();
+                },
+                Qt::QueuedConnection);
+        };
+        if (analyzer->wakeOnSound(wake))
+            period = kQuietFrameMilliseconds;
+    }
     if (timer->interval() != period)
         timer->setInterval(period);
+}
+
+void AppDelegate::resumeFrames()
+{
+    if (timer->interval() == kFrameMilliseconds)
+        return;
+    timer->start(kFrameMilliseconds);
+    tick();
 }
 
 QList<MenuItem> AppDelegate::menuItems() const

@@ -46,9 +46,9 @@ class AppDelegate final : public QObject
 public:
     // Frame timer period: about thirty ticks a second.
     static constexpr int kFrameMilliseconds = 33;
-    // Its period once a silent tick has gone out, until a snapshot has sound
-    // again: capture then delivers sound only every 200 ms anyway.
-    static constexpr int kQuietFrameMilliseconds = 200;
+    // Its period once a silent tick has gone out: the analyzer brings the
+    // frame timer back as soon as it hears sound, so this only backs it up.
+    static constexpr int kQuietFrameMilliseconds = 1000;
     // The state log's period in debug mode.
     static constexpr int kStateLogMilliseconds = 2000;
     // How long the way out waits for capture to stop.
@@ -132,6 +132,9 @@ private:
 
     void observeScreens();
     void startAudioSource();
+    // Back to the full frame rate, with a tick now: sound is back or pause
+    // was toggled.
+    void resumeFrames();
     void writeStateLine();
     // Start-up and way-out steps that belong to features built separately: the
     // creature runner, moving the panel by hand and full-screen hiding.

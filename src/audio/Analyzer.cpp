@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <utility>
 
 namespace bopling {
 
@@ -143,18 +144,34 @@ Analyzer::~Analyzer()
 
 void Analyzer::push(std::span<const float> samples, double rate)
 {
+    std::function<void()> wake;
+    {
+        std::lock_guard guard(lock);
+        sampleRate = rate;
+        lastPushAt = wallClock();
+        pending.insert(pending.end(), samples.begin(), samples.end());
+        std::size_t offset = 0;
+        while (pending.size() - offset >= static_cast<std::size_t>(n)) {
+            analyseHop(pending.data() + offset);
+            offset += hop;
+        }
+        if (offset > 0) {
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(offset));
+        }
+        if (soundWaiter && silentSeconds <= kSilentAfterSeconds)
+            wake = std::exchange(soundWaiter, nullptr);
+    }
+    // Outside the lock: the waiter may take a snapshot at once.
+    if (wake)
+        wake();
+}
+
+bool Analyzer::wakeOnSound(std::function<void()> wake)
+{
     std::lock_guard guard(lock);
-    sampleRate = rate;
-    lastPushAt = wallClock();
-    pending.insert(pending.end(), samples.begin(), samples.end());
-    std::size_t offset = 0;
-    while (pending.size() - offset >= static_cast<std::size_t>(n)) {
-        analyseHop(pending.data() + offset);
-        offset += hop;
-    }
-    if (offset > 0) {
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(offset));
-    }
+    const bool hearing = silentSeconds <= kSilentAfterSeconds && wallClock() - lastPushAt <= 1.0;
+    soundWaiter = hearing ? nullptr : std::move(wake);
+    return !hearing;
 }
 
 void Analyzer::appendEvent(char letter)
@@ -394,7 +411,7 @@ Snapshot Analyzer::takeSnapshot()
     snapshot.events = QString::fromLatin1(events.data(), static_cast<qsizetype>(events.size()));
     events.clear();
     snapshot.levels = levels;
-    snapshot.silent = reported > 1.5;
+    snapshot.silent = reported > kSilentAfterSeconds;
     snapshot.silentSeconds = reported;
     snapshot.bpm = reported > 4.0 ? 0.0 : bpm;
     snapshot.tempoConfidence = bpmConf;

@@ -40,6 +40,12 @@ public:
     // and energy. A gap of more than 1 s without blocks counts as silence.
     Snapshot takeSnapshot();
 
+    // Calls `wake` once, on the audio source's thread and outside the lock, after
+    // the first block from which a snapshot would no longer be silent. Returns
+    // false, keeping nothing, when a snapshot taken now would not be silent
+    // either. A later call replaces the waiting one.
+    bool wakeOnSound(std::function<void()> wake);
+
     // Starts tempo and silence over, e.g. when capture restarts; levels, band
     // statistics and the audio clock keep their values.
     void reset();
@@ -49,6 +55,8 @@ public:
     static constexpr int log2n = 11;
     // At most this many event letters wait for a snapshot; older ones are dropped.
     static constexpr std::size_t kMaxPendingEvents = 4096;
+    // A snapshot is silent once this many seconds have passed without sound.
+    static constexpr double kSilentAfterSeconds = 1.5;
 
 private:
     friend struct AnalyzerProbe; // white-box access for the tests
@@ -95,6 +103,7 @@ private:
 
     mutable std::mutex lock;
     std::vector<float> pending; // guarded by lock, like every field below
+    std::function<void()> soundWaiter;
     double sampleRate = 48000;
     std::string events;
     std::array<double, 4> levels{};
