@@ -314,14 +314,16 @@ void AppDelegate::grabCheck()
         drag->setVisible(grab);
         drag->update();
     }
-    // With the pointer far from a panel at rest, the next look can wait: a
-    // hand needs longer than that to bring the pointer over it.
+    // With the pointer far from a panel at rest, the next look can wait about
+    // as long as a quick hand needs to bring the pointer over it.
     const int distance = std::max({frame.left() - pointer.x(), pointer.x() - frame.right(),
                                    frame.top() - pointer.y(), pointer.y() - frame.bottom()});
     const bool atRest = !grab && !unlocked && !debugHover && !fade->fading() &&
                         fade->fadeTarget() == HoverFade::kNormalOpacity;
-    const int period =
-        atRest && distance > kFarPointerPixels ? kFarGrabCheckMilliseconds : kGrabCheckMilliseconds;
+    const int period = atRest && distance > kFarPointerPixels
+                           ? std::clamp(distance / kPointerPixelsPerMillisecond,
+                                        kFarGrabCheckMilliseconds, kFarthestGrabCheckMilliseconds)
+                           : kGrabCheckMilliseconds;
     if (grabTimer->interval() != period)
         grabTimer->setInterval(period);
 }

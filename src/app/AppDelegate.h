@@ -58,9 +58,12 @@ public:
     // The grab check's period: how soon the panel follows Alt, Escape and the menu.
     static constexpr int kGrabCheckMilliseconds = 60;
     // Its period while the panel is at rest and the pointer more than
-    // kFarPointerPixels away from it.
+    // kFarPointerPixels away from it: the time a pointer moving
+    // kPointerPixelsPerMillisecond needs to reach the panel, within these bounds.
     static constexpr int kFarGrabCheckMilliseconds = 250;
+    static constexpr int kFarthestGrabCheckMilliseconds = 1000;
     static constexpr int kFarPointerPixels = 150;
+    static constexpr int kPointerPixelsPerMillisecond = 2;
     // A move by the window manager is stored once the panel has rested this long.
     static constexpr int kWindowManagerMoveMilliseconds = 250;
     // The full-screen check's period, besides the desktop's notifications.

@@ -60,6 +60,11 @@ X11DesktopQueries::~X11DesktopQueries()
 
 std::uint32_t X11DesktopQueries::atom(const char *name)
 {
+    // An atom keeps its number for as long as the server runs, so each name
+    // costs one round trip.
+    const auto known = atoms.find(name);
+    if (known != atoms.end())
+        return known->second;
     const auto cookie =
         xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
     xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
@@ -67,6 +72,7 @@ std::uint32_t X11DesktopQueries::atom(const char *name)
         return XCB_ATOM_NONE;
     const std::uint32_t value = reply->atom;
     std::free(reply);
+    atoms.emplace(name, value);
     return value;
 }
 

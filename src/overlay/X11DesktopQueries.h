@@ -3,7 +3,9 @@
 #include "overlay/DesktopQueries.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 
 class QSocketNotifier;
 struct xcb_connection_t;
@@ -41,6 +43,7 @@ private:
 
     xcb_connection_t *connection;
     std::uint8_t escapeCode = 0;
+    std::map<std::string, std::uint32_t, std::less<>> atoms;
 
     xcb_connection_t *events = nullptr;
     std::unique_ptr<QSocketNotifier> eventNotifier;
