@@ -10,6 +10,7 @@
 // a few lines and, last, one JSON object with the figures.
 
 #include "ClickPlayer.h"
+#include "EngineProcesses.h"
 #include "app/AppDelegate.h"
 #include "app/SceneGraphBackend.h"
 #include "audio/MonoFileReader.h"
@@ -39,6 +40,7 @@
 #include <unistd.h>
 
 using namespace bopling;
+using namespace bopling::bench;
 
 namespace {
 
@@ -54,123 +56,6 @@ constexpr int kClickGapMs = 700;
 constexpr float kBedLevel = 0.01f;
 
 using Clock = std::chrono::steady_clock;
-
-// ---- processes -------------------------------------------------------------
-
-struct ProcessFacts
-{
-    int pid = 0;
-    int ppid = 0;
-    QByteArray name;
-    double cpuSeconds = 0; // user + system
-};
-
-std::optional<ProcessFacts> readProcess(int pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray text = file.readAll();
-    const qsizetype open = text.indexOf('(');
-    const qsizetype close = text.lastIndexOf(')');
-    if (open < 0 || close < open)
-        return std::nullopt;
-    ProcessFacts facts;
-    facts.pid = pid;
-    facts.name = text.mid(open + 1, close - open - 1);
-    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-    // After the name: state(0) ppid(1) ... utime(11) stime(12).
-    if (fields.size() < 13)
-        return std::nullopt;
-    facts.ppid = fields[1].toInt();
-    facts.cpuSeconds =
-        double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-    return facts;
-}
-
-// This process and every web engine process below it.
-QList<ProcessFacts> programProcesses()
-{
-    QList<ProcessFacts> all;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const int pid = entry.toInt(&number);
-        if (number)
-            if (const auto facts = readProcess(pid))
-                all.append(*facts);
-    }
-    QList<ProcessFacts> mine;
-    QList<int> parents{int(getpid())};
-    if (const auto self = readProcess(getpid()))
-        mine.append(*self);
-    while (!parents.isEmpty()) {
-        const int parent = parents.takeFirst();
-        for (const ProcessFacts &facts : all) {
-            if (facts.ppid == parent && facts.name.startsWith("QtWebEngine")) {
-                mine.append(facts);
-                parents.append(facts.pid);
-            }
-        }
-    }
-    return mine;
-}
-
-// "program" for this process, else the web engine process's --type.
-QString role(int pid)
-{
-    if (pid == int(getpid()))
-        return QStringLiteral("program");
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("web");
-    for (const QByteArray &argument : file.readAll().split('\0')) {
-        if (argument.startsWith("--type="))
-            return QStringLiteral("web ") + QString::fromUtf8(argument.mid(7));
-    }
-    return QStringLiteral("web");
-}
-
-// CPU seconds used so far, by role.
-QMap<QString, double> cpuSeconds()
-{
-    QMap<QString, double> byRole;
-    for (const ProcessFacts &facts : programProcesses())
-        byRole[role(facts.pid)] += facts.cpuSeconds;
-    return byRole;
-}
-
-// The peak resident memory of each process, summed (kB).
-qint64 peakMemoryKb()
-{
-    qint64 total = 0;
-    for (const ProcessFacts &facts : programProcesses()) {
-        QFile file(QStringLiteral("/proc/%1/status").arg(facts.pid));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:"))
-                total += line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return total;
-}
-
-// The proportional set size of every process, summed (kB): shared pages are
-// split between the processes that map them instead of counted in each.
-qint64 pssKb()
-{
-    qint64 total = 0;
-    for (const ProcessFacts &facts : programProcesses()) {
-        QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(facts.pid));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (line.startsWith("Pss:"))
-                total += line.mid(4).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return total;
-}
 
 // ---- the clicks --------------------------------------------------------------
 

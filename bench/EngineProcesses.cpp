@@ -1,0 +1,113 @@
+#include "EngineProcesses.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <optional>
+#include <unistd.h>
+
+namespace bopling::bench {
+
+namespace {
+
+std::optional<ProcessFacts> readProcess(int pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = file.readAll();
+    const qsizetype open = text.indexOf('(');
+    const qsizetype close = text.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    ProcessFacts facts;
+    facts.pid = pid;
+    facts.name = text.mid(open + 1, close - open - 1);
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    // After the name: state(0) ppid(1) ... utime(11) stime(12).
+    if (fields.size() < 13)
+        return std::nullopt;
+    facts.ppid = fields[1].toInt();
+    facts.cpuSeconds =
+        double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    return facts;
+}
+
+// The value of the line that starts with `key` in /proc/<pid>/<file> (kB),
+// summed over this process and its engine processes.
+qint64 summedKb(const char *file, const QByteArray &key)
+{
+    qint64 total = 0;
+    for (const ProcessFacts &facts : programProcesses()) {
+        QFile status(QStringLiteral("/proc/%1/%2").arg(facts.pid).arg(QLatin1String(file)));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith(key))
+                total += line.mid(key.size()).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return total;
+}
+
+} // namespace
+
+QList<ProcessFacts> programProcesses()
+{
+    QList<ProcessFacts> all;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        if (number)
+            if (const auto facts = readProcess(pid))
+                all.append(*facts);
+    }
+    QList<ProcessFacts> mine;
+    QList<int> parents{int(getpid())};
+    if (const auto self = readProcess(getpid()))
+        mine.append(*self);
+    while (!parents.isEmpty()) {
+        const int parent = parents.takeFirst();
+        for (const ProcessFacts &facts : all) {
+            if (facts.ppid == parent && facts.name.startsWith("QtWebEngine")) {
+                mine.append(facts);
+                parents.append(facts.pid);
+            }
+        }
+    }
+    return mine;
+}
+
+QString role(int pid)
+{
+    if (pid == int(getpid()))
+        return QStringLiteral("program");
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("web");
+    for (const QByteArray &argument : file.readAll().split('\0')) {
+        if (argument.startsWith("--type="))
+            return QStringLiteral("web ") + QString::fromUtf8(argument.mid(7));
+    }
+    return QStringLiteral("web");
+}
+
+QMap<QString, double> cpuSeconds()
+{
+    QMap<QString, double> byRole;
+    for (const ProcessFacts &facts : programProcesses())
+        byRole[role(facts.pid)] += facts.cpuSeconds;
+    return byRole;
+}
+
+qint64 peakMemoryKb()
+{
+    return summedKb("status", "VmHWM:");
+}
+
+qint64 pssKb()
+{
+    return summedKb("smaps_rollup", "Pss:");
+}
+
+} // namespace bopling::bench

@@ -1,0 +1,37 @@
+#pragma once
+
+// This process and the web engine processes it started, read from /proc:
+// their CPU time and their memory, summed.
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+namespace bopling::bench {
+
+struct ProcessFacts
+{
+    int pid = 0;
+    int ppid = 0;
+    QByteArray name;
+    double cpuSeconds = 0; // user + system
+};
+
+// This process and every web engine process below it.
+QList<ProcessFacts> programProcesses();
+
+// "program" for this process, else the web engine process's --type.
+QString role(int pid);
+
+// CPU seconds used so far, by role.
+QMap<QString, double> cpuSeconds();
+
+// The peak resident memory of each process, summed (kB).
+qint64 peakMemoryKb();
+
+// The proportional set size of every process, summed (kB): shared pages are
+// split between the processes that map them instead of counted in each.
+qint64 pssKb();
+
+} // namespace bopling::bench
