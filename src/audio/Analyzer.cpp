@@ -34,7 +34,6 @@ constexpr std::array<Band, 3> kBandTable{{
     {6000.0, 16000.0, 'h', 0.2},
 }};
 
-constexpr float kSilenceRms = 3e-5f;
 constexpr double kTempoResetSilence = 2.0;
 constexpr float kFlatEnvelope = 0.001f;
 constexpr double kNoveltyCap = 8.0;

@@ -1,5 +1,7 @@
 #include "audio/PulseBackend.h"
 
+#include "audio/Snapshot.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -23,9 +25,6 @@ constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
 // reaches the analyzer up to 200 ms late, and from then on as before.
 constexpr double kQuietSeconds = 2.0;
 constexpr pa_usec_t kQuietFragmentUsec = 200 * PA_USEC_PER_MSEC;
-// The analyzer's silence threshold (an RMS); a block whose every sample lies
-// below it is silence to the analyzer too.
-constexpr float kQuietPeak = 3e-5f;
 // A server that does not answer within this time counts as gone.
 constexpr int kReplyTimeoutMs = 5000;
 
@@ -69,7 +68,8 @@ struct PulseBackend::State
         float peak = 0;
         for (std::size_t i = 0; i < count; ++i)
             peak = std::max(peak, std::abs(samples[i]));
-        const bool quiet = peak < kQuietPeak;
+        // Every sample below the analyzer's silence level: silence to it too.
+        const bool quiet = peak < kSilenceRms;
         quietSeconds = quiet ? quietSeconds + double(count) / spec.channels / spec.rate : 0;
         const bool wanted = quietSeconds >= kQuietSeconds;
         if (wanted == largeFragments || !stream)

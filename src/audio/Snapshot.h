@@ -6,6 +6,9 @@
 
 namespace bopling {
 
+// Below this loudness (the RMS of a hop of samples) the analyzer hears silence.
+inline constexpr float kSilenceRms = 3e-5f;
+
 // One frame's worth of analysis, handed from the Analyzer to the frame loop.
 // A plain value: copy it freely.
 struct Snapshot
