@@ -154,7 +154,8 @@ private slots:
     {
         QVERIFY(writeFile(fake + "/out", prose(samples::creature())));
         ClaudeRunner runner;
-        QVERIFY(runAndWait(runner, png(4000, 1000, Qt::transparent), "  bigger ears\n", "opus").creature);
+        QVERIFY(runAndWait(runner, png(4000, 1000, Qt::transparent), "  bigger ears\n", "opus")
+                    .creature);
 
         // One JSON answer from the chosen model, which may only read files and
         // sees none of the user's own sessions, settings, servers or commands.
@@ -233,7 +234,9 @@ private slots:
         QCOMPARE(calls, 0);
     }
 
-    // The usual install places come before PATH; what cannot run does not count.
+    // The usual install places come before PATH; what cannot run does not count. The login
+    // shell's set-up is the last resort: a greeting before the path does not matter, a set-up
+    // that hangs ignoring SIGTERM is stopped.
     void findsClaude()
     {
         QVERIFY(writeFile(at("home/.claude/local/claude"), "#!/bin/sh\n")); // not runnable
@@ -243,36 +246,24 @@ private slots:
         QVERIFY(QDir().mkpath(at("bin/claude")));
         QCOMPARE(ClaudeRunner::findClaude(), std::nullopt);
         QVERIFY(QDir().rmdir(at("bin/claude")));
-    }
 
-    // The login shell's set-up is the last resort: a greeting before the path
-    // does not matter, a hanging set-up is stopped.
-    void asksTheLoginShell_data()
-    {
-        QTest::addColumn<QByteArray>("profile");
-        QTest::addColumn<bool>("found");
-        QTest::newRow("greeting, then the path")
-            << QByteArray("echo 'Welcome back!'\nPATH=\"$HOME/hidden:$PATH\"\n") << true;
-        QTest::newRow("hangs, ignoring SIGTERM")
-            << QByteArray("echo hello\ntrap '' TERM\nsleep 60\n") << false;
-    }
-    void asksTheLoginShell()
-    {
-        QFETCH(QByteArray, profile);
-        QFETCH(bool, found);
         const struct passwd *account = ::getpwuid(::getuid());
         if (!account || !QStringList{"bash", "sh", "dash", "zsh"}.contains(
                             QFileInfo(account->pw_shell).fileName()))
             QSKIP("the login shell's set-up files are unknown to this test");
-        for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
-            QVERIFY(writeFile(at(file), profile));
-        QVERIFY(writeFile(at("home/hidden/claude"), "#!/bin/sh\n", true) &&
-                QFile::remove(at("bin/claude")));
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(ClaudeRunner::findClaude(),
-                 found ? std::optional(at("home/hidden/claude")) : std::nullopt);
-        QVERIFY(clock.elapsed() < 20000);
+        QVERIFY(writeFile(at("home/hidden/claude"), "#!/bin/sh\n", true));
+        for (const auto &[profile, found] :
+             {std::pair<QByteArray, bool>{"echo 'Welcome back!'\nPATH=\"$HOME/hidden:$PATH\"\n",
+                                          true},
+              {"echo hello\ntrap '' TERM\nsleep 60\n", false}}) {
+            for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
+                QVERIFY(writeFile(at(file), profile));
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(ClaudeRunner::findClaude(),
+                     found ? std::optional(at("home/hidden/claude")) : std::nullopt);
+            QVERIFY(clock.elapsed() < 20000);
+        }
     }
 
     void sweepsOnlyItsOwnEntries()

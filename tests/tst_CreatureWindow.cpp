@@ -76,17 +76,14 @@ class CreatureWindowTest : public QObject
         return dir.filePath(name);
     }
 
-    void answerWith(const Creature &creature)
+    QString picture(const QString &name, QColor colour)
     {
-        files::write(bin + QStringLiteral("/reply.json"), fakeclaude::prose(creature));
+        return write(name, fakeclaude::png(64, 48, colour));
     }
 
-    void hold(bool on)
+    void answerWith(const Creature &creature)
     {
-        if (on)
-            files::write(bin + QStringLiteral("/hold"), {});
-        else
-            QFile::remove(bin + QStringLiteral("/hold"));
+        files::write(bin + "/reply.json", fakeclaude::prose(creature));
     }
 
     QString recorded(const QString &name)
@@ -94,46 +91,49 @@ class CreatureWindowTest : public QObject
         return QString::fromUtf8(files::read(bin + u'/' + name)).trimmed();
     }
 
-    bool started() { return !recorded(QStringLiteral("pid")).isEmpty(); }
-
+    // Starts a run that the fake holds until finishRun(); the window is busy meanwhile.
     void startRun(const std::function<void()> &start)
     {
-        QFile::remove(bin + QStringLiteral("/pid"));
-        hold(true);
+        QFile::remove(bin + "/pid");
+        files::write(bin + "/hold", {});
         start();
         QVERIFY(controller->isBusy() && controller->spinner->isSpinning());
         QVERIFY(!controller->create->isEnabled() && !controller->tryAgain->isEnabled() &&
                 !controller->save->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(started(), kRunTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorded("pid").isEmpty(), kRunTimeout);
     }
 
     void finishRun()
     {
-        hold(false);
+        QFile::remove(bin + "/hold");
         QTRY_VERIFY_WITH_TIMEOUT(!controller->isBusy(), kRunTimeout);
         QVERIFY(!controller->spinner->isSpinning());
     }
 
-    QColor photoSent()
+    // The photo the fake was given is the red one.
+    bool sentRed()
     {
-        const QImage sent(bin + QStringLiteral("/photo.jpg"));
-        return sent.isNull() ? QColor() : sent.pixelColor(sent.rect().center());
+        const QImage sent(bin + "/photo.jpg");
+        const QColor centre = sent.isNull() ? QColor() : sent.pixelColor(sent.rect().center());
+        return centre.red() > 200 && centre.blue() < 60;
     }
 
-    QCheckBox *box(const QString &id) { return controller->moves->boxes().value(id); }
+    void click(const QStringList &moves)
+    {
+        for (const QString &id : moves)
+            controller->moves->boxes().value(id)->click();
+    }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        bin = dir.filePath(QStringLiteral("bin"));
-        QVERIFY(QDir().mkpath(bin));
-        QVERIFY(fakeclaude::writeFile(bin + QStringLiteral("/claude"), kFakeClaude, true));
+        bin = dir.filePath("bin");
+        QVERIFY(fakeclaude::writeFile(bin + "/claude", kFakeClaude, true));
         qputenv("PATH", (bin + u':').toUtf8() + qgetenv("PATH"));
 
         library = std::make_unique<CreatureLibrary>(
-            dir.filePath(QStringLiteral("creatures")),
-            resourcePath(QStringLiteral("web/creatures/tobble.json")));
+            dir.filePath("creatures"), resourcePath(QStringLiteral("web/creatures/tobble.json")));
         controller = std::make_unique<CreatureWindowController>(*library);
         controller->onSaved = [this](const QString &stored, const std::optional<QString> &old) {
             QVERIFY(!controller->window->isVisible());
@@ -152,60 +152,61 @@ private slots:
     void makesAndSavesANewCreature()
     {
         CreatureWindowController &c = *controller;
-        QVERIFY(!c.create->isEnabled());
+        // Only pictures of a bounded size are taken.
+        QVERIFY(!dropFile(c.drop, write("notes.txt", "not a picture")));
+        QFile big(picture("big.png", Qt::red));
+        QVERIFY(big.resize(PhotoDropView::kMaxPhotoBytes + 1));
+        QVERIFY(!dropFile(c.drop, big.fileName()));
+        QVERIFY(!c.create->isEnabled() && c.drop->label->isVisible());
 
-        // The chooser: images only, with its message, and the picture goes in.
-        const QString red = write(QStringLiteral("red.png"), fakeclaude::png(64, 48, Qt::red));
+        // The chooser: images only, and the picture goes in.
+        const QString red = picture("red.png", Qt::red);
         QTimer::singleShot(0, this, [red] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             QVERIFY(dialog);
-            QVERIFY(dialog->nameFilters().first().contains(QStringLiteral("*.png")));
+            QVERIFY(dialog->nameFilters().first().contains("*.png"));
             dialog->selectFile(red);
             QMetaObject::invokeMethod(dialog, "accept");
         });
         c.choosePhoto();
-        QVERIFY(c.drop->showsPicture() && c.create->isEnabled());
+        QVERIFY(c.drop->showsPicture() && !c.drop->label->isVisible() && c.create->isEnabled());
 
         // The reply's moves reach the window through the runner's check.
-        Creature drawn = samples::creature(QStringLiteral("Fluff"));
+        Creature drawn = samples::creature("Fluff");
         drawn.attacks = QStringList{"bark", "fire", "fire", "zap", "quake", "tornado"};
         answerWith(drawn);
-        // Return in the note field presses "Create creature".
+        // Return in the note field presses "Create creature"; a picture dropped while busy
+        // is shown but not used.
         startRun([&] { QTest::keyClick(c.note, Qt::Key_Return); });
-        // A picture dropped while busy is shown but not used.
-        QVERIFY(
-            dropFile(c.drop, write(QStringLiteral("blue.png"), fakeclaude::png(64, 48, Qt::blue))));
+        QVERIFY(dropFile(c.drop, picture("blue.png", Qt::blue)));
         finishRun();
-        QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("sonnet"));
-        QCOMPARE(photoSent().red() > 200 && photoSent().blue() < 60, true);
+        QCOMPARE(recorded("model"), "sonnet");
+        QVERIFY(sentRed());
 
-        QVERIFY(c.resultBox->isVisible());
-        QCOMPARE(c.nameField->text(), QStringLiteral("Fluff"));
+        QVERIFY(c.resultBox->isVisible() && c.save->isEnabled());
+        QCOMPARE(c.nameField->text(), "Fluff");
         QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
-        QVERIFY(c.save->isEnabled());
         QVERIFY(!c.preview->pixmap().isNull());
 
         // Try again at Best quality sends the first photo again.
         c.quality->setCurrentIndex(1);
         startRun([&] { c.tryAgain->click(); });
         finishRun();
-        QCOMPARE(recorded(QStringLiteral("model")), QStringLiteral("opus"));
-        QVERIFY(photoSent().red() > 200 && photoSent().blue() < 60);
+        QCOMPARE(recorded("model"), "opus");
+        QVERIFY(sentRed());
 
         // A fifth pick drops the oldest; no pick at all cannot be saved.
-        box(QStringLiteral("blast"))->click();
+        click({"blast"});
         QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));
-        for (const QString &id : QStringList{"zap", "quake", "tornado", "blast"})
-            box(id)->click();
+        click({"zap", "quake", "tornado", "blast"});
         QVERIFY(!c.save->isEnabled());
-        box(QStringLiteral("pounce"))->click();
-        box(QStringLiteral("fire"))->click();
+        click({"pounce", "fire"});
 
-        QTest::keyClicks(c.nameField, QStringLiteral(" Jr"));
+        QTest::keyClicks(c.nameField, " Jr");
         c.save->click();
         QVERIFY(saved.size() == 1 && !saved[0].second);
         const QList<Creature> all = library->all();
-        QVERIFY(all.size() == 1 && all[0].name == QStringLiteral("Fluff Jr"));
+        QVERIFY(all.size() == 1 && all[0].name == "Fluff Jr");
         QCOMPARE(all[0].attacks, (QStringList{"pounce", "fire"}));
 
         // Closing reset the window to Empty, keeping the note and the quality.
@@ -217,72 +218,52 @@ private slots:
     void editsAStoredCreature()
     {
         CreatureWindowController &c = *controller;
-        Creature stored = samples::creature(QStringLiteral("Rex"));
+        Creature stored = samples::creature("Rex");
         stored.attacks = QStringList{"bark", "fire", "fire", "zap", "quake", "tornado"};
         library->save(stored);
-        Creature damaged = samples::creature(QStringLiteral("Blot"));
-        damaged.palette.remove(QStringLiteral("b"));
+        Creature damaged = samples::creature("Blot");
+        damaged.palette.remove("b");
         library->save(damaged);
         const qsizetype files = library->all().size();
 
         // A save that fails shows its message in edit mode too.
-        c.openForEdit(*library->find(QStringLiteral("Blot")));
+        c.openForEdit(*library->find("Blot"));
         c.save->click();
         QVERIFY(c.window->isVisible() && c.saveError->isVisible());
-        QVERIFY(c.saveError->text().startsWith(QStringLiteral("The palette must have")));
+        QVERIFY(c.saveError->text().startsWith("The palette must have"));
         QVERIFY(saved.isEmpty());
 
-        c.openForEdit(*library->find(QStringLiteral("Rex")));
+        c.openForEdit(*library->find("Rex"));
         QVERIFY(!c.saveError->isVisible());
         QCOMPARE(c.picked(), (QStringList{"blast", "fire", "zap", "quake"}));
-
-        c.nameField->setText(QStringLiteral("Rexy"));
+        c.nameField->setText("Rexy");
         c.save->click();
         QCOMPARE(saved.value(0), (QPair<QString, std::optional<QString>>("Rexy", "Rex")));
         QCOMPARE(library->all().size(), files);
-        QVERIFY(!library->find(QStringLiteral("Rex")));
-        QCOMPARE(library->find(QStringLiteral("Rexy"))->attacks,
-                 (QStringList{"blast", "fire", "zap", "quake"}));
+        QVERIFY(!library->find("Rex"));
+        QCOMPARE(library->find("Rexy")->attacks, (QStringList{"blast", "fire", "zap", "quake"}));
     }
 
     void closingDuringARunDropsIt()
     {
         CreatureWindowController &c = *controller;
         answerWith(samples::creature());
-        QVERIFY(c.drop->takePhoto(fakeclaude::png(64, 48, Qt::green)));
+        QVERIFY(dropFile(c.drop, picture("green.png", Qt::green)));
         startRun([&] { c.create->click(); });
         c.window->close();
-        QVERIFY(!c.isBusy());
-        QVERIFY(!c.spinner->isSpinning());
+        QVERIFY(!c.isBusy() && !c.spinner->isSpinning());
         // The photo went with the window: there is nothing to send.
         c.createTapped();
         QVERIFY(!c.isBusy());
         // The CLI is ended and reaped.
-        QTRY_VERIFY_WITH_TIMEOUT(fakeclaude::gone(bin + QStringLiteral("/pid")), kRunTimeout);
-        hold(false);
+        QTRY_VERIFY_WITH_TIMEOUT(fakeclaude::gone(bin + "/pid"), kRunTimeout);
+        QFile::remove(bin + "/hold");
         QTest::qWait(1000);
-        QVERIFY(!c.creatureOnShow());
-        QVERIFY(c.status->text().isEmpty());
-    }
-
-    void dropTakesOnlyPictures()
-    {
-        CreatureWindowController &c = *controller;
-        QVERIFY(!dropFile(c.drop, write(QStringLiteral("notes.txt"), "not a picture")));
-        QFile big(write(QStringLiteral("big.png"), fakeclaude::png(64, 48, Qt::red)));
-        QVERIFY(big.resize(PhotoDropView::kMaxPhotoBytes + 1));
-        QVERIFY(!dropFile(c.drop, big.fileName()));
-        QVERIFY(!c.create->isEnabled());
-        QVERIFY(c.drop->label->isVisible());
-
-        QVERIFY(
-            dropFile(c.drop, write(QStringLiteral("red.png"), fakeclaude::png(64, 48, Qt::red))));
-        QVERIFY(c.create->isEnabled());
-        QVERIFY(!c.drop->label->isVisible());
+        QVERIFY(!c.creatureOnShow() && c.status->text().isEmpty());
     }
 
     // The chosen familiars after a save: a new creature joins while there is room, an edit
-    // renames every entry, and nothing is written when nothing changes.
+    // renames every entry.
     void familiarsFollowASave()
     {
         QCOMPARE(familiarsAfterSave({"Tobble", "Rex"}, "Fluff", std::nullopt),

@@ -14,14 +14,6 @@ using samples::withFrame;
 
 namespace {
 
-const QRgb kOutline = qRgba(0x12, 0x0d, 0x1c, 255);
-const QRgb kClear = qRgba(0, 0, 0, 0);
-
-QString failureOf(const Creature &creature)
-{
-    return samples::messageOf<Creature::Invalid>([&] { (void)creature.validated(); });
-}
-
 // The sample creature with `count` colours keyed "a", "b", ... and `extra` on top.
 Creature withPalette(int count, const QMap<QString, QString> &extra = {})
 {
@@ -33,34 +25,12 @@ Creature withPalette(int count, const QMap<QString, QString> &extra = {})
     return c;
 }
 
-Creature withAllFrames(const QStringList &rows)
-{
-    Creature c = samples::creature();
-    std::ranges::fill(c.frames, rows);
-    return c;
-}
-
 // The sample's 10x8 frame (or `fill` pixels high) with row `y` replaced.
 QStringList rowsWith(int y, const QString &row, int fill = 2)
 {
     QStringList rows = samples::frame(10, 8, fill);
     rows[y] = row;
     return rows;
-}
-
-const QByteArray kMinimal =
-    R"({"name":"Rex","palette":{"a":"#112233"},"frames":{"idle":["a.","aa"]}})";
-const QString kNotJson = "Claude's reply was not valid creature JSON (";
-const QString kNoCreature = "Claude's reply did not contain a creature.";
-
-QString decodingFailure(const QByteArray &json)
-{
-    return samples::messageOf<Creature::DecodingError>([&] { Creature::decode(json); });
-}
-
-QString replyFailure(const QString &reply)
-{
-    return samples::messageOf<Creature::Invalid>([&] { Creature::fromReply(reply); });
 }
 
 QString parserError(const QByteArray &json)
@@ -77,33 +47,36 @@ class TestCreatureCheck : public QObject
     Q_OBJECT
 
 private slots:
-    void cleansName_data()
+    // Attacks in lower case without repeats, at most four; the sound cut to seven capitals;
+    // the name cut by whole characters.
+    void cleansNameAttacksAndSound()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char *row, const QString &name, const QString &expected) {
-            QTest::newRow(row) << name << expected;
-        };
-        row("punctuation only", "?!.-*", "Buddy");
-        // A letter with a combining mark is one character, not two.
-        row("combining marks", "Cafe\u0301 Noir", "Cafe\u0301 Noir");
-        // 14 characters of 3 bytes each are 42 bytes: the last goes.
-        row("40-byte cut, CJK", QString(20, QChar(0x732B)), QString(13, QChar(0x732B)));
-    }
-    void cleansName()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        QCOMPARE(samples::creature(name).validated().name, expected);
+        const QList<QPair<QString, QString>> names{
+            {"?!.-*", "Buddy"},
+            {"Cafe\u0301 Noir", "Cafe\u0301 Noir"}, // a combining mark stays with its letter
+            // 14 characters of 3 bytes each are 42 bytes: the last goes.
+            {QString(20, QChar(0x732B)), QString(13, QChar(0x732B))}};
+        for (const auto &[name, expected] : names)
+            QCOMPARE(samples::creature(name).validated().name, expected);
+
+        Creature c = samples::creature();
+        c.attacks = {"Fire", "fire", "bark", "zap", "quake", "tornado"};
+        c.sound = "straße!"; // full case mapping: ß becomes SS before the cut
+        QCOMPARE(c.validated().attacks, (QStringList{"fire", "zap", "quake", "tornado"}));
+        QCOMPARE(c.validated().sound, std::optional<QString>("STRASSE"));
+        c.attacks.clear();
+        c.sound = "123";
+        QCOMPARE(c.validated().attacks, defaultAttacks());
+        QCOMPARE(c.validated().sound, std::optional<QString>("ROAR!"));
     }
 
-    void refusesPalette_data()
+    void refuses_data()
     {
         QTest::addColumn<Creature>("creature");
-        QTest::addColumn<QString>("message");
-        const QString size = QStringLiteral("The palette must have 2 to 16 colors (it has %1).");
+        QTest::addColumn<QString>("message"); // empty: passes
         QTest::newRow("sixteen colours pass") << withPalette(16) << QString();
-        QTest::newRow("seventeen colours") << withPalette(17) << size.arg(17);
+        QTest::newRow("seventeen colours")
+            << withPalette(17) << "The palette must have 2 to 16 colors (it has 17).";
         for (const QString &key : QStringList{".", "ab"})
             QTest::addRow("key \"%s\"", qPrintable(key))
                 << withPalette(2, {{key, "#000000"}})
@@ -112,48 +85,33 @@ private slots:
             QTest::addRow("color \"%s\"", qPrintable(QString(color).replace(u'\n', u'~')))
                 << withPalette(2, {{"a", color}})
                 << "Palette color \"" + color + "\" is not a #rrggbb hex color.";
-    }
-    void refusesPalette()
-    {
-        QFETCH(Creature, creature);
-        QFETCH(QString, message);
-        QCOMPARE(failureOf(creature), message);
-    }
 
-    void refusesFrames_data()
-    {
-        QTest::addColumn<Creature>("creature");
-        QTest::addColumn<QString>("message");
-
-        const QString missing = QStringLiteral("The creature is missing the \"%1\" frame.");
         Creature twoMissing = samples::creature();
         twoMissing.frames.remove("attack");
         twoMissing.frames.remove("idle2");
-        QTest::newRow("first missing in order") << twoMissing << missing.arg("idle2");
-
-        const QString tooSmall = QStringLiteral("The frames are too small to draw.");
-        QTest::newRow("7x20 too small") << withAllFrames(samples::frame(7, 20, 3)) << tooSmall;
-        const QString tooBig = QStringLiteral("The frames are too big (%1; the limit is 40x32).");
-        QTest::newRow("41x20 too big")
-            << withFrame("run1", samples::frame(41, 20, 3)) << tooBig.arg("41x20");
+        QTest::newRow("first missing in order")
+            << twoMissing << "The creature is missing the \"idle2\" frame.";
+        Creature small = samples::creature();
+        std::ranges::fill(small.frames, samples::frame(7, 20, 3));
+        QTest::newRow("7x20 too small") << small << "The frames are too small to draw.";
+        QTest::newRow("41x20 too big") << withFrame("run1", samples::frame(41, 20, 3))
+                                       << "The frames are too big (41x20; the limit is 40x32).";
         QTest::newRow("40x32 passes") << withFrame("walk1", samples::frame(40, 32, 5)) << QString();
         // Only kept frames count towards the size.
         QTest::newRow("unknown frame does not count")
             << withFrame("jump", samples::frame(50, 50, 3)) << QString();
-
-        const QString notInPalette =
-            "Frame \"%1\" uses the letter \"%2\", which is not in the palette.";
         QTest::newRow("space in a row")
-            << withFrame("idle", rowsWith(7, "aaaa aaaaa")) << notInPalette.arg("idle", " ");
-
+            << withFrame("idle", rowsWith(7, "aaaa aaaaa"))
+            << "Frame \"idle\" uses the letter \" \", which is not in the palette.";
         QTest::newRow("11 pixels") << withFrame("attack", rowsWith(6, "a.........", 1))
                                    << "Frame \"attack\" is almost empty.";
     }
-    void refusesFrames()
+    void refuses()
     {
         QFETCH(Creature, creature);
         QFETCH(QString, message);
-        QCOMPARE(failureOf(creature), message);
+        QCOMPARE(samples::messageOf<Creature::Invalid>([&] { (void)creature.validated(); }),
+                 message);
     }
 
     void padsToOneRectangle()
@@ -170,82 +128,45 @@ private slots:
         QCOMPARE(clean.frames.value("idle"), expected);
     }
 
-    // Attacks in lower case without repeats, at most four; the sound cut to seven capitals.
-    void cleansAttacksAndSound()
+    // A creature that skipped the check: upper-case hex is read, other colour texts and
+    // unknown letters leave their cells empty, and rows longer than the first are cut.
+    // Nothing is drawn for a missing or empty frame or an absurd scale.
+    void drawsUncheckedCreatures()
     {
-        Creature c = samples::creature();
-        c.attacks = {"Fire", "fire", "bark", "zap", "quake", "tornado"};
-        c.sound = "straße!"; // full case mapping: ß becomes SS before the cut
-        QCOMPARE(c.validated().attacks, (QStringList{"fire", "zap", "quake", "tornado"}));
-        QCOMPARE(c.validated().sound, std::optional<QString>("STRASSE"));
-        c.attacks.clear();
-        c.sound = "123";
-        QCOMPARE(c.validated().attacks, defaultAttacks());
-        QCOMPARE(c.validated().sound, std::optional<QString>("ROAR!"));
-    }
-
-    void readsUncheckedPalettes()
-    {
-        // A creature that skipped the check: upper-case hex is read, other
-        // colour texts and unknown letters leave their cells empty, and rows
-        // longer than the first are cut.
         const QRgb pink = qRgba(0xff, 0x00, 0x80, 255);
         Creature c = samples::withFrame("idle", {"AxyA", "A...", "A...A"});
         c.palette = {{"A", "#FF0080"}, {"x", "#12345"}, {"y", "red"}};
         const QImage image = c.frameImage("idle", 1);
         QCOMPARE(image.size(), QSize(6, 5));
         QCOMPARE(image.pixel(1, 1), pink);
-        QCOMPARE(image.pixel(2, 1), kOutline); // "x": not a colour, so outline beside "A"
+        QCOMPARE(image.pixel(2, 1), qRgba(0x12, 0x0d, 0x1c, 255)); // "x": outline beside "A"
         QCOMPARE(image.pixel(1, 3), pink);
-        QCOMPARE(image.pixel(5, 3), kClear); // the fifth "A" lies beyond the first row's width
-    }
+        QCOMPARE(image.pixel(5, 3), qRgba(0, 0, 0, 0)); // the fifth "A" lies beyond the first row
 
-    void nothingToDraw()
-    {
-        const Creature c = samples::withFrame("skid", {});
-        QVERIFY(c.frameImage("crouch", 6).isNull()); // missing frame
+        c.frames.insert("skid", {});
+        QVERIFY(c.frameImage("crouch", 6).isNull() && c.frameImage("skid", 6).isNull());
         QVERIFY(c.frameImage("idle", 0).isNull() && c.frameImage("idle", 1 << 30).isNull());
     }
 
-    // Creature JSON: decoding, encoding and finding it in a reply.
-    void decodesFields()
+    // Unknown keys are ignored; "attacks" and "sound" may be absent or null; the rest
+    // round-trips through compact JSON.
+    void decodesAndEncodes()
     {
-        // Unknown keys are ignored; "attacks" and "sound" may be absent or null. The other
-        // fields are read back in encodesCompactAndRoundTrips.
-        QCOMPARE(Creature::decode(kMinimal.chopped(1) + R"(,"extra":{"x":1}})").name, "Rex");
+        const QByteArray minimal =
+            R"({"name":"Rex","palette":{"a":"#112233"},"frames":{"idle":["a.","aa"]}})";
+        QCOMPARE(Creature::decode(minimal.chopped(1) + R"(,"extra":{"x":1}})").name, "Rex");
         for (const QByteArray &json :
-             {kMinimal, kMinimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
-            const Creature minimal = Creature::decode(json);
-            QVERIFY(minimal.attacks.isEmpty() && !minimal.sound.has_value());
+             {minimal, minimal.chopped(1) + R"(,"attacks":null,"sound":null})"}) {
+            const Creature decoded = Creature::decode(json);
+            QVERIFY(decoded.attacks.isEmpty() && !decoded.sound.has_value());
         }
-    }
+        QCOMPARE(samples::messageOf<Creature::DecodingError>([] { Creature::decode("[]"); }),
+                 "the creature JSON is not an object");
 
-    void refusesWrongShapes_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("message");
-        const auto row = [](const char *name, const char *json, const char *message) {
-            QTest::newRow(name) << QByteArray(json) << QString(message);
-        };
-        row("no name", R"({"palette":{},"frames":{}})", "the key \"name\" is missing");
-        row("palette number", R"({"name":"x","palette":{"a":1},"frames":{}})",
-            "the palette entry \"a\" is not a string");
-        row("array", "[]", "the creature JSON is not an object");
-    }
-    void refusesWrongShapes()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, message);
-        QCOMPARE(decodingFailure(json), message);
-    }
-
-    void encodesCompactAndRoundTrips()
-    {
         Creature c = samples::creature("Rëx \"the\" / dog");
         const QByteArray json = c.encode();
         QVERIFY(!json.contains('\n') && !json.contains(": "));
         QCOMPARE(Creature::decode(json), c);
-
         c.sound.reset();
         c.attacks.clear();
         const QJsonObject withoutSound = QJsonDocument::fromJson(c.encode()).object();
@@ -253,30 +174,34 @@ private slots:
         QCOMPARE(Creature::decode(c.encode()), c);
     }
 
-    void fromReplySpans_data()
+    void fromReply_data()
     {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QString>("message"); // empty: the sample creature comes out
+        const QString notJson = "Claude's reply was not valid creature JSON (";
         const QString object = QString::fromUtf8(samples::creature().encode());
         const QString twice = object + " or " + object;
         const QString deep = "{\"name\":" + QString(3000, u'[') + QString(3000, u']') + "}";
         const QString huge = "{\"name\":\"" + QString(Creature::kMaxJsonBytes, u'x') + "\"}";
         QTest::newRow("prose around") << "Here it is: " + object + " Enjoy!" << QString();
         QTest::newRow("fenced") << "```json\n" + object + "\n```\nHave fun {-:" << QString();
-        QTest::newRow("only open") << "{ \"name\": " << kNoCreature;
-        QTest::newRow("two objects") << twice << kNotJson + parserError(twice.toUtf8()) + " at";
-        QTest::newRow("not a creature")
-            << "{\"hello\": 1}" << kNotJson + "the key \"name\" is missing).";
-        QTest::newRow("deep nesting") << deep << kNotJson + parserError(deep.toUtf8()) + " at";
+        QTest::newRow("only open")
+            << "{ \"name\": " << QString("Claude's reply did not contain a creature.");
+        QTest::newRow("two objects") << twice << notJson + parserError(twice.toUtf8()) + " at";
+        QTest::newRow("no name") << "{\"hello\": 1}" << notJson + "the key \"name\" is missing).";
+        QTest::newRow("palette number") << R"({"name":"x","palette":{"a":1},"frames":{}})"
+                                        << notJson + "the palette entry \"a\" is not a string).";
+        QTest::newRow("deep nesting") << deep << notJson + parserError(deep.toUtf8()) + " at";
         QTest::newRow("enormous") << huge
-                                  << kNotJson + "the creature JSON is larger than 1048576 bytes).";
+                                  << notJson + "the creature JSON is larger than 1048576 bytes).";
     }
-    void fromReplySpans()
+    void fromReply()
     {
         QFETCH(QString, reply);
         QFETCH(QString, message);
         // Rows that end in the parser's own words give the start of the message.
-        const QString failure = replyFailure(reply);
+        const QString failure =
+            samples::messageOf<Creature::Invalid>([&] { Creature::fromReply(reply); });
         if (message.endsWith(u'.') || message.isEmpty())
             QCOMPARE(failure, message);
         else

@@ -65,37 +65,23 @@ class TestCreatureTool : public QObject
     }
 
 private slots:
-    void answers_data()
+    // check and reply print the cleaned creature, or say why there is none.
+    void checksFilesAndReplies()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("error"); // empty: "Mr Rex" comes out
-        const auto row = [](const char *row, const char *command, const QByteArray &content,
-                            const QString &error) {
-            QTest::newRow(row) << QString(command) << content << error;
-        };
         Creature noSleep = samples::creature();
         noSleep.frames.remove("sleep");
-        const QString refused = QStringLiteral("The creature is missing the \"sleep\" frame.");
         const QByteArray good = samples::creature(" Mr. Rex ").encode();
-        row("check cleans", "check", good, {});
-        row("check refuses", "check", noSleep.encode(), refused);
-        row("reply with prose", "reply", "Sure!\n```json\n" + good + "\n```", {});
-    }
-    void answers()
-    {
-        QFETCH(QString, command);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, error);
-        const Run run = runTool({command, write("input", content)});
-        QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
-        if (error.isEmpty()) {
+        for (const auto &[command, content] : {std::pair<QString, QByteArray>{"check", good},
+                                               {"reply", "Sure!\n```json\n" + good + "\n```"}}) {
+            const Run run = runTool({command, write("input", content)});
+            QCOMPARE(run.exitCode, 0);
             QCOMPARE(run.err, QByteArray());
             QCOMPARE(Creature::decode(run.out.trimmed()).name, QStringLiteral("Mr Rex"));
-        } else {
-            QCOMPARE(run.out, QByteArray());
-            QCOMPARE(QString::fromUtf8(run.err), error + QLatin1Char('\n'));
         }
+        const Run refused = runTool({"check", write("input", noSleep.encode())});
+        QCOMPARE(refused.exitCode, 1);
+        QCOMPARE(refused.out, QByteArray());
+        QCOMPARE(refused.err, "The creature is missing the \"sleep\" frame.\n");
     }
 
     void previews()
@@ -108,57 +94,45 @@ private slots:
         QCOMPARE(QImage(png).size(), QSize(12 * 2, 10 * 2));
 
         const Run missing = runTool({"preview", creature, "leap", dir.filePath("leap.png")});
-        QCOMPARE(missing.exitCode, 1);
-        QVERIFY(!missing.err.isEmpty());
+        QVERIFY(missing.exitCode == 1 && !missing.err.isEmpty());
         QVERIFY(!QFile::exists(dir.filePath("leap.png")));
         const Run big = runTool({"preview", creature, "idle", dir.filePath("big.png"), "5000"});
         QCOMPARE(big.exitCode, 1);
         QVERIFY2(big.err.contains("too large to draw at scale 5000"), big.err.constData());
     }
 
-    void usageErrors_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("nothing") << QStringList{};
-        QTest::newRow("draw, unknown model") << QStringList{"draw", "x.png", "--model", "haiku"};
-        QTest::newRow("bad scale") << QStringList{"preview", "x.json", "idle", "o.png", "0"};
-    }
     void usageErrors()
     {
-        QFETCH(QStringList, arguments);
-        const Run run = runTool(arguments);
-        QCOMPARE(run.exitCode, 2);
-        QVERIFY(run.err.startsWith("Usage:"));
+        for (const QStringList &arguments :
+             {QStringList{}, QStringList{"draw", "x.png", "--model", "haiku"},
+              QStringList{"preview", "x.json", "idle", "o.png", "0"}}) {
+            const Run run = runTool(arguments);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY(run.err.startsWith("Usage:"));
+        }
     }
 
-    // A photo through a fake Claude Code CLI, as a user checks the set-up.
-    void draw_data()
+    // A photo through a fake Claude Code CLI, as a user checks the set-up, and without one;
+    // either way the temporary folder is emptied.
+    void draws()
     {
-        QTest::addColumn<QByteArray>("claude"); // empty: not installed
-        QTest::addColumn<QByteArray>("out");
-        QTest::addColumn<QByteArray>("err");
-        QTest::newRow("creature") << "#!/bin/sh\necho '" + fakeclaude::prose(samples::creature()) +
-                                         "'\n"
-                                  << samples::creature().validated().encode() + '\n'
-                                  << QByteArray();
-        QTest::newRow("no CLI") << QByteArray() << QByteArray()
-                                << QByteArray("Claude Code was not found on this computer. "
-                                              "Install it and sign in, then try again.\n");
-    }
-    void draw()
-    {
-        QFETCH(QByteArray, claude);
-        QFETCH(QByteArray, out);
-        QFETCH(QByteArray, err);
         if (QFileInfo::exists("/usr/local/bin/claude"))
             QSKIP("a real claude is installed on this machine");
         const QString photo = write("pet.png", fakeclaude::png(30, 20));
-        const Run run = runTool({"draw", photo, "--model", "opus"}, drawEnvironment(claude));
-        QCOMPARE(run.err, err);
-        QCOMPARE(run.out, out);
-        QCOMPARE(run.exitCode, out.isEmpty() ? 1 : 0);
-        QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList());
+        const QList<std::tuple<QByteArray, QByteArray, QByteArray>> rows{
+            {"#!/bin/sh\necho '" + fakeclaude::prose(samples::creature()) + "'\n",
+             samples::creature().validated().encode() + '\n', ""},
+            {"", "",
+             "Claude Code was not found on this computer. Install it and sign in, then try "
+             "again.\n"}};
+        for (const auto &[claude, out, err] : rows) {
+            const Run run = runTool({"draw", photo, "--model", "opus"}, drawEnvironment(claude));
+            QCOMPARE(run.err, err);
+            QCOMPARE(run.out, out);
+            QCOMPARE(run.exitCode, out.isEmpty() ? 1 : 0);
+            QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList());
+        }
     }
 
     // The CLI does not outlive a tool killed in the middle of a run.
