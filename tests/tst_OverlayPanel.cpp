@@ -45,19 +45,6 @@ QList<xcb_atom_t> property32(WId window, const char *name, xcb_atom_t type)
     return values;
 }
 
-xcb_window_t root()
-{
-    return xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
-}
-
-// Shows the panel at `frame` (stored convention) and waits until it is there.
-void showAt(OverlayPanel &panel, const Frame &frame)
-{
-    panel.setFrame(frame);
-    panel.orderFrontRegardless();
-    QVERIFY(QTest::qWaitForWindowExposed(&panel));
-}
-
 } // namespace
 
 // The panel as the window manager sees it (Xvfb + openbox).
@@ -71,14 +58,17 @@ private slots:
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X11 display (run under scripts/test-env)");
         // The window manager may still be starting.
+        const WId root = xcb_setup_roots_iterator(xcb_get_setup(connection())).data->root;
         QTRY_VERIFY_WITH_TIMEOUT(
-            !property32(root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty(), 10000);
+            !property32(root, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty(), 10000);
     }
 
     void windowManagerKeepsItOnEveryDesktopAndOutOfLists()
     {
         OverlayPanel panel;
-        showAt(panel, {10, 10, 320, 240});
+        panel.setFrame({10, 10, 320, 240});
+        panel.orderFrontRegardless();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
 
         QList<xcb_atom_t> states;
         QTRY_VERIFY((states = property32(panel.winId(), "_NET_WM_STATE", XCB_ATOM_ATOM))

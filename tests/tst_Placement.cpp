@@ -10,36 +10,20 @@
 
 using namespace bopling;
 
-Q_DECLARE_METATYPE(bopling::Frame)
-
-namespace {
-
-constexpr quint32 kLeft = 11;
-constexpr quint32 kRight = 22;
-constexpr quint32 kPrimary = 1;
-constexpr quint32 kSecond = 2;
-
-// Two screens side by side, the primary first, in the stored convention.
-QList<ScreenInfo> twoScreens()
-{
-    return {{kLeft, {0, 0, 1440, 900}, {0, 0, 1440, 900}},
-            {kRight, {1440, 100, 1920, 1050}, {1440, 0, 1920, 1150}}};
-}
-
-} // namespace
-
+// Placement on a 1440 × 900 primary screen (number 1) with a 1920 × 1080 one
+// (number 2) to its right, the actions against a recording panel.
 class PlacementTest : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir dir;
     std::unique_ptr<Settings> settings;
-    // The placement actions against a recording panel, on a 1440 × 900 primary screen
-    // with a 1920 × 1080 one to its right.
     std::unique_ptr<PlacementActions> actions;
     QList<ScreenInfo> screens;
     Frame frame;
     int configsSent = 0;
+
+    Frame frameOn(const Frame &visible) { return panelFrame(*settings, {1, visible, {}}); }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
@@ -48,8 +32,8 @@ private slots:
     {
         QFile::remove(dir.filePath("settings.json"));
         settings = std::make_unique<Settings>(dir.filePath("settings.json"));
-        screens = {{kPrimary, {0, 0, 1440, 900}, {0, 0, 1440, 900}},
-                   {kSecond, {1440, 0, 1920, 1080}, {1440, 0, 1920, 1080}}};
+        screens = {{1, {0, 0, 1440, 900}, {0, 0, 1440, 900}},
+                   {2, {1440, 0, 1920, 1080}, {1440, 0, 1920, 1080}}};
         frame = {};
         configsSent = 0;
         actions = std::make_unique<PlacementActions>(
@@ -58,73 +42,33 @@ private slots:
                                                [this] { ++configsSent; }});
     }
 
-    void panelFrameForSettings_data()
+    // Presets and saved positions stay inside the visible frame; a position
+    // saved for another screen does not apply.
+    void frameOnOneScreen()
     {
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<QString>("corner");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<Frame>("visible");
-        QTest::addColumn<Frame>("expected");
-        QTest::newRow("corner larger than the screen is pinned left and bottom")
-            << "corner"
-            << "topRight" << 2 << Frame{10, 20, 500, 400} << Frame{10, 20, 800, 600};
-        QTest::newRow("odd strip width rounds down to even")
-            << "strip"
-            << "topLeft" << 0 << Frame{7, 30, 1511, 870} << Frame{7, 30, 1510, 240};
-    }
-    void panelFrameForSettings()
-    {
-        QFETCH(QString, layout);
-        QFETCH(QString, corner);
-        QFETCH(int, size);
-        QFETCH(Frame, visible);
-        QFETCH(Frame, expected);
-        const Layout chosen = layoutFromName(layout);
-        settings->setLayout(chosen);
-        if (!corner.isEmpty())
-            settings->setCorner(cornerFromName(corner));
-        if (size >= 0)
-            chosen == Layout::strip ? settings->setStripSize(size) : settings->setCornerSize(size);
-        QCOMPARE(panelFrame(*settings, {kLeft, visible, {}}), expected);
-        QCOMPARE(panelSize(*settings, {kLeft, visible, {}}),
-                 QSizeF(expected.width, expected.height));
-    }
+        settings->setCorner(Corner::topRight);
+        settings->setCornerSize(2); // larger than the screen: pinned left and bottom
+        QCOMPARE(frameOn({10, 20, 500, 400}), (Frame{10, 20, 800, 600}));
+        settings->setCornerSize(1);
+        settings->savePosition(Layout::corner, 1, 5000, 5000);
+        settings->savePosition(Layout::corner, 2, 1, 1);
+        QCOMPARE(frameOn({100, 50, 1440, 875}), (Frame{900, 445, 640, 480}));
 
-    void savedPositionIsClamped_data()
-    {
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<QPointF>("offset");
-        QTest::addColumn<Frame>("expected");
-        // Visible frame (100, 50, 1440, 875); medium corner panel 640 × 480; short strip.
-        QTest::newRow("off the top right")
-            << "corner" << QPointF(5000, 5000) << Frame{100 + 1440 - 640, 50 + 875 - 480, 640, 480};
-        QTest::newRow("strip off the top")
-            << "strip" << QPointF(0, 900) << Frame{100, 685, 1440, 240};
-    }
-    void savedPositionIsClamped()
-    {
-        QFETCH(QString, layout);
-        QFETCH(QPointF, offset);
-        QFETCH(Frame, expected);
-        const Layout chosen = layoutFromName(layout);
-        settings->setLayout(chosen);
-        settings->savePosition(chosen, kLeft, offset.x(), offset.y());
-        // A position saved for another screen does not apply here.
-        settings->savePosition(chosen, kRight, 1, 1);
-        settings->savePosition(chosen, kLeft, offset.x(), offset.y());
-        QCOMPARE(panelFrame(*settings, {kLeft, {100, 50, 1440, 875}, {}}), expected);
+        settings->setLayout(Layout::strip); // an odd width rounds down to even
+        QCOMPARE(frameOn({7, 30, 1511, 870}), (Frame{7, 30, 1510, 240}));
+        settings->savePosition(Layout::strip, 1, 0, 900);
+        QCOMPARE(frameOn({100, 50, 1440, 875}), (Frame{100, 685, 1440, 240}));
     }
 
     void targetScreenFollowsSavedScreen()
     {
-        QCOMPARE(targetScreen(*settings, twoScreens()).value().number, kLeft); // the primary
-        settings->savePosition(Layout::corner, 99, 40, 40); // a screen unplugged since
-        QCOMPARE(targetScreen(*settings, twoScreens()).value().number, kLeft);
-        settings->savePosition(Layout::corner, kRight, 40, 40);
-        QCOMPARE(targetScreen(*settings, twoScreens()).value().number, kRight);
-        // The strip layout has its own saved screen.
-        settings->setLayout(Layout::strip);
-        QCOMPARE(targetScreen(*settings, twoScreens()).value().number, kLeft);
+        QCOMPARE(targetScreen(*settings, screens)->number, 1u); // the primary
+        settings->savePosition(Layout::corner, 99, 40, 40);     // a screen unplugged since
+        QCOMPARE(targetScreen(*settings, screens)->number, 1u);
+        settings->savePosition(Layout::corner, 2, 40, 40);
+        QCOMPARE(targetScreen(*settings, screens)->number, 2u);
+        settings->setLayout(Layout::strip); // the strip has its own saved screen
+        QCOMPARE(targetScreen(*settings, screens)->number, 1u);
         QVERIFY(!targetScreen(*settings, {}));
     }
 
@@ -142,17 +86,16 @@ private slots:
     // screen, a snap the current layout's; the strip's stay.
     void cornerAndSnapForgetHandPlacedPositions()
     {
-        settings->savePosition(Layout::corner, kPrimary, 10, 10);
-        settings->savePosition(Layout::corner, kSecond, 20, 20);
-        settings->savePosition(Layout::strip, kSecond, 0, 30);
+        settings->savePosition(Layout::corner, 1, 10, 10);
+        settings->savePosition(Layout::corner, 2, 20, 20);
+        settings->savePosition(Layout::strip, 2, 0, 30);
         actions->setCorner(2);
         QCOMPARE(settings->corner(), Corner::bottomLeft);
-        QCOMPARE(frame, (Frame{16, 16, 640, 480})); // at the corner of the primary screen
-        // A tag outside the menu's is the bottom right.
-        actions->setCorner(7);
+        QCOMPARE(frame, (Frame{16, 16, 640, 480}));
+        actions->setCorner(7); // a tag outside the menu's is the bottom right
         QCOMPARE(frame, (Frame{784, 16, 640, 480}));
 
-        settings->savePosition(Layout::corner, kSecond, 100, 200);
+        settings->savePosition(Layout::corner, 2, 100, 200);
         actions->applyPlacement();
         QCOMPARE(frame, (Frame{1540, 200, 640, 480}));
         actions->snapToPreset();
@@ -167,18 +110,17 @@ private slots:
         screens[0].visibleFrame = {0, 30, 1440, 870}; // a panel bar along the bottom
         actions->applyPlacement();
         const QPointF grab(40, 40);
-        // Past the top edge: the top stays at the visible top, the offset
-        // stored is the clamped one.
+        // Past the top edge: the panel and the stored offset are clamped.
         actions->drag({824, 895}, grab);
         actions->dragEnded();
         QCOMPARE(frame, (Frame{784, 420, 640, 480}));
-        QCOMPARE(settings->savedPosition(Layout::corner, kPrimary), QPointF(784, 390));
+        QCOMPARE(settings->savedPosition(Layout::corner, 1), QPointF(784, 390));
 
         // Onto the second screen, which becomes the layout's screen; then over
         // no screen, which keeps to it.
         actions->drag({2000, 500}, grab);
         actions->dragEnded();
-        QCOMPARE(settings->savedPosition(Layout::corner, kSecond), QPointF(520, 460));
+        QCOMPARE(settings->savedPosition(Layout::corner, 2), QPointF(520, 460));
         actions->drag({-900, 200}, grab);
         QCOMPARE(frame, (Frame{1440, 160, 640, 480}));
 
@@ -189,7 +131,7 @@ private slots:
         actions->drag({2000, 330}, {100, 50});
         actions->dragEnded();
         QCOMPARE(frame, (Frame{1440, 280, 1920, 240}));
-        QCOMPARE(settings->savedPosition(Layout::strip, kSecond), QPointF(0, 280));
+        QCOMPARE(settings->savedPosition(Layout::strip, 2), QPointF(0, 280));
 
         // Without any screen the panel stays where it is.
         screens.clear();
