@@ -18,15 +18,18 @@ using namespace bopling;
 
 namespace {
 
-// Every simple getter by its key, so rows and comparisons can name keys.
+// Every simple getter by its key, and the positions on screen 1, so rows can name them.
 QVariantMap readings(const Settings &s)
 {
-    const auto screen = [&s](Layout layout) {
+    const auto optional = [](const auto &value) { return value ? QVariant(*value) : QVariant(); };
+    const auto screen = [&](Layout layout) {
         const std::optional<quint32> screen = s.savedScreen(layout);
         return screen ? QVariant(qint64(*screen)) : QVariant();
     };
     return {{"screen.corner", screen(Layout::corner)},
             {"screen.strip", screen(Layout::strip)},
+            {"position.corner", optional(s.savedPosition(Layout::corner, 1))},
+            {"position.strip", optional(s.savedPosition(Layout::strip, 1))},
             {"layout", layoutName(s.layout())},
             {"corner", cornerName(s.corner())},
             {"scene", sceneName(s.scene())},
@@ -43,14 +46,15 @@ QVariantMap readings(const Settings &s)
             {"familiars", s.familiars()}};
 }
 
-const QVariantMap kDefaults{{"layout", "corner"},  {"corner", "bottomRight"},
-                            {"scene", "campfire"}, {"cornerSize", 1},
-                            {"stripSize", 0},      {"intensity", 1},
-                            {"warriorCount", -1},  {"warriors", true},
-                            {"beatPulse", true},   {"monsters", true},
-                            {"fadeOnHover", true}, {"paused", false},
-                            {"tobble", true},      {"familiars", QStringList{"Tobble"}},
-                            {"screen.corner", {}}, {"screen.strip", {}}};
+const QVariantMap kDefaults{{"layout", "corner"},    {"corner", "bottomRight"},
+                            {"scene", "campfire"},   {"cornerSize", 1},
+                            {"stripSize", 0},        {"intensity", 1},
+                            {"warriorCount", -1},    {"warriors", true},
+                            {"beatPulse", true},     {"monsters", true},
+                            {"fadeOnHover", true},   {"paused", false},
+                            {"tobble", true},        {"familiars", QStringList{"Tobble"}},
+                            {"screen.corner", {}},   {"screen.strip", {}},
+                            {"position.corner", {}}, {"position.strip", {}}};
 
 QJsonObject object(const QByteArray &json)
 {
@@ -86,36 +90,41 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { dir = std::make_unique<QTemporaryDir>(); }
 
-    // One stored key: clamped or read as its default; every other key keeps its default.
+    // A stored file reads clamped, or as the default where a value is of the wrong kind; a
+    // malformed positions entry hides every entry. Keys not in `changes` keep their default.
     void storedValueReads_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QByteArray>("stored"); // JSON text of the value
-        QTest::addColumn<QVariant>("expected");
-        const auto row = [](const char *key, const char *stored, const QVariant &expected) {
-            QTest::addRow("%s %s", key, stored) << QString(key) << QByteArray(stored) << expected;
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QVariantMap>("changes");
+        const auto row = [](const char *stored, const QVariantMap &changes) {
+            QTest::newRow(stored) << QByteArray(stored) << changes;
         };
-        row("cornerSize", "7", 3);
-        row("cornerSize", "\"2\"", 1);
-        row("cornerSize", "2.5", 1);
-        row("cornerSize", "9223372036854775808", 1);
-        row("warriorCount", "20", 8);
-        row("warriorCount", "2.0", 2);
-        row("warriorCount", "1e30", -1);
-        row("warriors", "\"false\"", true);
-        row("layout", "\"Strip\"", "corner");
-        row("screen.strip", "4294967295", qint64(4294967295));
-        row("screen.strip", "4294967296", {});
-        row("screen.corner", "-1", {});
+        row(R"({"cornerSize": 7})", {{"cornerSize", 3}});
+        row(R"({"cornerSize": "2"})", {});
+        row(R"({"cornerSize": 2.5})", {});
+        row(R"({"cornerSize": 9223372036854775808})", {});
+        row(R"({"warriorCount": 20})", {{"warriorCount", 8}});
+        row(R"({"warriorCount": 2.0})", {{"warriorCount", 2}});
+        row(R"({"warriorCount": 1e30})", {});
+        row(R"({"warriors": "false"})", {});
+        row(R"({"layout": "Strip"})", {});
+        row(R"({"screen.strip": 4294967295})", {{"screen.strip", qint64(4294967295)}});
+        row(R"({"screen.strip": 4294967296, "screen.corner": -1})", {});
+        row(R"({"familiars": ["A", "B", "C", "D", "E"]})",
+            {{"familiars", QStringList{"A", "B", "C"}}});
+        row(R"({"familiars": [], "tobble": true})", {{"familiars", QStringList{}}});
+        row(R"({"familiars": ["A", 3], "tobble": false})",
+            {{"familiars", QStringList{}}, {"tobble", false}});
+        row(R"({"positions": {"corner.1": [10, 20.5]}})", {{"position.corner", QPointF(10, 20.5)}});
+        row(R"({"positions": {"corner.1": [10, 20.5], "strip.1": [1, "2"]}})", {});
+        row(R"({"positions": [[10, 20.5]]})", {});
     }
 
     void storedValueReads()
     {
-        QFETCH(QString, key);
         QFETCH(QByteArray, stored);
-        QFETCH(QVariant, expected);
-        const auto s = storeWith("{\"" + key.toUtf8() + "\": " + stored + "}");
-        QCOMPARE(readings(*s), defaultsWith({{key, expected}}));
+        QFETCH(QVariantMap, changes);
+        QCOMPARE(readings(*storeWith(stored)), defaultsWith(changes));
     }
 
     // Writers store what they are given under their key names; the clamp belongs to reading.
@@ -140,80 +149,24 @@ private slots:
                                                            {"familiars", QStringList{}}}));
     }
 
-    void familiarsRead_data()
-    {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QStringList>("expected");
-        const auto row = [](const char *name, const char *stored, const QStringList &expected) {
-            QTest::newRow(name) << QByteArray(stored) << expected;
-        };
-        row("absent", "{}", {"Tobble"});
-        row("five names", R"({"familiars": ["A", "B", "C", "D", "E"]})", {"A", "B", "C"});
-        row("empty list wins over tobble", R"({"familiars": [], "tobble": true})", {});
-        row("not all strings", R"({"familiars": ["A", 3], "tobble": false})", {});
-    }
-
-    void familiarsRead()
-    {
-        QFETCH(QByteArray, stored);
-        QFETCH(QStringList, expected);
-        QCOMPARE(storeWith(stored)->familiars(), expected);
-    }
-
-    // The dictionary reads all or nothing: one malformed entry hides every entry.
-    void positionsRead_data()
-    {
-        QTest::addColumn<QByteArray>("positions");
-        QTest::addColumn<bool>("goodEntryReads");
-        const auto row = [](const char *name, const char *positions, bool goodEntryReads) {
-            QTest::newRow(name) << QByteArray(positions) << goodEntryReads;
-        };
-        row("well formed", R"({"corner.1": [10, 20.5]})", true);
-        row("an array with text", R"({"corner.1": [10, 20.5], "strip.1": [1, "2"]})", false);
-        row("not a dictionary", R"([[10, 20.5]])", false);
-    }
-
-    void positionsRead()
-    {
-        QFETCH(QByteArray, positions);
-        QFETCH(bool, goodEntryReads);
-        const auto s = storeWith("{\"positions\": " + positions + "}");
-        const std::optional<QPointF> good = s->savedPosition(Layout::corner, 1);
-        QCOMPARE(good.has_value(), goodEntryReads);
-        if (good)
-            QCOMPARE(*good, QPointF(10, 20.5));
-        QVERIFY(!s->savedPosition(Layout::strip, 1));
-    }
-
-    void malformedPositionsReplacedOnSave()
+    // A save replaces a malformed dictionary and skips a coordinate JSON cannot hold (it would
+    // come back as null and spoil every saved position); a later save on a screen replaces its
+    // entry.
+    void savePositionKeepsTheDictionaryReadable()
     {
         const auto s = storeWith(R"({"positions": {"corner.1": [10, 20], "strip.4": {"x": 1}}})");
         s->savePosition(Layout::strip, 7, 3.25, -4);
         QCOMPARE(onDisk().value("positions").toObject(),
                  (QJsonObject{{"strip.7", QJsonArray{3.25, -4}}}));
-        QCOMPARE(s->savedScreen(Layout::strip), quint32(7));
-
-        // A later save on the same screen replaces the entry; other screens keep theirs.
+        s->savePosition(Layout::corner, 2, std::numeric_limits<double>::quiet_NaN(), 0);
+        s->savePosition(Layout::corner, 3, 0, std::numeric_limits<double>::infinity());
         s->savePosition(Layout::strip, 4294967295u, 1, 2);
         s->savePosition(Layout::strip, 7, 5, 6);
         const Settings reloaded(file());
         QCOMPARE(reloaded.savedPosition(Layout::strip, 7), QPointF(5, 6));
         QCOMPARE(reloaded.savedPosition(Layout::strip, 4294967295u), QPointF(1, 2));
         QCOMPARE(reloaded.savedScreen(Layout::strip), quint32(7));
-    }
-
-    // A coordinate JSON cannot hold would come back as null and spoil every saved position.
-    void savePositionIgnoresNonFiniteOffsets()
-    {
-        Settings s(file());
-        s.savePosition(Layout::corner, 1, 10, 20);
-        s.savePosition(Layout::corner, 2, std::numeric_limits<double>::quiet_NaN(), 0);
-        s.savePosition(Layout::strip, 3, 0, std::numeric_limits<double>::infinity());
-        const Settings reloaded(file());
-        QCOMPARE(reloaded.savedPosition(Layout::corner, 1), QPointF(10, 20));
-        QVERIFY(!reloaded.savedPosition(Layout::corner, 2));
-        QCOMPARE(reloaded.savedScreen(Layout::corner), quint32(1));
-        QVERIFY(!reloaded.savedScreen(Layout::strip));
+        QVERIFY(!reloaded.savedScreen(Layout::corner));
     }
 
     // Threads other than the main one may read and write; no update may be lost.
