@@ -30,11 +30,7 @@ private slots:
         for (const char *name : {"web/app.js", "web/creatures/tobble.json", "web/sub/page.html",
                                  "web2/stolen.js", "secret.txt", "outside/inner.txt"})
             write(name, name);
-        write("web/empty.txt", "");
-        QByteArray big(5 * 1024 * 1024 + 3, '\0');
-        for (qsizetype i = 0; i < big.size(); ++i)
-            big[i] = char(i * 7);
-        write("web/big.png", big);
+        write("web/big.png", QByteArray(5 * 1024 * 1024 + 3, 'x')); // read whole, not in part
         const auto link = [this](const char *target, const char *name) {
             QVERIFY(QFile::link(tmp.filePath(target), tmp.filePath(name)));
         };
@@ -52,8 +48,7 @@ private slots:
         const auto refused = [](const char *name, const char *url) {
             QTest::newRow(name) << url << QString() << QByteArray();
         };
-        const QByteArray html = "text/html", js = "text/javascript", json = "application/json";
-        const QByteArray octets = "application/octet-stream";
+        const QByteArray html = "text/html";
         // A file served under its own name, or under `url` if given.
         const auto served = [](const char *name, const QString &file, const QByteArray &type,
                                const char *url = nullptr) {
@@ -77,9 +72,8 @@ private slots:
         refused("through a linked folder outside", "qx://app/linked/inner.txt");
         refused("fifo", "qx://app/pipe.js");
         refused("nul byte", "qx://app/index.html%00.png");
-        served("link inside, typed by its own name", "app.js", json, "qx://app/alias.json");
-        served("js", "app.js", js);
-        served("empty file", "empty.txt", octets);
+        served("link inside, typed by its own name", "app.js", "application/json",
+               "qx://app/alias.json");
         served("large file", "big.png", "image/png");
     }
 

@@ -158,11 +158,7 @@ private slots:
         QCOMPARE(readies, 0);
         // A failing script yields no value rather than an error in the program.
         QVERIFY(!evaluated("JSON.stringify(nothing.here())").isValid());
-    }
-
-    void readyWithoutAValueCounts()
-    {
-        readies = 0;
+        // "ready" counts whatever its value, even one JSON cannot hold.
         host->evaluate("window.webkit.messageHandlers.qx.postMessage({ready: undefined})");
         QVERIFY(waitFor([this] { return readies == 1; }, 5000));
     }

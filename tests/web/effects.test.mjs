@@ -2,7 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { load } from './helpers.mjs';
 
-const { MOVES, MOVE_IDS, moveById, strongestMove, drawMove } = await load('effects.js');
+const { MOVES, moveById, strongestMove, drawMove } = await load('effects.js');
 const { PixelBuffer } = await load('pixels.js');
 
 const fx = (t) => ({ t, x: 30, y: 50, tx: 90, ty: 52, gy: 60, dir: 1, seed: 99, w: 120, h: 80, targets: [{ x: 100, y: 30 }] });
@@ -19,7 +19,6 @@ function film(m) {
 const pictures = (frames) => frames.map((b) => Buffer.from(b.data).toString('base64')).join('|');
 
 test('every move of the catalog has an effect of its own, drawn the same each time', () => {
-  assert.equal(MOVE_IDS.length, 24);
   const seen = new Map();
   for (const m of MOVES) {
     const frames = film(m);
@@ -28,8 +27,7 @@ test('every move of the catalog has an effect of its own, drawn the same each ti
     assert.ok(!seen.has(key), `${m.id} looks different from ${seen.get(key)}`);
     assert.equal(pictures(film(m)), key, `${m.id} is drawn from the time alone: the same moment, the same pixels`);
     seen.set(key, m.id);
-    assert.ok(m.dur >= 150 && m.dur <= 1000, `${m.id} plays out in a short moment`);
-    assert.ok(m.hit > 0 && m.hit < 1);
+    assert.ok(m.hit > 0 && m.hit < 1, `${m.id} lands its hit while it plays`);
   }
 });
 

@@ -36,7 +36,7 @@ test('malformed calls post an error, never throw, and keep the scene drawing', a
   evaluate(p.qx, CONFIG);
   p.qx.setFamiliars([tobble()]);
   p.run(1, (now) => (Math.abs(now - 0.5) < 1e-6 ? loud('k') : null));
-  const before = JSON.stringify(p.qx.stats());
+  const b = p.qx.stats();
   const rows = [
     ['config of text', 'qx.config("big")', /qx.config/],
     ['config with a bad field', "qx.config({W:640,H:480,layout:'diagonal'})", /layout/],
@@ -53,7 +53,6 @@ test('malformed calls post an error, never throw, and keep the scene drawing', a
     });
   }
   const after = p.qx.stats();
-  const b = JSON.parse(before);
   assert.equal(after.errors, b.errors + rows.length, 'every error is counted');
   assert.deepEqual([after.scene, after.layout, after.warriors, after.familiars], [b.scene, b.layout, b.warriors, b.familiars]);
   assert.equal(p.scene.cfg.layout, 'corner');
@@ -78,9 +77,7 @@ test('configuration changes the cast and the canvas', () => {
   assert.deepEqual(p.qx.stats().canvas, { w: 320, h: 240 });
   p.qx.config({ layout: 'strip', W: 1510, H: 240, size: 0, scene: 'walk' });
   const s = p.qx.stats();
-  assert.deepEqual(s.canvas, { w: 755, h: 120 });
-  assert.equal(s.scene, 'walk');
-  assert.equal(s.warriors, 6);
+  assert.deepEqual([s.canvas, s.scene, s.warriors], [{ w: 755, h: 120 }, 'walk', 6]);
   p.qx.config({ warriorCount: 0 });
   assert.deepEqual([p.qx.stats().warriors, p.qx.stats().scene], [0, 'walk'], 'fields left out keep their values');
   p.qx.config({ W: 641, H: 481 });
@@ -89,39 +86,6 @@ test('configuration changes the cast and the canvas', () => {
   const big = p.qx.stats().canvas;
   assert.ok(big.w <= 4096 && big.h <= 2048, `a huge panel gets a bounded canvas (${big.w}x${big.h})`);
   assert.deepEqual(p.posted, []);
-});
-
-test('a drop sends every familiar into its strongest move at once', () => {
-  const p = page();
-  evaluate(p.qx, CONFIG);
-  const fam = (name, attacks) => Object.assign(tobble(), { name, attacks });
-  p.qx.setFamiliars([fam('A', ['pounce', 'holypillar']), fam('B', ['zap', 'quake', 'fire']), fam('C', ['blast'])]);
-  p.run(0.5, (now) => (Math.abs(now - 0.1) < 1e-6 ? loud('') : null));
-  p.qx.tick(loud('d'));
-  const moves = p.scene.familiars.map((f) => f.action && f.action.move.id);
-  assert.deepEqual(moves, ['holypillar', 'quake', 'blast']);
-  assert.equal(p.scene.effects.length, 3);
-  assert.equal(p.scene.bubbles.length, 3, 'every familiar shouts its battle cry');
-  assert.equal(p.qx.stats().events.d, 1);
-});
-
-test('silence puts the party to sleep; sound wakes it on the next frame', () => {
-  const p = page();
-  evaluate(p.qx, CONFIG);
-  p.qx.setFamiliars([tobble()]);
-  p.run(2, (now) => (Math.round(now * 60) % 8 === 0 ? loud(Math.round(now * 60) % 32 === 0 ? 'k' : '') : null));
-  assert.equal(p.qx.stats().asleep, false);
-  p.qx.tick({ silent: true });
-  p.run(0.1);
-  assert.equal(p.qx.stats().asleep, true);
-  assert.equal(p.scene.familiarFrame(p.scene.familiars[0], p.at(), true).frame.startsWith('sleep'), true);
-  assert.equal(p.scene.slow(), false, 'full speed while falling asleep');
-  p.run(4);
-  assert.equal(p.scene.slow(), true, 'a few seconds later the page slows down');
-  p.qx.tick(loud('k'));
-  p.scene.update(p.at() + 0.016);
-  assert.equal(p.scene.asleep(), false);
-  assert.equal(p.scene.slow(), false);
 });
 
 test('15 frames a second while the scene moves, a beat at once, and only the changed part of a picture is handed over', () => {
@@ -206,15 +170,19 @@ test('any mix of sizes, layouts and music keeps drawing without a fault', () => 
   }
 });
 
-test('with nothing to fight, moves land beyond the party, not on a friend', async (t) => {
+test('a drop sends every familiar into its strongest move, landing beyond the party when there is nothing to fight', async (t) => {
+  const fam = (name, attacks) => Object.assign(tobble(), { name, attacks });
   for (const [scene, layout] of [['campfire', 'corner'], ['walk', 'corner'], ['campfire', 'strip']]) {
     await t.test(`${scene} ${layout}`, () => {
       const p = page();
       p.qx.config({ W: layout === 'strip' ? 1600 : 640, H: layout === 'strip' ? 240 : 480, scene, layout, monsters: false });
-      p.qx.setFamiliars([tobble(), tobble(), tobble()]);
+      p.qx.setFamiliars([fam('A', ['pounce', 'holypillar']), fam('B', ['zap', 'quake', 'fire']), fam('C', ['blast'])]);
       p.qx.tick(loud(''));
       p.run(0.2);
       p.qx.tick(loud('d'));
+      assert.deepEqual(p.scene.familiars.map((f) => f.action && f.action.move.id), ['holypillar', 'quake', 'blast']);
+      assert.equal(p.scene.bubbles.length, 3, 'every familiar shouts its battle cry');
+      assert.equal(p.qx.stats().events.d, 1);
       const xs = p.scene.chars.map((c) => c.x);
       const lo = Math.min(...xs) - 8, hi = Math.max(...xs) + 8;
       assert.equal(p.scene.effects.length, 3);

@@ -40,29 +40,20 @@ test('ticks: silent, full, and malformed', async (t) => {
   for (const [name, arg, re] of bad) await t.test(name, () => assert.throws(() => R.parseTick(arg), re));
 });
 
-test('warrior counts per panel size', async (t) => {
-  const base = Object.assign({}, R.DEFAULT_CONFIG);
+test('warrior counts per panel size', () => {
   const rows = [
-    // [label, config changes, canvas w, canvas h, expected]
-    ['tiny corner', {}, 180, 135, 2],
-    ['small corner', {}, 240, 180, 3],
-    ['medium corner', {}, 320, 240, 4],
-    ['large corner', {}, 400, 300, 5],
-    ['narrow strip', { layout: 'strip' }, 400, 80, 3],
-    ['wide strip', { layout: 'strip' }, 1280, 120, 8],
-    ['exact count wins', { warriorCount: 7 }, 180, 135, 7],
-    ['count 0 means none', { warriorCount: 0 }, 400, 300, 0],
-    ['warriors off', { warriors: false, warriorCount: 5 }, 400, 300, 0],
+    // [config changes, canvas w, canvas h, expected]
+    [{}, 180, 135, 2], [{}, 240, 180, 3], [{}, 320, 240, 4], [{}, 400, 300, 5],
+    [{ layout: 'strip' }, 400, 80, 3], [{ layout: 'strip' }, 1280, 120, 8],
+    [{ warriorCount: 7 }, 180, 135, 7], [{ warriorCount: 0 }, 400, 300, 0], [{ warriors: false, warriorCount: 5 }, 400, 300, 0],
   ];
-  for (const [label, change, w, h, want] of rows)
-    await t.test(label, () => assert.equal(R.warriorCount(Object.assign({}, base, change), w, h), want));
+  for (const [change, w, h, want] of rows)
+    assert.equal(R.warriorCount(Object.assign({}, R.DEFAULT_CONFIG, change), w, h), want, JSON.stringify([change, w, h]));
 });
 
 test('more and tougher monsters with energy and intensity, none when switched off', () => {
   const calm = R.monsterPlan(0.1, 1, true), wild = R.monsterPlan(0.9, 2, true);
-  assert.ok(wild.max > calm.max);
-  assert.ok(wild.rate > calm.rate);
-  assert.ok(wild.bossChance > 0 && calm.bossChance === 0);
+  assert.ok(wild.max > calm.max && wild.rate > calm.rate && wild.bossChance > 0 && calm.bossChance === 0);
   assert.deepEqual(R.monsterPlan(0.9, 2, false), { max: 0, rate: 0, bossChance: 0 });
 });
 
@@ -72,39 +63,32 @@ const party = (kinds, fams = 2, opts = {}) => Object.assign({
   intensity: 1, pulse: true, now: 10, rnd: () => 0,
 }, opts);
 
-test('event to action', async (t) => {
-  await t.test('a drop: a flash, every familiar at its strongest, every warrior strikes', () => {
-    const a = R.planActions('d', party(['knight', 'archer'], 3));
-    assert.equal(a[0].type, 'flash');
-    assert.deepEqual(a.filter((x) => x.type === 'move').map((x) => [x.familiar, x.strongest]), [[0, true], [1, true], [2, true]]);
-    assert.equal(a.filter((x) => x.type === 'heavy').length, 2);
-  });
-  await t.test('a kick: a bounce with the pulse on, a heavy blow by a fighter', () => {
-    const a = R.planActions('k', party(['archer', 'barbarian']));
-    assert.deepEqual(a.slice(0, 2), [{ type: 'bounce' }, { type: 'heavy', actor: 1 }]);
-    assert.ok(!R.planActions('k', party(['knight'], 0, { pulse: false })).some((x) => x.type === 'bounce'));
-  });
-  await t.test('a snare: the mage casts, otherwise someone swings', () => {
-    assert.deepEqual(R.planActions('s', party(['knight', 'mage'])), [{ type: 'spell', actor: 1 }]);
-    assert.deepEqual(R.planActions('s', party(['knight'])), [{ type: 'swing', actor: 0 }]);
-  });
-  await t.test('a hat: the archer shoots, otherwise sparks fly', () => {
-    assert.deepEqual(R.planActions('h', party(['knight', 'archer'])), [{ type: 'arrow', actor: 1 }]);
-    assert.deepEqual(R.planActions('h', party(['knight'])), [{ type: 'sparks' }]);
-  });
-  await t.test('busy warriors and resting familiars are left alone', () => {
-    const ctx = party(['knight', 'barbarian'], 1);
-    ctx.warriors[0].busy = true;
-    ctx.familiars[0].readyAt = 11;
-    assert.deepEqual(R.planActions('k', ctx), [{ type: 'bounce' }, { type: 'heavy', actor: 1 }]);
-  });
-  await t.test('low intensity answers fewer letters at once', () => {
-    const many = 'kshkshksh';
-    const n0 = R.planActions(many, party(['knight', 'archer', 'mage', 'barbarian'], 3, { intensity: 0 })).length;
-    const n2 = R.planActions(many, party(['knight', 'archer', 'mage', 'barbarian'], 3, { intensity: 2 })).length;
-    assert.ok(n0 < n2, `${n0} < ${n2}`);
-  });
-  await t.test('no events, no actions', () => assert.deepEqual(R.planActions('', party(['knight'])), []));
+test('event to action', () => {
+  // A drop: a flash, every familiar at its strongest, every warrior strikes.
+  const drop = R.planActions('d', party(['knight', 'archer'], 3));
+  assert.equal(drop[0].type, 'flash');
+  assert.deepEqual(drop.filter((x) => x.type === 'move').map((x) => [x.familiar, x.strongest]), [[0, true], [1, true], [2, true]]);
+  assert.equal(drop.filter((x) => x.type === 'heavy').length, 2);
+  const busy = party(['knight', 'barbarian'], 1); // busy warriors and resting familiars are left alone
+  busy.warriors[0].busy = true;
+  busy.familiars[0].readyAt = 11;
+  const rows = [
+    // A kick: a bounce with the pulse on, a heavy blow by a fighter; a snare: the mage
+    // casts, otherwise someone swings; a hat: the archer shoots, otherwise sparks fly.
+    ['k', party(['archer', 'barbarian']), [{ type: 'bounce' }, { type: 'heavy', actor: 1 }, { type: 'move', familiar: 0, strongest: false }]],
+    ['k', party(['knight'], 0, { pulse: false }), [{ type: 'heavy', actor: 0 }]],
+    ['k', busy, [{ type: 'bounce' }, { type: 'heavy', actor: 1 }]],
+    ['s', party(['knight', 'mage']), [{ type: 'spell', actor: 1 }]],
+    ['s', party(['knight']), [{ type: 'swing', actor: 0 }]],
+    ['h', party(['knight', 'archer']), [{ type: 'arrow', actor: 1 }]],
+    ['h', party(['knight']), [{ type: 'sparks' }]],
+    ['', party(['knight']), []],
+  ];
+  for (const [ev, ctx, want] of rows) assert.deepEqual(R.planActions(ev, ctx), want, `${ev} for ${ctx.warriors.map((w) => w.kind)}`);
+  const four = ['knight', 'archer', 'mage', 'barbarian'];
+  const n0 = R.planActions('kshkshksh', party(four, 3, { intensity: 0 })).length;
+  const n2 = R.planActions('kshkshksh', party(four, 3, { intensity: 2 })).length;
+  assert.ok(n0 < n2, `low intensity answers fewer letters at once: ${n0} < ${n2}`);
 });
 
 test('sleep: asleep until sound, on silence, after ticks stop; slow after a few seconds', () => {
