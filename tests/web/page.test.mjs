@@ -74,7 +74,6 @@ test('one broken familiar does not keep the others away', () => {
 test('configuration changes the cast and the canvas', () => {
   const p = page();
   evaluate(p.qx, CONFIG);
-  assert.deepEqual(p.qx.stats().canvas, { w: 320, h: 240 });
   p.qx.config({ layout: 'strip', W: 1510, H: 240, size: 0, scene: 'walk' });
   const s = p.qx.stats();
   assert.deepEqual([s.canvas, s.scene, s.warriors], [{ w: 755, h: 120 }, 'walk', 6]);
@@ -132,6 +131,7 @@ test('asleep and slowed down, each repaint covers every pixel that changed', () 
     p.qx.tick({ silent: true });
     p.run(5);
     assert.ok(p.scene.slow());
+    assert.ok(p.scene.familiarFrame(p.scene.familiars[0], p.at(), true).frame.startsWith('sleep'), 'familiars sleep too');
     // Follow the page: after a repaint of a rectangle, only that rectangle of
     // the screen is replaced; the screen must always equal a full drawing.
     const screen = new Uint32Array(p.scene.buf.px);
