@@ -59,6 +59,22 @@ class TestClaudeRunner : public QObject
         return QDir(at("tmp")).entryList({"bopling-*"}, QDir::AllEntries | QDir::Hidden);
     }
 
+    bool writeProfile(const QByteArray &profile)
+    {
+        for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"}) {
+            if (!writeFile(at(file), profile))
+                return false;
+        }
+        return true;
+    }
+
+    static bool knownLoginShell()
+    {
+        const struct passwd *account = ::getpwuid(::getuid());
+        return account && QStringList{"bash", "sh", "dash", "zsh"}.contains(
+                              QFileInfo(account->pw_shell).fileName());
+    }
+
     QString recorded(const QString &name) const
     {
         return QString::fromUtf8(files::read(fake + '/' + name));
@@ -127,6 +143,15 @@ private slots:
         row("401 on standard error", "oops", "Error: 401 Unauthorized\n", kNotSignedIn);
         row("no JSON, error tail", "oops", "A" + e350.toUtf8(),
             "Claude Code did not answer. " + tail);
+        row("invalid UTF-8 in the reason", "", "Error: server \xff said no",
+            QString::fromUtf8("Claude Code did not answer. Error: server \uFFFD said no"));
+        row("more than 8 MiB on standard output", "", "",
+            "Claude Code wrote more than 8 MB, so I stopped it. Try again.",
+            "head -c 64M /dev/zero\n");
+        // A helper that closed its pipes but stayed in the CLI's group goes with the run.
+        row("helper left behind", prose(samples::creature()), "", {},
+            "(trap '' TERM; exec sleep 60) </dev/null >/dev/null 2>&1 &\n"
+            "echo $! > \"$FAKE_DIR/sleeper\"\n");
         row("creature refused", prose(noSleep), "", "The creature is missing the \"sleep\" frame.");
         row("time limit, SIGTERM ignored", "", "", kTooLong + '.', "trap '' TERM\n" + kSleep);
     }
@@ -139,7 +164,7 @@ private slots:
         QVERIFY(writeFile(fake + "/extra", extra) && writeFile(fake + "/out", out) &&
                 writeFile(fake + "/err", err));
 
-        ClaudeRunner runner{extra.contains("sleep") ? 1s : 20s, 500ms};
+        ClaudeRunner runner{message.startsWith(kTooLong) ? 1s : 20s, 500ms};
         const ClaudeRunner::Outcome outcome = runAndWait(runner, png(40, 30), "", "sonnet");
         QCOMPARE(outcome.message, message);
         QCOMPARE(outcome.creature,
@@ -247,23 +272,59 @@ private slots:
         QCOMPARE(ClaudeRunner::findClaude(), std::nullopt);
         QVERIFY(QDir().rmdir(at("bin/claude")));
 
-        const struct passwd *account = ::getpwuid(::getuid());
-        if (!account || !QStringList{"bash", "sh", "dash", "zsh"}.contains(
-                            QFileInfo(account->pw_shell).fileName()))
+        if (!knownLoginShell())
             QSKIP("the login shell's set-up files are unknown to this test");
         QVERIFY(writeFile(at("home/hidden/claude"), "#!/bin/sh\n", true));
         for (const auto &[profile, found] :
              {std::pair<QByteArray, bool>{"echo 'Welcome back!'\nPATH=\"$HOME/hidden:$PATH\"\n",
                                           true},
               {"echo hello\ntrap '' TERM\nsleep 60\n", false}}) {
-            for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
-                QVERIFY(writeFile(at(file), profile));
+            QVERIFY(writeProfile(profile));
             QElapsedTimer clock;
             clock.start();
             QCOMPARE(ClaudeRunner::findClaude(),
                      found ? std::optional(at("home/hidden/claude")) : std::nullopt);
             QVERIFY(clock.elapsed() < 20000);
         }
+    }
+
+    // A run still asking the login shell for the CLI: cancelling stops the shell, and a runner
+    // going away (the program quitting, the debug channel replacing its runner) does not wait
+    // for it, nor for a process it left holding the pipes in a session of its own.
+    void lookupShellStopsWithTheRun()
+    {
+        if (!knownLoginShell())
+            QSKIP("the login shell's set-up files are unknown to this test");
+        QVERIFY(QFile::remove(at("bin/claude")));
+        QVERIFY(writeProfile("setsid sh -c 'echo $$ > \"$FAKE_DIR/loner\"; exec sleep 30' &\n"
+                             "echo $$ > \"$FAKE_DIR/shell\"\ntrap '' TERM\nsleep 60\n"));
+        auto runner = std::make_unique<ClaudeRunner>(20s);
+        const auto killLoner = [&] {
+            ::kill(pid_t(recorded("loner").trimmed().toInt()), SIGKILL);
+            QFile::remove(fake + "/loner");
+        };
+        int calls = 0;
+        const auto count = [&](const ClaudeRunner::Outcome &) { ++calls; };
+        runner->run(png(20, 20), "", "sonnet", count);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
+        runner->cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/shell"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/loner").size() > 0, 10000);
+        killLoner();
+
+        QVERIFY(QFile::remove(fake + "/shell"));
+        runner->run(png(20, 20), "", "sonnet", count);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/loner").size() > 0, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        runner.reset();
+        const qint64 took = clock.elapsed();
+        killLoner();
+        QVERIFY2(took < 1500, qPrintable(QString::number(took)));
+        QVERIFY(gone(fake + "/shell"));
+        QTest::qWait(100);
+        QCOMPARE(calls, 0);
     }
 
     void sweepsOnlyItsOwnEntries()

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <csignal>
+
 using namespace bopling;
 
 namespace {
@@ -135,17 +138,60 @@ private slots:
         }
     }
 
-    // The CLI does not outlive a tool killed in the middle of a run.
-    void drawKilled()
+    // A CLI that floods its output is stopped with a clear message while the tool stays small.
+    void floodingCliIsStopped()
     {
         QProcess tool;
-        tool.setProcessEnvironment(drawEnvironment(
-            "#!/bin/sh\necho $$ > \"$TMPDIR/../claude.pid\"\ntrap '' TERM\nexec sleep 60\n"));
+        tool.setProcessEnvironment(drawEnvironment("#!/bin/sh\nexec yes\n"));
         tool.start(BOPLING_CREATURE_TOOL, {"draw", write("pet.png", fakeclaude::png(30, 20))});
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.filePath("claude.pid")).size() > 0, 10000);
-        tool.kill();
-        QVERIFY(tool.waitForFinished(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(fakeclaude::gone(dir.filePath("claude.pid")), 5000);
+        QVERIFY(tool.waitForStarted());
+        const QString status = QStringLiteral("/proc/%1/status").arg(tool.processId());
+        qint64 peakKiB = 0;
+        while (!tool.waitForFinished(50) && peakKiB < 512 * 1024) {
+            const QByteArray text = files::read(status);
+            const qsizetype at = text.indexOf("VmRSS:");
+            if (at >= 0)
+                peakKiB =
+                    std::max(peakKiB, text.mid(at + 6, 20).trimmed().split(' ')[0].toLongLong());
+        }
+        if (tool.state() != QProcess::NotRunning) {
+            tool.kill();
+            tool.waitForFinished();
+            QFAIL(qPrintable(QStringLiteral("the tool grew to %1 MiB").arg(peakKiB / 1024)));
+        }
+        QCOMPARE(tool.readAllStandardError(),
+                 "Claude Code wrote more than 8 MB, so I stopped it. Try again.\n");
+        QCOMPARE(tool.exitCode(), 1);
+        QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    // The CLI and what it started do not outlive a tool ended in the middle of a run; a signal
+    // the tool can catch also removes the run's folder and ends the tool as that signal does.
+    void drawInterrupted()
+    {
+        const QString pet = write("pet.png", fakeclaude::png(30, 20));
+        for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
+            QFile::remove(dir.filePath("claude.pid"));
+            QProcess tool;
+            tool.setProcessEnvironment(
+                drawEnvironment("#!/bin/sh\nsleep 60 & echo $! > \"$TMPDIR/../helper.pid\"\n"
+                                "echo $$ > \"$TMPDIR/../claude.pid\"\ntrap '' TERM\nwait\n"));
+            tool.start(BOPLING_CREATURE_TOOL, {"draw", pet});
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dir.filePath("claude.pid")).size() > 0, 10000);
+            ::kill(pid_t(tool.processId()), signal);
+            QVERIFY(tool.waitForFinished(10000));
+            QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+            QTRY_VERIFY_WITH_TIMEOUT(fakeclaude::gone(dir.filePath("claude.pid")), 5000);
+            if (signal == SIGKILL) {
+                // Only the CLI itself is tied to the tool's life.
+                ::kill(pid_t(files::read(dir.filePath("helper.pid")).trimmed().toInt()), SIGKILL);
+                continue;
+            }
+            QVERIFY(fakeclaude::gone(dir.filePath("helper.pid")));
+            QCOMPARE(QDir(dir.filePath("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList());
+        }
     }
 };
 

@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
-#include <sys/syscall.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <tuple>
@@ -65,8 +65,7 @@ ChildProcess::~ChildProcess()
 std::shared_ptr<ChildProcess> ChildProcess::start(const QString &program,
                                                   const QStringList &arguments,
                                                   const std::optional<QString> &folder,
-                                                  const QStringList &environment,
-                                                  bool captureError)
+                                                  const QStringList &environment, bool captureError)
 {
     std::shared_ptr<ChildProcess> child(new ChildProcess);
     int outPipe[2] = {-1, -1};
@@ -179,11 +178,26 @@ void ChildProcess::killAfter(Clock::duration delay)
         if (!killAt || when < *killAt)
             killAt = when;
     }
+    wake();
+}
+
+void ChildProcess::abandon()
+{
+    {
+        const std::lock_guard guard(lock);
+        abandoned = true;
+    }
+    killAfter(Clock::duration::zero());
+}
+
+void ChildProcess::wake()
+{
     const char byte = 0;
     (void)!::write(wakeWrite, &byte, 1);
 }
 
-ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration grace)
+ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration grace,
+                                          qsizetype maxBytes)
 {
     Output output;
     const Clock::time_point deadline = Clock::now() + limit;
@@ -195,11 +209,15 @@ ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration
             break;
         const Clock::time_point now = Clock::now();
         std::optional<Clock::time_point> killTime;
+        bool hurry = false;
         {
             const std::lock_guard guard(lock);
             killTime = killAt;
+            hurry = abandoned;
         }
-        if (!output.timedOut && now >= deadline) {
+        if (ended && hurry)
+            break;
+        if (!output.timedOut && !output.overflowed && now >= deadline) {
             output.timedOut = true;
             terminate();
             killAfter(grace);
@@ -219,7 +237,7 @@ ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration
 
         std::optional<Clock::time_point> wake = giveUpAt;
         for (const std::optional<Clock::time_point> &t :
-             {output.timedOut ? std::nullopt : std::optional(deadline),
+             {output.timedOut || output.overflowed ? std::nullopt : std::optional(deadline),
               killed ? std::nullopt : killTime})
             if (t && (!wake || *t < *wake))
                 wake = t;
@@ -230,15 +248,24 @@ ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration
         if (::poll(fds, 4, wake ? milliseconds(*wake - now) : -1) < 0)
             continue;
         char buffer[65536];
-        for (auto [index, fd, target] : {std::tuple{0, &outFd, &output.out},
-                                         std::tuple{1, &errFd, &output.err}}) {
+        for (auto [index, fd, target] :
+             {std::tuple{0, &outFd, &output.out}, std::tuple{1, &errFd, &output.err}}) {
             if (!fds[index].revents)
                 continue;
             const ssize_t n = ::read(*fd, buffer, sizeof buffer);
-            if (n > 0)
-                target->append(buffer, n);
-            else if (n == 0 || errno != EINTR)
+            if (n > 0 && target->size() + n > maxBytes) {
+                // Closing the pipe also makes a further write fail at once.
                 closeFd(*fd);
+                if (!output.overflowed && !output.timedOut) {
+                    terminate();
+                    killAfter(grace);
+                }
+                output.overflowed = true;
+            } else if (n > 0) {
+                target->append(buffer, n);
+            } else if (n == 0 || errno != EINTR) {
+                closeFd(*fd);
+            }
         }
         if (fds[2].revents)
             ended = true;
@@ -246,6 +273,10 @@ ChildProcess::Output ChildProcess::finish(Clock::duration limit, Clock::duration
             while (::read(wakeRead, buffer, sizeof buffer) > 0) {
             }
     }
+    // What the program started and left in its group goes with it (the
+    // leader is not reaped yet, so the group's number is still ours). Whatever
+    // made a session of its own is out of reach.
+    signal(SIGKILL);
     {
         const std::lock_guard guard(lock);
         reaped = true;

@@ -39,9 +39,11 @@ const QString kNoPrompt = QStringLiteral("The creature prompt is missing from th
 const QString kCancelled = QStringLiteral("Cancelled.");
 const QString kNotSignedIn = QStringLiteral(
     "Claude Code is not signed in. Open a terminal, run claude once, sign in, then try again.");
-const QString kBusy = QStringLiteral("Claude is busy or you hit a usage limit. Try again in a bit.");
-const QString kSystemPrompt = QStringLiteral("You design small pixel-art game sprites from photos. "
-                                             "Reply with exactly one JSON object and nothing else.");
+const QString kBusy =
+    QStringLiteral("Claude is busy or you hit a usage limit. Try again in a bit.");
+const QString kSystemPrompt =
+    QStringLiteral("You design small pixel-art game sprites from photos. "
+                   "Reply with exactly one JSON object and nothing else.");
 
 std::optional<QString> strictUtf8(const QByteArray &bytes)
 {
@@ -161,8 +163,10 @@ ClaudeRunner::~ClaudeRunner()
         process.reset();
         live = children;
     }
+    // The program is quitting or the runner is being replaced: nothing a
+    // process left holding its pipes may keep it waiting.
     for (const std::shared_ptr<ChildProcess> &child : live)
-        child->killAfter(Duration::zero());
+        child->abandon();
     for (Worker &worker : workers)
         worker.thread.join();
 }
@@ -243,9 +247,21 @@ void ClaudeRunner::cancelAll()
 Creature ClaudeRunner::runSync(qint64 id, const QByteArray &photo, const QString &note,
                                const QString &model)
 {
-    const std::optional<QString> claude = findClaude();
-    if (!claude)
+    const QStringList environment = QProcessEnvironment::systemEnvironment().toStringList();
+    const std::optional<QString> claude =
+        findClaude([&](const QString &shell, const QStringList &arguments) {
+            try {
+                return runChild(id, shell, arguments, std::nullopt, environment, false, kShellLimit)
+                    .out;
+            } catch (const Failure &) {
+                return QByteArray(); // stale, or the shell could not start
+            }
+        });
+    if (!claude) {
+        // A cancel stops the shell, which then names nothing.
+        throwIfStale(id);
         throw Failure(kNotFound);
+    }
     const std::optional<QByteArray> jpeg = photoJPEG(photo);
     if (!jpeg)
         throw Failure(kNotAPicture);
@@ -280,42 +296,61 @@ Creature ClaudeRunner::runSync(qint64 id, const QByteArray &photo, const QString
                               QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
                               QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
     searchPath += pathParts();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), searchPath.join(u':'));
+    QProcessEnvironment claudeEnvironment = QProcessEnvironment::systemEnvironment();
+    claudeEnvironment.insert(QStringLiteral("PATH"), searchPath.join(u':'));
 
+    const ChildProcess::Output output = runChild(id, *claude, arguments(*prompt, model), folder,
+                                                 claudeEnvironment.toStringList(), true, timeLimit);
+    throwIfStale(id);
+    if (output.overflowed) {
+        throw Failure(
+            QStringLiteral("Claude Code wrote more than %1 MB, so I stopped it. Try again.")
+                .arg(kMaxOutputBytes / (1024 * 1024)));
+    }
+    if (output.timedOut) {
+        throw Failure(
+            QStringLiteral("Claude took longer than 4 minutes, so I stopped it. Try again") +
+            (model == QLatin1String("opus")
+                 ? QStringLiteral(", or pick the faster Standard quality")
+                 : QString()) +
+            QLatin1Char('.'));
+    }
+    return readAnswer(output.out, output.err);
+}
+
+ChildProcess::Output ClaudeRunner::runChild(qint64 id, const QString &program,
+                                            const QStringList &arguments,
+                                            const std::optional<QString> &folder,
+                                            const QStringList &environment, bool isClaude,
+                                            Duration limit)
+{
     std::shared_ptr<ChildProcess> child;
     {
         const std::lock_guard guard(lock);
         if (generation != id)
             throw Failure(kCancelled);
         try {
-            child = ChildProcess::start(*claude, arguments(*prompt, model), folder,
-                                        environment.toStringList(), true);
+            child = ChildProcess::start(program, arguments, folder, environment, isClaude);
         } catch (const std::runtime_error &error) {
             throw Failure(QString::fromStdString(error.what()));
         }
-        process = child;
+        if (isClaude)
+            process = child;
         children.push_back(child);
     }
+    const ChildProcess::Output output = child->finish(limit, grace, kMaxOutputBytes);
+    const std::lock_guard guard(lock);
+    if (process == child)
+        process.reset();
+    std::erase(children, child);
+    return output;
+}
 
-    const ChildProcess::Output output = child->finish(timeLimit, grace);
-
-    {
-        const std::lock_guard guard(lock);
-        if (process == child)
-            process.reset();
-        std::erase(children, child);
-        if (generation != id)
-            throw Failure(kCancelled);
-    }
-    if (output.timedOut) {
-        throw Failure(QStringLiteral("Claude took longer than 4 minutes, so I stopped it. Try again") +
-                      (model == QLatin1String("opus")
-                           ? QStringLiteral(", or pick the faster Standard quality")
-                           : QString()) +
-                      QLatin1Char('.'));
-    }
-    return readAnswer(output.out, output.err);
+void ClaudeRunner::throwIfStale(qint64 id)
+{
+    const std::lock_guard guard(lock);
+    if (generation != id)
+        throw Failure(kCancelled);
 }
 
 Creature ClaudeRunner::readAnswer(const QByteArray &out, const QByteArray &err)
@@ -327,15 +362,16 @@ Creature ClaudeRunner::readAnswer(const QByteArray &out, const QByteArray &err)
         const QString result = answer.value(QLatin1String("result")).toString();
         const QJsonValue isError = answer.value(QLatin1String("is_error"));
         if (isError.isBool() && isError.toBool()) {
-            throw Failure(classifyFailure(result).value_or(
-                QStringLiteral("Claude Code reported an error: ") +
-                leftGraphemes(result, kErrorTextKept)));
+            throw Failure(
+                classifyFailure(result).value_or(QStringLiteral("Claude Code reported an error: ") +
+                                                 leftGraphemes(result, kErrorTextKept)));
         }
         return Creature::fromReply(result).validated();
     }
-    QString text = strictUtf8(err).value_or(QString());
+    // Leniently: a reason with a stray invalid byte still says what went wrong.
+    QString text = QString::fromUtf8(err);
     if (text.isEmpty())
-        text = strictUtf8(out).value_or(QString());
+        text = QString::fromUtf8(out);
     const QString tail = lastGraphemes(text, kErrorTextKept);
     throw Failure(
         classifyFailure(tail).value_or(QStringLiteral("Claude Code did not answer. ") + tail));
@@ -362,6 +398,21 @@ QStringList ClaudeRunner::arguments(const QString &prompt, const QString &model)
 
 std::optional<QString> ClaudeRunner::findClaude()
 {
+    return findClaude([](const QString &shell, const QStringList &arguments) {
+        try {
+            return ChildProcess::start(shell, arguments, std::nullopt,
+                                       QProcessEnvironment::systemEnvironment().toStringList(),
+                                       false)
+                ->finish(kShellLimit, kGrace, kMaxOutputBytes)
+                .out;
+        } catch (const std::runtime_error &) {
+            return QByteArray();
+        }
+    });
+}
+
+std::optional<QString> ClaudeRunner::findClaude(const ShellRun &runShell)
+{
     const QString home = QDir::homePath();
     QStringList candidates = {home + QStringLiteral("/.local/bin/claude"),
                               home + QStringLiteral("/.claude/local/claude"),
@@ -377,17 +428,9 @@ std::optional<QString> ClaudeRunner::findClaude()
     }
 
     // Installs that only the user's shell set-up puts on PATH.
-    ChildProcess::Output output;
-    try {
-        output = ChildProcess::start(loginShell(),
-                                     {QStringLiteral("-lic"), QStringLiteral("command -v claude")},
-                                     std::nullopt,
-                                     QProcessEnvironment::systemEnvironment().toStringList(), false)
-                     ->finish(kShellLimit, kGrace);
-    } catch (const std::runtime_error &) {
-        return std::nullopt;
-    }
-    const std::optional<QString> text = strictUtf8(output.out);
+    const QByteArray shellOutput =
+        runShell(loginShell(), {QStringLiteral("-lic"), QStringLiteral("command -v claude")});
+    const std::optional<QString> text = strictUtf8(shellOutput);
     if (!text)
         return std::nullopt;
     const QStringList lines = text->split(u'\n', Qt::SkipEmptyParts);
@@ -426,11 +469,11 @@ std::optional<QString> ClaudeRunner::cachedClaudePath()
 void ClaudeRunner::sweepTemporaryFolders()
 {
     // Only names this program makes: other programs' "bopling-..." entries stay.
-    static const QRegularExpression ours(QStringLiteral(
-        "^bopling-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    static const QRegularExpression ours(
+        QStringLiteral("^bopling-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
     const QDir temp(QDir::tempPath());
-    const QStringList names = temp.entryList(
-        {QStringLiteral("bopling-*")}, QDir::AllEntries | QDir::Hidden | QDir::System);
+    const QStringList names = temp.entryList({QStringLiteral("bopling-*")},
+                                             QDir::AllEntries | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         if (!ours.match(name).hasMatch())
             continue;
@@ -521,8 +564,9 @@ std::optional<QString> ClaudeRunner::classifyFailure(const QString &text)
 {
     const QString lower = text.toLower();
     const auto mentions = [&lower](std::initializer_list<const char *> words) {
-        return std::any_of(words.begin(), words.end(),
-                           [&lower](const char *word) { return lower.contains(QLatin1String(word)); });
+        return std::any_of(words.begin(), words.end(), [&lower](const char *word) {
+            return lower.contains(QLatin1String(word));
+        });
     };
     if (mentions({"not logged in", "/login", "invalid api key", "authentication", "401"}))
         return kNotSignedIn;

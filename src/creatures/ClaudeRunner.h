@@ -1,5 +1,6 @@
 #pragma once
 
+#include "creatures/ChildProcess.h"
 #include "creatures/Creature.h"
 
 #include <QByteArray>
@@ -18,8 +19,6 @@
 #include <vector>
 
 namespace bopling {
-
-class ChildProcess;
 
 // Turns a photo into a creature with the Claude Code CLI (`claude`) that the
 // user has installed and signed in to: a JPEG copy of the photo in a private
@@ -62,10 +61,14 @@ public:
     static constexpr int kMaxPhotoSide = 1568;
     // Characters of the CLI's own text kept in a message.
     static constexpr qsizetype kErrorTextKept = 300;
+    // Bytes read from each of the CLI's outputs. A real answer is a few hundred
+    // kB at most; a CLI that writes more is stopped rather than filling memory.
+    static constexpr qsizetype kMaxOutputBytes = 8 * 1024 * 1024;
 
     explicit ClaudeRunner(Duration timeLimit = kTimeLimit, Duration grace = kGrace);
-    // Makes every run stale, kills their processes at once and waits for
-    // their threads.
+    // Makes every run stale, kills their processes (and login shells) at once
+    // and waits for their threads, which then end without waiting for
+    // anything the processes left behind.
     ~ClaudeRunner();
     ClaudeRunner(const ClaudeRunner &) = delete;
     ClaudeRunner &operator=(const ClaudeRunner &) = delete;
@@ -75,8 +78,8 @@ public:
     // thread, only if no newer run or cancel came in the meantime.
     // `model` is "sonnet" or "opus".
     void run(QByteArray photo, QString note, QString model, Completion completion);
-    // Makes every run stale; their processes are asked to terminate and
-    // killed after the grace period.
+    // Makes every run stale; their processes and login shells are asked to
+    // terminate and killed after the grace period. Safe from any thread.
     void cancel();
     // cancel() on every runner of this thread (the way out of the program).
     static void cancelAll();
@@ -84,8 +87,7 @@ public:
     // The whole run on the calling thread: the checked creature, or throws
     // Failure or Creature::Invalid. `id` must be the newest run's number
     // (0 for a runner that never ran), otherwise it throws "Cancelled.".
-    Creature runSync(qint64 id, const QByteArray &photo, const QString &note,
-                     const QString &model);
+    Creature runSync(qint64 id, const QByteArray &photo, const QString &note, const QString &model);
 
     // The path of an executable `claude`: the usual install places, this
     // process's PATH, then the user's login shell.
@@ -118,6 +120,19 @@ private:
         std::shared_ptr<std::atomic<bool>> done;
     };
 
+    // Runs the login shell for findClaude(): its standard output (empty when
+    // it could not run).
+    using ShellRun = std::function<QByteArray(const QString &shell, const QStringList &arguments)>;
+    static std::optional<QString> findClaude(const ShellRun &runShell);
+    // Starts a program for run `id` unless the run is stale, where cancel()
+    // and the destructor reach it, waits for it and forgets it again.
+    // Throws "Cancelled." for a stale run, the system's error when the
+    // program cannot start.
+    ChildProcess::Output runChild(qint64 id, const QString &program, const QStringList &arguments,
+                                  const std::optional<QString> &folder,
+                                  const QStringList &environment, bool isClaude, Duration limit);
+    void throwIfStale(qint64 id);
+
     // The CLI's output read as its answer: the checked creature, or throws.
     static Creature readAnswer(const QByteArray &out, const QByteArray &err);
 
@@ -126,8 +141,9 @@ private:
 
     std::mutex lock; // guards generation, process and children
     qint64 generation = 0;
-    std::shared_ptr<ChildProcess> process;               // the newest run's, while it runs
-    std::vector<std::shared_ptr<ChildProcess>> children; // every run's, while they run
+    std::shared_ptr<ChildProcess> process; // the newest run's CLI, while it runs
+    std::vector<std::shared_ptr<ChildProcess>>
+        children; // every run's CLI and shell, while they run
 
     std::vector<Worker> workers; // owner thread only
     QObject receiver;            // outcomes are queued to it

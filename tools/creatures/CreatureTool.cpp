@@ -16,8 +16,13 @@
 #include <QImage>
 #include <QStringList>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <optional>
+#include <pthread.h>
+#include <thread>
 
 using bopling::Creature;
 
@@ -165,16 +170,49 @@ int draw(const QStringList &args)
         printError(args[1] + QStringLiteral(": ") + file.errorString());
         return 1;
     }
+    // A signal that would end the tool cancels the run instead, so that its
+    // way out removes the run's folder and stops the CLI; then the signal
+    // ends the tool as it would have. Blocked before any thread starts, so
+    // only the watcher takes them.
+    sigset_t stops;
+    ::sigemptyset(&stops);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaddset(&stops, sig);
+    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    bopling::ClaudeRunner runner;
+    std::atomic<bool> finished{false};
+    std::atomic<int> caught{0};
+    std::thread watcher([&] {
+        const timespec tick{0, 100 * 1000 * 1000};
+        while (!finished.load()) {
+            const int sig = ::sigtimedwait(&stops, nullptr, &tick);
+            if (sig > 0) {
+                caught.store(sig);
+                runner.cancel();
+                return;
+            }
+        }
+    });
+    int status = 1;
     try {
-        bopling::ClaudeRunner runner;
         const QByteArray json = runner.runSync(0, photo, note, model).encode();
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
         std::fputc('\n', stdout);
-        return 0;
+        status = 0;
     } catch (const bopling::ClaudeRunner::Failure &failure) {
-        printError(failure.message());
+        if (caught.load() == 0)
+            printError(failure.message());
+    } catch (const Creature::Invalid &invalid) {
+        printError(invalid.message());
     }
-    return 1;
+    finished.store(true);
+    watcher.join();
+    if (const int sig = caught.load()) {
+        std::signal(sig, SIG_DFL);
+        ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+        ::raise(sig);
+    }
+    return status;
 }
 
 } // namespace
