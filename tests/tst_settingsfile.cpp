@@ -12,7 +12,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bopling;
 
@@ -36,7 +43,7 @@ class SettingsFileTest : public QObject
     QStringList damagedCopies() const
     {
         return QDir(dir->filePath("Bopling"))
-            .entryList({"settings.json.damaged-*"}, QDir::Files, QDir::Name);
+            .entryList({"settings.json.damaged-*"}, QDir::AllEntries | QDir::System, QDir::Name);
     }
 
 private slots:
@@ -81,16 +88,39 @@ private slots:
         QCOMPARE(damagedCopies().size(), 2);
     }
 
-    // A settings path that cannot be read is never replaced; values live in memory.
-    void unreadableFileIsLeftAlone()
+    // What is not a regular file of a sane size is never opened or read to its end: it is
+    // reported and kept aside as it is, and the store goes on with a file of its own.
+    void notARegularFileIsKeptAside()
     {
-        QVERIFY(QDir().mkpath(file()));
-        Settings s(file());
-        QCOMPARE(logLines.size(), 1);
-        s.setIntensity(2);
-        QCOMPARE(s.intensity(), 2);
-        QVERIFY(QFileInfo(file()).isDir());
-        QCOMPARE(logLines.size(), 1);
+        QVERIFY(QDir().mkpath(dir->filePath("Bopling")));
+        const QByteArray fifo = QFile::encodeName(file());
+        const QList<std::pair<QString, std::function<bool()>>> rows{
+            {"FIFO", [&] { return ::mkfifo(fifo.constData(), 0600) == 0; }},
+            {"link to /dev/zero", [&] { return QFile::link("/dev/zero", file()); }},
+            {"folder", [&] { return QDir().mkpath(file()); }},
+            {"2 MiB", [&] { return files::write(file(), QByteArray(2 << 20, ' ') + "{}"), true; }}};
+        const auto kind = [](const QString &path) {
+            struct stat info = {};
+            return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & S_IFMT
+                                                                            : 0;
+        };
+        for (const auto &[name, make] : rows) {
+            QVERIFY2(make(), qPrintable(name));
+            const mode_t original = kind(file());
+            logLines.clear();
+            Settings s(file());
+            QCOMPARE(s.cornerSize(), 1);
+            QCOMPARE(logLines.size(), 1);
+            QVERIFY2(logLines.first().contains("damaged"), qPrintable(logLines.first()));
+            s.setCornerSize(2);
+            QCOMPARE(readObject(file()).value("cornerSize"), QJsonValue(2));
+            QCOMPARE(damagedCopies().size(), 1);
+            const QString aside = dir->filePath("Bopling/" + damagedCopies().first());
+            QCOMPARE(kind(aside), original);
+            if (!QFile::remove(aside))
+                QDir().rmdir(aside);
+            QVERIFY(QFile::remove(file()));
+        }
     }
 
     void writeToAnImpossiblePathKeepsValueInMemory()
@@ -132,7 +162,8 @@ private slots:
     }
 
     // Nothing is held back from the file: a change made by hand or by a second store shows at
-    // the next read and survives an unrelated write; a file damaged meanwhile is kept aside.
+    // the next read and survives an unrelated write. A file found damaged keeps the values in
+    // use until it has stayed so for a while; then it is kept aside and they are written back.
     void everyReadAndWriteSeesTheFileAsItIsNow()
     {
         Settings s(file());
@@ -144,9 +175,46 @@ private slots:
         Settings(file()).setScene(Scene::walk);
         QCOMPARE(s.scene(), Scene::walk);
         files::write(file(), "{\"scene\": ");
-        QCOMPARE(s.scene(), Scene::campfire);
+        QCOMPARE(s.scene(), Scene::walk);
+        QVERIFY(damagedCopies().isEmpty());
+        QTest::qWait(Settings::kSettleTime.count() + 100);
+        QCOMPARE(s.scene(), Scene::walk);
         QCOMPARE(damagedCopies().size(), 1);
         QCOMPARE(logLines.size(), 1);
+        QCOMPARE(readObject(file()).value("scene"), QJsonValue("walk"));
+    }
+
+    // An editor or script rewriting the file in place leaves it empty or half written for a
+    // moment, again and again: nothing is set aside, and every read sees the values.
+    void inPlaceRewritesLoseNothing()
+    {
+        const QByteArray content = R"({"cornerSize": 2, "familiars": ["A", "B"], "paused": true})";
+        files::write(file(), content);
+        Settings s(file());
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            const QByteArray name = QFile::encodeName(file());
+            while (!stop.load()) {
+                const int fd = ::open(name.constData(), O_WRONLY | O_TRUNC);
+                (void)!::write(fd, content.constData(), 20);
+                (void)!::write(fd, content.constData() + 20, size_t(content.size() - 20));
+                ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        QTest::qWait(50);
+        QElapsedTimer clock;
+        clock.start();
+        int wrong = 0;
+        while (clock.elapsed() < 5000) {
+            wrong += s.cornerSize() != 2 || s.familiars() != QStringList{"A", "B"} || !s.paused();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        stop.store(true);
+        writer.join();
+        QCOMPARE(wrong, 0);
+        QCOMPARE(damagedCopies(), QStringList());
+        QCOMPARE(logLines, QStringList());
     }
 
     // The migration copies, once, every key this store lacks (unknown ones too) and none it

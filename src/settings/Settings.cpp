@@ -16,6 +16,9 @@
 #include <cmath>
 #include <limits>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace bopling {
@@ -119,37 +122,53 @@ struct FileRead
     QString problem;
 };
 
+// Far more than any settings file this program writes; a larger file is not one of them.
+constexpr qsizetype kMaxFileBytes = 1024 * 1024;
+
 FileRead readObjectFile(const QString &path)
 {
     FileRead result;
-    const QFileInfo info(path);
-    if (!info.exists())
+    const QByteArray name = QFile::encodeName(path);
+    const auto failed = [&result](FileRead::Outcome outcome, const QString &problem) {
+        result.outcome = outcome;
+        result.problem = problem;
         return result;
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        result.outcome = FileRead::Outcome::unreadable;
-        result.problem = info.isDir() ? QStringLiteral("it is a folder") : file.errorString();
-        return result;
+    };
+    const auto notRegular = [&](const struct stat &info) {
+        return failed(FileRead::Outcome::damaged, S_ISDIR(info.st_mode)
+                                                      ? QStringLiteral("it is a folder")
+                                                      : QStringLiteral("it is not a regular file"));
+    };
+    struct stat info = {};
+    if (::stat(name.constData(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return result;
+        return failed(FileRead::Outcome::unreadable, QString::fromLocal8Bit(std::strerror(errno)));
     }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.outcome = FileRead::Outcome::unreadable;
-        result.problem = file.errorString();
-        return result;
-    }
+    // Only a regular file is opened: a FIFO would block the opening, a device
+    // could answer without end. Without blocking in case one is swapped in.
+    if (!S_ISREG(info.st_mode))
+        return notRegular(info);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return failed(FileRead::Outcome::unreadable, QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return notRegular(info);
+    const QByteArray data = file.read(kMaxFileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return failed(FileRead::Outcome::unreadable, file.errorString());
+    if (data.size() > kMaxFileBytes)
+        return failed(FileRead::Outcome::damaged, QStringLiteral("larger than 1 MiB"));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError) {
-        result.outcome = FileRead::Outcome::damaged;
-        result.problem =
-            QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset);
-        return result;
+        return failed(FileRead::Outcome::damaged,
+                      QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset));
     }
-    if (!document.isObject()) {
-        result.outcome = FileRead::Outcome::damaged;
-        result.problem = QStringLiteral("not a JSON object");
-        return result;
-    }
+    if (!document.isObject())
+        return failed(FileRead::Outcome::damaged, QStringLiteral("not a JSON object"));
     result.outcome = FileRead::Outcome::ok;
     result.object = document.object();
     return result;
@@ -236,7 +255,7 @@ QString Settings::earlierEditionFilePath()
 
 Settings::Settings(const QString &filePath, const QString &earlierFilePath) : path(filePath)
 {
-    load();
+    load(true);
     migrateFrom(earlierFilePath);
 }
 
@@ -258,44 +277,60 @@ Settings::Stamp Settings::stampOf(const QString &path)
 
 void Settings::refresh() const
 {
-    if (stampOf(path) != stamp)
-        load();
+    // A file found damaged is read on every access until it is sound again or set aside.
+    if (damaged || stampOf(path) != stamp)
+        load(false);
 }
 
-void Settings::load() const
+void Settings::load(bool startUp) const
 {
-    values = QJsonObject();
-    keepFileUntouched = false;
     // Taken before the read: a change made while reading shows at the next refresh.
-    stamp = stampOf(path);
+    const Stamp seen = stampOf(path);
     const FileRead read = readObjectFile(path);
-    switch (read.outcome) {
-    case FileRead::Outcome::missing:
-        return;
-    case FileRead::Outcome::ok:
+    if (read.outcome == FileRead::Outcome::missing || read.outcome == FileRead::Outcome::ok) {
         values = read.object;
+        stamp = seen;
+        keepFileUntouched = false;
+        damaged.reset();
         return;
-    case FileRead::Outcome::unreadable:
-        keepFileUntouched = true;
-        systemLog(QStringLiteral("Bopling: could not read settings from %1 (%2); using the "
-                                 "defaults and leaving the file as it is")
-                      .arg(path, read.problem));
+    }
+    stamp = seen;
+    if (!startUp) {
+        // Editors and scripts that rewrite the file in place leave it empty or half written
+        // for a moment: the last good values hold until the file has stayed as it is, still
+        // damaged, for a while.
+        const auto now = std::chrono::steady_clock::now();
+        if (!damaged || damaged->stamp != seen)
+            damaged = Damage{seen, now};
+        if (now - damaged->since < kSettleTime)
+            return;
+        damaged.reset();
+    } else {
+        values = QJsonObject();
+    }
+    keepFileUntouched = true;
+    const QString outcome = startUp ? QStringLiteral("started from the defaults")
+                                    : QStringLiteral("kept the settings in use");
+    if (read.outcome == FileRead::Outcome::unreadable) {
+        systemLog(QStringLiteral("Bopling: could not read settings from %1 (%2); %3 and left "
+                                 "the file as it is")
+                      .arg(path, read.problem, outcome));
         return;
-    case FileRead::Outcome::damaged:
-        break;
     }
     const QString aside = damagedCopyPath(path);
-    if (QFile::rename(path, aside)) {
-        stamp = stampOf(path);
-        systemLog(QStringLiteral("Bopling: settings file %1 was damaged (%2); kept it as %3 "
-                                 "and started from the defaults")
-                      .arg(path, read.problem, aside));
-    } else {
-        keepFileUntouched = true;
+    if (!QFile::rename(path, aside)) {
         systemLog(QStringLiteral("Bopling: settings file %1 was damaged (%2) and could not be "
-                                 "kept aside; using the defaults and leaving the file as it is")
-                      .arg(path, read.problem));
+                                 "kept aside; %3 and left the file as it is")
+                      .arg(path, read.problem, outcome));
+        return;
     }
+    systemLog(QStringLiteral("Bopling: settings file %1 was damaged (%2); kept it as %3 and %4")
+                  .arg(path, read.problem, aside, outcome));
+    keepFileUntouched = false;
+    stamp = stampOf(path);
+    // The settings in use go back to disk at once, so that the next start finds them too.
+    if (!startUp)
+        writeValues();
 }
 
 void Settings::migrateFrom(const QString &earlierFilePath)
@@ -329,22 +364,23 @@ QJsonValue Settings::value(const QString &key) const
 
 void Settings::update(const std::function<void(QJsonObject &)> &edit)
 {
-    std::optional<QString> failure;
-    {
-        std::lock_guard guard(lock);
-        refresh();
-        edit(values);
-        // The write stays under the lock so that two writers cannot put an older state on
-        // disk after a newer one.
-        if (!keepFileUntouched) {
-            failure = writeObjectFile(path, values);
-            // After a failed write the file is as it was, so the values stay in memory.
-            if (!failure)
-                stamp = stampOf(path);
-        }
-    }
+    std::lock_guard guard(lock);
+    refresh();
+    edit(values);
+    // The write stays under the lock so that two writers cannot put an older state on disk
+    // after a newer one.
+    if (!keepFileUntouched)
+        writeValues();
+}
+
+void Settings::writeValues() const
+{
+    const std::optional<QString> failure = writeObjectFile(path, values);
+    // After a failed write the file is as it was, so the values stay in memory.
     if (failure)
         systemLog(*failure);
+    else
+        stamp = stampOf(path);
 }
 
 Layout Settings::layout() const

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -65,9 +66,12 @@ public:
 
     // A store on `filePath`. Reads the file, then copies once, key by key, the values of the
     // earlier edition's file at `earlierFilePath` that this store does not hold yet (an empty
-    // path means there is no earlier edition) and sets `migratedFromDotscope`. A file that is
-    // not a JSON object, found now or on a later read, is renamed to
-    // "settings.json.damaged-<UTC time>" and the store starts from the defaults.
+    // path means there is no earlier edition) and sets `migratedFromDotscope`. Only a regular
+    // file of at most 1 MiB is read. A file that is not a JSON object (or not a regular file)
+    // is renamed to "settings.json.damaged-<UTC time>" and logged; found so at creation, the
+    // store starts from the defaults. Found so on a later read, the last good values stay in
+    // use and the file is read again at every access; only when it has stayed damaged and
+    // unchanged for kSettleTime is it set aside, and the values in use are written back.
     explicit Settings(const QString &filePath, const QString &earlierFilePath = QString());
     ~Settings();
 
@@ -123,6 +127,10 @@ public:
     // True once the earlier edition's settings have been looked at (the key is present).
     bool migratedFromDotscope() const;
 
+    // How long a damaged file found while running may stay as it is before it is set aside:
+    // longer than any editor or script takes between emptying a file and writing it again.
+    static constexpr std::chrono::milliseconds kSettleTime{1000};
+
 private:
     // The file's identity as far as re-reading goes; all -1 while there is no file.
     struct Stamp
@@ -138,7 +146,9 @@ private:
 
     // Reads the file again when it changed since it was last read or written. Under the lock.
     void refresh() const;
-    void load() const;
+    void load(bool startUp) const;
+    // Puts the values in memory on disk, or logs why not. Under the lock.
+    void writeValues() const;
     void migrateFrom(const QString &earlierFilePath);
     QJsonValue value(const QString &key) const;
     // Applies `edit` to the file's current values and writes them to disk, under the lock.
@@ -151,6 +161,13 @@ private:
     mutable Stamp stamp;
     // Set when a file on disk could neither be read nor put aside: it is then never replaced.
     mutable bool keepFileUntouched = false;
+    // A damaged file seen while running: its stamp and since when it has been so.
+    struct Damage
+    {
+        Stamp stamp;
+        std::chrono::steady_clock::time_point since;
+    };
+    mutable std::optional<Damage> damaged;
 };
 
 } // namespace bopling
