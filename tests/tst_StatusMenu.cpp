@@ -138,6 +138,19 @@ private slots:
                      row.js);
         }
     }
+
+    // The state log is appended to its own file only, never through a link planted at its path.
+    void stateLogNeverFollowsALink()
+    {
+        QTemporaryDir dir;
+        const QString log = dir.filePath("state.log"), target = dir.filePath("target");
+        QVERIFY(appendStateLine(log, "a\n") && appendStateLine(log, "b\n"));
+        QCOMPARE(files::read(log), "a\nb\n");
+        files::write(target, "keep");
+        QVERIFY(QFile::remove(log) && QFile::link(target, log));
+        QVERIFY(!appendStateLine(log, "c\n"));
+        QCOMPARE(files::read(target), "keep");
+    }
 };
 
 QTEST_GUILESS_MAIN(StatusMenuTest)

@@ -47,6 +47,15 @@ namespace bopling {
 
 namespace {
 
+// The shared settings, read for the first time here: in debug mode, what
+// reading them reports (a damaged file) shows in the terminal too.
+Settings &settingsFor(const LaunchOptions &options)
+{
+    if (options.debug)
+        setSystemLogMirror(true);
+    return Settings::shared();
+}
+
 // The list placement works on: every screen, primary first, with its visible
 // area in global coordinates with y upwards.
 QList<ScreenInfo> currentScreens()
@@ -71,7 +80,7 @@ QList<ScreenInfo> currentScreens()
 
 AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
     : QObject(parent), env(std::move(environment)), options(LaunchOptions::fromEnvironment(env)),
-      settings(Settings::shared()), panel(std::make_unique<OverlayPanel>()),
+      settings(settingsFor(options)), panel(std::make_unique<OverlayPanel>()),
       tap(std::make_unique<AudioTap>(std::make_unique<PulseBackend>())),
       analyzer(std::make_shared<Analyzer>()), feeder(std::make_unique<FileFeeder>()),
       drag(new DragView), library(std::make_unique<CreatureLibrary>())
@@ -120,9 +129,6 @@ AppDelegate::~AppDelegate()
 
 bool AppDelegate::applicationDidFinishLaunching()
 {
-    if (options.debug)
-        setSystemLogMirror(true);
-
     // 1-2. The page, and what its readiness and crashes mean here.
     const QString webFolder = resourcePath(QStringLiteral("web"));
     if (!QFileInfo::exists(webFolder + QStringLiteral("/index.html"))) {

@@ -7,6 +7,9 @@
 #include <QJsonValue>
 
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bopling {
 
@@ -74,11 +77,18 @@ QByteArray stateLogLine(const StateLogEntry &entry)
 
 bool appendStateLine(const QString &path, const QByteArray &line)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // Never through a link, never into a FIFO or device, never into someone else's file:
+    // the path may lie in a shared folder such as /tmp.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
         return false;
-    const bool written = file.write(line) == line.size();
-    file.close();
+    struct stat info = {};
+    const bool ours =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid();
+    const bool written = ours && ::write(fd, line.constData(), size_t(line.size())) == line.size();
+    ::close(fd);
     return written;
 }
 

@@ -33,7 +33,8 @@ struct StateLogEntry
 QByteArray stateLogLine(const StateLogEntry &entry);
 
 // Appends `line` to the file at `path`, creating it when missing. False when
-// the file cannot be opened or written.
+// the file cannot be opened or written, and when `path` is a link or anything
+// but a regular file of this user's own (then nothing is written).
 bool appendStateLine(const QString &path, const QByteArray &line);
 
 } // namespace bopling

@@ -17,6 +17,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -62,10 +63,13 @@ public:
         // "@log" stands for the state log in this run's home.
         for (auto it = variables.begin(); it != variables.end(); ++it)
             env.insert(it.key(), it.value() == QLatin1String("@log") ? logPath() : it.value());
+        // "@fifo" stands for a FIFO at the settings path.
         if (!settingsJson.isEmpty()) {
             QDir(home.path()).mkpath(QStringLiteral("config/Bopling"));
             QFile file(home.filePath(QStringLiteral("config/Bopling/settings.json")));
-            if (file.open(QIODevice::WriteOnly))
+            if (settingsJson == "@fifo")
+                ::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600);
+            else if (file.open(QIODevice::WriteOnly))
                 file.write(settingsJson);
         }
         process.setProcessEnvironment(env);
@@ -322,6 +326,21 @@ private slots:
         QVERIFY2(playing, qPrintable(debug.output()));
         QCOMPARE(pulse->countSourceOutputs(kClient), 0);
         QVERIFY(debug.stop(SIGTERM, 5000) >= 0);
+    }
+
+    // A FIFO at the settings path holds nothing up: the program starts with the defaults and
+    // says why in the terminal.
+    void startsPastASettingsFifo()
+    {
+        Program bopling(*pulse,
+                        {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}},
+                        "@fifo");
+        const auto running = bopling.waitForLine(
+            30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; });
+        const QString output = bopling.output();
+        QVERIFY2(running, qPrintable(output));
+        QVERIFY2(output.contains("was damaged (it is not a regular file)"), qPrintable(output));
+        QVERIFY(bopling.stop(SIGTERM, 5000) >= 0);
     }
 
     // A sound server that takes the connection and never answers holds the capture's build:
