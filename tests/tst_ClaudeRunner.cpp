@@ -297,6 +297,7 @@ private slots:
             QSKIP("the login shell's set-up files are unknown to this test");
         QVERIFY(QFile::remove(at("bin/claude")));
         QVERIFY(writeProfile("setsid sh -c 'echo $$ > \"$FAKE_DIR/loner\"; exec sleep 30' &\n"
+                             "until [ -s \"$FAKE_DIR/loner\" ]; do sleep 0.05; done\n"
                              "echo $$ > \"$FAKE_DIR/shell\"\ntrap '' TERM\nsleep 60\n"));
         auto runner = std::make_unique<ClaudeRunner>(20s);
         const auto killLoner = [&] {
@@ -309,13 +310,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
         runner->cancel();
         QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/shell"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/loner").size() > 0, 10000);
         killLoner();
 
         QVERIFY(QFile::remove(fake + "/shell"));
         runner->run(png(20, 20), "", "sonnet", count);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/loner").size() > 0, 10000);
         QElapsedTimer clock;
         clock.start();
         runner.reset();
