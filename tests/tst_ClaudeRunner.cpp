@@ -61,11 +61,10 @@ class TestClaudeRunner : public QObject
 
     bool writeProfile(const QByteArray &profile)
     {
-        for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"}) {
-            if (!writeFile(at(file), profile))
-                return false;
-        }
-        return true;
+        bool written = true;
+        for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
+            written = writeFile(at(file), profile) && written;
+        return written;
     }
 
     static bool knownLoginShell()
@@ -145,9 +144,6 @@ private slots:
             "Claude Code did not answer. " + tail);
         row("invalid UTF-8 in the reason", "", "Error: server \xff said no",
             QString::fromUtf8("Claude Code did not answer. Error: server \uFFFD said no"));
-        row("more than 8 MiB on standard output", "", "",
-            "Claude Code wrote more than 8 MB, so I stopped it. Try again.",
-            "head -c 64M /dev/zero\n");
         // A helper that closed its pipes but stayed in the CLI's group goes with the run.
         row("helper left behind", prose(samples::creature()), "", {},
             "(trap '' TERM; exec sleep 60) </dev/null >/dev/null 2>&1 &\n"
@@ -288,10 +284,10 @@ private slots:
         }
     }
 
-    // A run still asking the login shell for the CLI: cancelling stops the shell, and a runner
-    // going away (the program quitting, the debug channel replacing its runner) does not wait
-    // for it, nor for a process it left holding the pipes in a session of its own.
-    void lookupShellStopsWithTheRun()
+    // A runner going away while its run still asks the login shell for the CLI (the program
+    // quitting, the debug channel replacing its runner) stops the shell at once, and waits
+    // neither for it nor for a process it left holding the pipes in a session of its own.
+    void lookupShellStopsWithTheRunner()
     {
         if (!knownLoginShell())
             QSKIP("the login shell's set-up files are unknown to this test");
@@ -299,31 +295,16 @@ private slots:
         QVERIFY(writeProfile("setsid sh -c 'echo $$ > \"$FAKE_DIR/loner\"; exec sleep 30' &\n"
                              "until [ -s \"$FAKE_DIR/loner\" ]; do sleep 0.05; done\n"
                              "echo $$ > \"$FAKE_DIR/shell\"\ntrap '' TERM\nsleep 60\n"));
-        auto runner = std::make_unique<ClaudeRunner>(20s);
-        const auto killLoner = [&] {
-            ::kill(pid_t(recorded("loner").trimmed().toInt()), SIGKILL);
-            QFile::remove(fake + "/loner");
-        };
-        int calls = 0;
-        const auto count = [&](const ClaudeRunner::Outcome &) { ++calls; };
-        runner->run(png(20, 20), "", "sonnet", count);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
-        runner->cancel();
-        QTRY_VERIFY_WITH_TIMEOUT(gone(fake + "/shell"), 10000);
-        killLoner();
-
-        QVERIFY(QFile::remove(fake + "/shell"));
-        runner->run(png(20, 20), "", "sonnet", count);
+        auto runner = std::make_unique<ClaudeRunner>();
+        runner->run(png(20, 20), "", "sonnet", {});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
         QElapsedTimer clock;
         clock.start();
         runner.reset();
         const qint64 took = clock.elapsed();
-        killLoner();
+        ::kill(pid_t(recorded("loner").trimmed().toInt()), SIGKILL);
         QVERIFY2(took < 1500, qPrintable(QString::number(took)));
         QVERIFY(gone(fake + "/shell"));
-        QTest::qWait(100);
-        QCOMPARE(calls, 0);
     }
 
     void sweepsOnlyItsOwnEntries()
