@@ -59,21 +59,6 @@ class TestClaudeRunner : public QObject
         return QDir(at("tmp")).entryList({"bopling-*"}, QDir::AllEntries | QDir::Hidden);
     }
 
-    bool writeProfile(const QByteArray &profile)
-    {
-        bool written = true;
-        for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
-            written = writeFile(at(file), profile) && written;
-        return written;
-    }
-
-    static bool knownLoginShell()
-    {
-        const struct passwd *account = ::getpwuid(::getuid());
-        return account && QStringList{"bash", "sh", "dash", "zsh"}.contains(
-                              QFileInfo(account->pw_shell).fileName());
-    }
-
     QString recorded(const QString &name) const
     {
         return QString::fromUtf8(files::read(fake + '/' + name));
@@ -268,33 +253,32 @@ private slots:
         QCOMPARE(ClaudeRunner::findClaude(), std::nullopt);
         QVERIFY(QDir().rmdir(at("bin/claude")));
 
-        if (!knownLoginShell())
+        const struct passwd *account = ::getpwuid(::getuid());
+        if (!account || !QStringList{"bash", "sh", "dash", "zsh"}.contains(
+                            QFileInfo(account->pw_shell).fileName()))
             QSKIP("the login shell's set-up files are unknown to this test");
         QVERIFY(writeFile(at("home/hidden/claude"), "#!/bin/sh\n", true));
         for (const auto &[profile, found] :
              {std::pair<QByteArray, bool>{"echo 'Welcome back!'\nPATH=\"$HOME/hidden:$PATH\"\n",
                                           true},
               {"echo hello\ntrap '' TERM\nsleep 60\n", false}}) {
-            QVERIFY(writeProfile(profile));
+            for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
+                QVERIFY(writeFile(at(file), profile));
             QElapsedTimer clock;
             clock.start();
             QCOMPARE(ClaudeRunner::findClaude(),
                      found ? std::optional(at("home/hidden/claude")) : std::nullopt);
             QVERIFY(clock.elapsed() < 20000);
         }
-    }
 
-    // A runner going away while its run still asks the login shell for the CLI (the program
-    // quitting, the debug channel replacing its runner) stops the shell at once, and waits
-    // neither for it nor for a process it left holding the pipes in a session of its own.
-    void lookupShellStopsWithTheRunner()
-    {
-        if (!knownLoginShell())
-            QSKIP("the login shell's set-up files are unknown to this test");
-        QVERIFY(QFile::remove(at("bin/claude")));
-        QVERIFY(writeProfile("setsid sh -c 'echo $$ > \"$FAKE_DIR/loner\"; exec sleep 30' &\n"
-                             "until [ -s \"$FAKE_DIR/loner\" ]; do sleep 0.05; done\n"
-                             "echo $$ > \"$FAKE_DIR/shell\"\ntrap '' TERM\nsleep 60\n"));
+        // A runner going away while its run still asks the shell (the program quitting, the
+        // debug channel replacing its runner) stops the shell at once, waiting neither for it
+        // nor for what it left holding the pipes in a session of its own.
+        for (const char *file : {"home/.profile", "home/.bash_profile", "home/.zprofile"})
+            QVERIFY(writeFile(at(file),
+                              "setsid sh -c 'echo $$ > \"$FAKE_DIR/loner\"; exec sleep "
+                              "30' &\nuntil [ -s \"$FAKE_DIR/loner\" ]; do sleep 0.05; "
+                              "done\necho $$ > \"$FAKE_DIR/shell\"\ntrap '' TERM\nsleep 60\n"));
         auto runner = std::make_unique<ClaudeRunner>();
         runner->run(png(20, 20), "", "sonnet", {});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fake + "/shell").size() > 0, 10000);
