@@ -107,7 +107,8 @@ class CreatureWindowTest : public QObject
     {
         QFile::remove(bin + "/hold");
         QTRY_VERIFY_WITH_TIMEOUT(!controller->isBusy(), kRunTimeout);
-        QVERIFY(!controller->spinner->isSpinning());
+        QVERIFY(!controller->spinner->isSpinning() && controller->create->isEnabled() &&
+                controller->tryAgain->isEnabled());
     }
 
     // The photo the fake was given is the red one.
@@ -188,16 +189,20 @@ private slots:
         QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
         QVERIFY(!c.preview->pixmap().isNull());
 
-        // Try again at Best quality sends the first photo again.
+        // Try again at Best quality sends the first photo again. A pick while it runs
+        // leaves Save off; a failed run keeps the earlier result, which can be saved.
         c.quality->setCurrentIndex(1);
+        files::write(bin + "/reply.json", "no creature here");
         startRun([&] { c.tryAgain->click(); });
+        click({"blast"}); // a fifth pick drops the oldest
+        QVERIFY(!c.save->isEnabled());
         finishRun();
         QCOMPARE(recorded("model"), "opus");
         QVERIFY(sentRed());
-
-        // A fifth pick drops the oldest; no pick at all cannot be saved.
-        click({"blast"});
+        QVERIFY(c.status->text().startsWith("Claude Code did not answer.") && c.save->isEnabled());
         QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));
+
+        // No pick at all cannot be saved.
         click({"zap", "quake", "tornado", "blast"});
         QVERIFY(!c.save->isEnabled());
         click({"pounce", "fire"});
