@@ -42,6 +42,7 @@ cat "$dir/reply.json"
 )";
 
 constexpr int kRunTimeout = 30000;
+constexpr int kShowTimeout = 90000;
 
 // Drags the file onto the drop area and drops it; true when the drop was taken.
 bool dropFile(PhotoDropView *view, const QString &path)
@@ -132,6 +133,10 @@ private slots:
         bin = dir.filePath("bin");
         QVERIFY(fakeclaude::writeFile(bin + "/claude", kFakeClaude, true));
         qputenv("PATH", (bin + u':').toUtf8() + qgetenv("PATH"));
+        // Runs use a folder of their own: a Bopling starting elsewhere on this machine sweeps
+        // the shared one and would take the photo from under a run.
+        QVERIFY(QDir().mkpath(dir.filePath("tmp")));
+        qputenv("TMPDIR", dir.filePath("tmp").toLocal8Bit());
 
         library = std::make_unique<CreatureLibrary>(
             dir.filePath("creatures"), resourcePath(QStringLiteral("web/creatures/tobble.json")));
@@ -146,7 +151,12 @@ private slots:
     {
         saved.clear();
         controller->openNew();
-        QVERIFY(QTest::qWaitForWindowExposed(controller->window, kRunTimeout));
+        // A busy machine may take many seconds to map the window, so the wait is long; a
+        // window that never shows still fails here, saying so.
+        QVERIFY2(QTest::qWaitForWindowExposed(controller->window, kShowTimeout),
+                 qPrintable(QStringLiteral("the creature window did not show in %1 s (visible: %2)")
+                                .arg(kShowTimeout / 1000)
+                                .arg(controller->window->isVisible())));
     }
 
     // Empty -> photo chosen -> running -> result -> moves picked -> saved.
