@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bopling;
 using namespace bopling::debug;
@@ -64,8 +65,8 @@ private slots:
         QVERIFY(parseDebugCommands(text) == expected);
     }
 
-    // Only a regular file holding up to 1 MiB of UTF-8 is taken, and removed; anything else
-    // stays, a link is not followed and a FIFO at the path does not block the reader.
+    // Only a regular file of this user holding up to 1 MiB of UTF-8 is taken, and removed;
+    // anything else stays, a link is not followed and a FIFO does not block the reader.
     void takesOnlyASmallRegularFile()
     {
         QTemporaryDir dir;
@@ -79,6 +80,11 @@ private slots:
         QCOMPARE(take(QByteArray(1 << 20, '\n')).size(), 1 << 20);
         QCOMPARE(take(QByteArray((1 << 20) + 1, '\n')), "(none) (left)");
         QCOMPARE(take("\xff"), "(none) (left)");
+        if (::geteuid() == 0) { // another account's file
+            files::write(path, "windowinfo /w");
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+            QVERIFY(!takeCommandFile(path) && QFile::remove(path));
+        }
         files::write(dir.filePath("commands"), "windowinfo /w");
         QVERIFY(QFile::link(dir.filePath("commands"), path) && !takeCommandFile(path));
         QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
