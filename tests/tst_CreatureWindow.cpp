@@ -1,4 +1,5 @@
 #include "app/Familiars.h"
+#include "creatures/ClaudeRunner.h"
 #include "creatures/CreatureLibrary.h"
 #include "creatures/window/BusySpinner.h"
 #include "creatures/window/CreatureWindowController.h"
@@ -42,6 +43,7 @@ cat "$dir/reply.json"
 )";
 
 constexpr int kRunTimeout = 30000;
+constexpr int kShowTimeout = 90000;
 
 // Drags the file onto the drop area and drops it; true when the drop was taken.
 bool dropFile(PhotoDropView *view, const QString &path)
@@ -107,7 +109,8 @@ class CreatureWindowTest : public QObject
     {
         QFile::remove(bin + "/hold");
         QTRY_VERIFY_WITH_TIMEOUT(!controller->isBusy(), kRunTimeout);
-        QVERIFY(!controller->spinner->isSpinning());
+        QVERIFY(!controller->spinner->isSpinning() && controller->create->isEnabled() &&
+                controller->tryAgain->isEnabled());
     }
 
     // The photo the fake was given is the red one.
@@ -131,6 +134,10 @@ private slots:
         bin = dir.filePath("bin");
         QVERIFY(fakeclaude::writeFile(bin + "/claude", kFakeClaude, true));
         qputenv("PATH", (bin + u':').toUtf8() + qgetenv("PATH"));
+        // Runs use a folder of their own: a Bopling starting elsewhere on this machine sweeps
+        // the shared one and would take the photo from under a run.
+        QVERIFY(QDir().mkpath(dir.filePath("tmp")));
+        qputenv("TMPDIR", dir.filePath("tmp").toLocal8Bit());
 
         library = std::make_unique<CreatureLibrary>(
             dir.filePath("creatures"), resourcePath(QStringLiteral("web/creatures/tobble.json")));
@@ -145,7 +152,9 @@ private slots:
     {
         saved.clear();
         controller->openNew();
-        QVERIFY(QTest::qWaitForWindowExposed(controller->window, kRunTimeout));
+        // Long enough for a busy machine; a window that never shows still fails here.
+        QVERIFY2(QTest::qWaitForWindowExposed(controller->window, kShowTimeout),
+                 "the creature window did not show within 90 s");
     }
 
     // Empty -> photo chosen -> running -> result -> moves picked -> saved.
@@ -182,22 +191,28 @@ private slots:
         finishRun();
         QCOMPARE(recorded("model"), "sonnet");
         QVERIFY(sentRed());
+        // Runs get the 4 minutes that the message of a stopped run speaks of.
+        QCOMPARE(c.claudeRunner().limit(), std::chrono::minutes(4));
 
         QVERIFY(c.resultBox->isVisible() && c.save->isEnabled());
         QCOMPARE(c.nameField->text(), "Fluff");
         QCOMPARE(c.picked(), (QStringList{"fire", "zap", "quake", "tornado"}));
         QVERIFY(!c.preview->pixmap().isNull());
 
-        // Try again at Best quality sends the first photo again.
+        // Try again at Best quality sends the first photo again. A pick while it runs
+        // leaves Save off; a failed run keeps the earlier result, which can be saved.
         c.quality->setCurrentIndex(1);
+        files::write(bin + "/reply.json", "no creature here");
         startRun([&] { c.tryAgain->click(); });
+        click({"blast"}); // a fifth pick drops the oldest
+        QVERIFY(!c.save->isEnabled());
         finishRun();
         QCOMPARE(recorded("model"), "opus");
         QVERIFY(sentRed());
-
-        // A fifth pick drops the oldest; no pick at all cannot be saved.
-        click({"blast"});
+        QVERIFY(c.status->text().startsWith("Claude Code did not answer.") && c.save->isEnabled());
         QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));
+
+        // No pick at all cannot be saved.
         click({"zap", "quake", "tornado", "blast"});
         QVERIFY(!c.save->isEnabled());
         click({"pounce", "fire"});
@@ -210,7 +225,8 @@ private slots:
         QCOMPARE(all[0].attacks, (QStringList{"pounce", "fire"}));
 
         // Closing reset the window to Empty, keeping the note and the quality.
-        QVERIFY(!c.resultBox->isVisibleTo(c.window) && !c.drop->showsPicture());
+        QVERIFY(!c.resultBox->isVisibleTo(c.window) && !c.drop->showsPicture() &&
+                c.create->text() == "Create creature");
         QCOMPARE(c.quality->currentIndex(), 1);
         c.quality->setCurrentIndex(0);
     }
@@ -234,6 +250,7 @@ private slots:
         QVERIFY(saved.isEmpty());
 
         c.openForEdit(*library->find("Rex"));
+        QVERIFY(c.save->text() == "Save changes" && c.tryAgain->isHidden());
         QVERIFY(!c.saveError->isVisible());
         QCOMPARE(c.picked(), (QStringList{"blast", "fire", "zap", "quake"}));
         c.nameField->setText("Rexy");
@@ -250,6 +267,8 @@ private slots:
         answerWith(samples::creature());
         QVERIFY(dropFile(c.drop, picture("green.png", Qt::green)));
         startRun([&] { c.create->click(); });
+        // Back from editing: the buttons of a new creature.
+        QVERIFY(c.save->text() == "Save" && !c.tryAgain->isHidden());
         c.window->close();
         QVERIFY(!c.isBusy() && !c.spinner->isSpinning());
         // The photo went with the window: there is nothing to send.

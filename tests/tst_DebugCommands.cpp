@@ -1,6 +1,12 @@
 #include "app/DebugCommands.h"
 
+#include "support/Files.h"
+
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bopling;
 using namespace bopling::debug;
@@ -57,6 +63,32 @@ private slots:
         QFETCH(QString, text);
         QFETCH(Commands, expected);
         QVERIFY(parseDebugCommands(text) == expected);
+    }
+
+    // Only a regular file of this user holding up to 1 MiB of UTF-8 is taken, and removed;
+    // anything else stays, a link is not followed and a FIFO does not block the reader.
+    void takesOnlyASmallRegularFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("qx-cmd.txt");
+        const auto take = [&](const QByteArray &bytes) {
+            files::write(path, bytes);
+            const QString text = takeCommandFile(path).value_or("(none)");
+            return QFile::remove(path) ? text + " (left)" : text;
+        };
+        QCOMPARE(take("windowinfo /w"), "windowinfo /w");
+        QCOMPARE(take(QByteArray(1 << 20, '\n')).size(), 1 << 20);
+        QCOMPARE(take(QByteArray((1 << 20) + 1, '\n')), "(none) (left)");
+        QCOMPARE(take("\xff"), "(none) (left)");
+        if (::geteuid() == 0) { // another account's file
+            files::write(path, "windowinfo /w");
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+            QVERIFY(!takeCommandFile(path) && QFile::remove(path));
+        }
+        files::write(dir.filePath("commands"), "windowinfo /w");
+        QVERIFY(QFile::link(dir.filePath("commands"), path) && !takeCommandFile(path));
+        QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        QVERIFY(!takeCommandFile(path) && QFileInfo(path).exists());
     }
 };
 

@@ -81,12 +81,16 @@ class MenuActionsTest : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    // A number of warriors turns them on; familiars are added and let go.
+    // A number of warriors turns them on, the lowest too; "Auto" and "0 (none)" leave them
+    // off. Familiars are added and let go.
     void choicesReachTheFileBeforeThePage()
     {
-        const QJsonObject warriors =
-            pushedAfter(item(MenuAction::setWarriorCount, 3), R"({"warriors":false})");
-        QVERIFY(warriors["warriors"] == true && warriors["warriorCount"] == 3);
+        for (const int count : {-1, 0, 1, 8}) {
+            const QJsonObject warriors =
+                pushedAfter(item(MenuAction::setWarriorCount, count), R"({"warriors":false})");
+            QCOMPARE(warriors["warriors"].toBool(), count >= 1);
+            QCOMPARE(warriors["warriorCount"].toInt(), count);
+        }
         QCOMPARE(pushedAfter(item(MenuAction::toggleFamiliar, 0, "Rex"))["familiars"],
                  (QJsonArray{"Tobble", "Rex"}));
         QCOMPARE(pushedAfter(item(MenuAction::toggleFamiliar, 0, "Tobble"))["familiars"],

@@ -141,6 +141,20 @@ private slots:
         QCOMPARE(frame, (Frame{1440, 280, 1920, 240}));
         QCOMPARE(configsSent, 3);
     }
+
+    // Left by the window manager across both screens, its centre over neither, the panel
+    // goes where a hand drag to the pointer would; a move without the pointer on the
+    // panel (from the keyboard) ends on the screen under its centre.
+    void windowManagerMovesEndAsDrags()
+    {
+        frame = {1100, 700, 640, 480};
+        actions->windowManagerMoveEnded({1600, 900});
+        QCOMPARE(frame, (Frame{1440, 600, 640, 480}));
+        QCOMPARE(settings->savedPosition(Layout::corner, 2), QPointF(0, 600));
+        frame = {1500, 100, 640, 480};
+        actions->windowManagerMoveEnded({100, 100});
+        QCOMPARE(settings->savedPosition(Layout::corner, 2), QPointF(60, 100));
+    }
 };
 
 QTEST_GUILESS_MAIN(PlacementTest)

@@ -66,11 +66,20 @@ private slots:
         QCOMPARE(rows(gaveUp, "{}", {1, 2, 3}),
                  (QStringList{"[ ] Open Sound Settings...", "[ ] Retry", "----"}));
 
-        QCOMPARE(rows({}, R"({"layout":"strip"})", {5, 6, 8, 9}),
+        QCOMPARE(rows({}, R"({"layout":"strip"})", {5, 6, 8, 9, 19, 22}),
                  (QStringList{"[ ] Corner panel", "[x] Bottom strip #1",
                               "> Corner (off): [ ] Top left, [ ] Top right #1, "
                               "[ ] Bottom left #2, [x] Bottom right #3",
-                              "> Strip height: [ ] Tiny #2, [x] Short, [ ] Tall #1"}));
+                              "> Strip height: [ ] Tiny #2, [x] Short, [ ] Tall #1",
+                              "[ ] Move... (or hold Alt over it)", "[ ] Pause"}));
+        StatusMenuState moving;
+        moving.unlocked = true;
+        QCOMPARE(
+            rows(moving, R"({"paused":true,"warriors":false,"warriorCount":0})", {13, 14, 19, 22}),
+            (QStringList{"[ ] Warriors",
+                         "> Number of warriors: [ ] Auto #-1, [x] 0 (none), [ ] 1 #1, "
+                         "[ ] 2 #2, [ ] 3 #3, [ ] 4 #4, [ ] 5 #5, [ ] 6 #6, [ ] 7 #7, [ ] 8 #8",
+                         "Moving: click elsewhere or press Esc to lock", "[ ] Resume"}));
 
         // Three familiars chosen: only they can be clicked. Creature items carry the name.
         StatusMenuState library;

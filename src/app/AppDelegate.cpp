@@ -290,7 +290,8 @@ void AppDelegate::startMoveAndFullScreenChecks()
     windowManagerMove = new QTimer(this);
     windowManagerMove->setSingleShot(true);
     windowManagerMove->setInterval(kWindowManagerMoveMilliseconds);
-    connect(windowManagerMove, &QTimer::timeout, this, [this] { placement->dragEnded(); });
+    connect(windowManagerMove, &QTimer::timeout, this,
+            [this] { placement->windowManagerMoveEnded(DragView::pointerLocation()); });
 
     fullScreenTimer = new QTimer(this);
     connect(fullScreenTimer, &QTimer::timeout, this, &AppDelegate::checkFullScreen);

@@ -72,6 +72,8 @@ public:
     ~ClaudeRunner();
     ClaudeRunner(const ClaudeRunner &) = delete;
     ClaudeRunner &operator=(const ClaudeRunner &) = delete;
+    // How long each run may take.
+    Duration limit() const { return timeLimit; }
 
     // Starts a new run and makes every earlier one stale (its process is
     // asked to terminate). `completion` is called later on this runner's

@@ -25,6 +25,8 @@ public:
     std::function<void()> onEnd;
 
     bool isDragging() const { return dragging; }
+    // The pointer in global coordinates with y upwards.
+    static QPointF pointerLocation();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -33,9 +35,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    // The pointer in global coordinates with y upwards.
-    static QPointF pointerLocation();
-
     bool dragging = false;
     QPointF grab;
 };

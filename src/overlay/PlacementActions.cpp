@@ -72,6 +72,14 @@ void PlacementActions::dragEnded()
     applyPlacement();
 }
 
+void PlacementActions::windowManagerMoveEnded(QPointF pointer)
+{
+    const Frame frame = panel.frame();
+    if (frame.contains(pointer))
+        drag(pointer, pointer - QPointF(frame.x, frame.y));
+    dragEnded();
+}
+
 std::optional<ScreenInfo> PlacementActions::screenAt(QPointF point,
                                                      const QList<ScreenInfo> &screens) const
 {

@@ -46,10 +46,13 @@ public:
     // strip takes that screen's width and moves only up and down. A location
     // over no screen goes to the layout's screen; without any, nothing moves.
     void drag(QPointF location, QPointF grab);
-    // The end of a drag (or a move by the window manager): stores the panel's
-    // offset on the screen under its centre for the current layout, then
-    // places it again from that.
+    // The end of a drag: stores the panel's offset on the screen under its
+    // centre for the current layout, then places it again from that.
     void dragEnded();
+    // The end of a move by the window manager, the pointer at `pointer`. A move
+    // that carried the panel under the pointer ends as a hand drag to there
+    // would, on the pointer's screen; any other on the screen under its centre.
+    void windowManagerMoveEnded(QPointF pointer);
 
 private:
     // The first screen holding `point`, else the layout's target screen.

@@ -15,7 +15,6 @@
 #include <QTest>
 
 #include <memory>
-#include <unistd.h>
 
 using namespace bopling;
 
@@ -317,26 +316,10 @@ private slots:
                  (QStringList{"Ada", "Bo", "Cy"}));
     }
 
-    // Another account must not drive the program through a shared folder, nor
-    // make it write through a link it planted.
-    void commandFileMustBeTheUsersOwnRegularFile()
+    // A link planted where a result goes is replaced, never written through (what the
+    // command file itself must be is checked where it is read).
+    void resultsAreNotWrittenThroughLinks()
     {
-        const QString target = path(QStringLiteral("elsewhere.txt"));
-        writeAll(target, "windowinfo " + path("linked.txt").toUtf8());
-        QVERIFY(QFile::link(target, commandFile()));
-        QTest::qWait(1500);
-        QVERIFY(!QFile::exists(path(QStringLiteral("linked.txt"))));
-        QVERIFY(QFileInfo(commandFile()).isSymLink());
-        QVERIFY(QFile::remove(commandFile()));
-
-        if (::geteuid() == 0) {
-            writeAll(commandFile(), "windowinfo " + path("foreign.txt").toUtf8());
-            QCOMPARE(::chown(QFile::encodeName(commandFile()).constData(), 65534, 65534), 0);
-            QTest::qWait(1500);
-            QVERIFY(!QFile::exists(path(QStringLiteral("foreign.txt"))));
-            QVERIFY(QFile::remove(commandFile()));
-        }
-
         const QString victim = path(QStringLiteral("victim.txt"));
         writeAll(victim, "keep");
         QFile::remove(path(QStringLiteral("w.txt")));
