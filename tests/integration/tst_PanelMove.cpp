@@ -2,6 +2,7 @@
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
@@ -12,8 +13,10 @@
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 using namespace bopling;
 
@@ -37,6 +40,17 @@ QByteArray xdotool(const QString &arguments)
 QString at(QPoint p)
 {
     return QStringLiteral("%1 %2").arg(p.x()).arg(p.y());
+}
+
+// Moves the pointer to `p` in one motion, as a hand does: a jump with
+// "mousemove" warps the pointer, and the desktop reports no motion for that.
+void moveTo(QPoint p)
+{
+    static const QRegularExpression location(QStringLiteral("X=(\\d+)\\nY=(\\d+)"));
+    const QRegularExpressionMatch here =
+        location.match(QString::fromLocal8Bit(xdotool(QStringLiteral("getmouselocation --shell"))));
+    const QPoint by = p - QPoint(here.captured(1).toInt(), here.captured(2).toInt());
+    xdotool(QStringLiteral("mousemove_relative -- %1").arg(at(by)));
 }
 
 // A window below the panel that counts the clicks reaching it.
@@ -111,6 +125,39 @@ public:
     {
         return Settings(home + QStringLiteral("/Bopling/settings.json"))
             .savedPosition(Layout::corner, screenNumber(qApp->primaryScreen()->name()));
+    }
+
+    // How long after the pointer jumps from `from`, where it rested, onto the
+    // panel at `to` the panel starts to fade, as the median of five arrivals.
+    qint64 medianFadeStartMs(QPoint from, QPoint to)
+    {
+        QProcess spy;
+        spy.start(QStringLiteral("xprop"),
+                  {"-spy", "-id", window, QStringLiteral("_NET_WM_WINDOW_OPACITY")});
+        spy.waitForStarted();
+        // Two seconds at most: an arrival never seen counts as that slow.
+        const auto fadingSince = [&](const QElapsedTimer &clock) {
+            while (QTest::qWaitFor([&] { return spy.canReadLine(); }, 2000)) {
+                const QByteArray line = spy.readLine();
+                if (line.contains('=') &&
+                    line.split('=').last().trimmed().toLongLong() < 0xFFFFFFFF)
+                    break;
+            }
+            return clock.elapsed();
+        };
+        std::vector<qint64> delays;
+        for (int arrival = 0; arrival < 5; ++arrival) {
+            xdotool(QStringLiteral("mousemove %1").arg(at(from)));
+            QTest::qWait(1500);
+            spy.readAll();
+            QElapsedTimer clock;
+            clock.start();
+            xdotool(QStringLiteral("mousemove_relative -- %1").arg(at(to - from)));
+            delays.push_back(fadingSince(clock));
+        }
+        xdotool(QStringLiteral("mousemove %1").arg(at(from)));
+        std::sort(delays.begin(), delays.end());
+        return delays[delays.size() / 2];
     }
 
     const QString home;
@@ -211,13 +258,18 @@ private slots:
         QTRY_COMPARE(bopling->panel(), std::optional(QRect(584, 304, 640, 480)));
         QCOMPARE(bopling->savedPosition(), std::optional(QPointF(584, 116)));
 
-        // Escape locks within a few grab checks; so does a click elsewhere.
+        // A tap on Escape, however short, locks it.
         const QPoint centre(904, 544);
-        xdotool(QStringLiteral("keydown Escape sleep 0.2 keyup Escape"));
+        xdotool(QStringLiteral("keydown Escape sleep 0.01 keyup Escape"));
         QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
+
+        // A click on the tray icon opens the menu and leaves it unlocked; the
+        // click elsewhere that closes the menu locks it.
         choose("Move...");
         QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
-        QVERIFY(clickGoesThrough({1300, 300}));
+        xdotool(QStringLiteral("mousemove 12 12 click 1"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
+        xdotool(QStringLiteral("mousemove 1300 300 click 1"));
         QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
 
         // A restart puts it back there.
@@ -229,7 +281,7 @@ private slots:
         // and openbox's own Alt + drag moves it, which is stored as well.
         xdotool(QStringLiteral("mousemove 300 250 keydown alt"));
         QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
-        xdotool(QStringLiteral("mousemove %1").arg(at(centre)));
+        moveTo(centre);
         QCOMPARE(bopling->nextState(), QStringLiteral("true,false"));
         dragBy(centre, {50, 30});
         xdotool(QStringLiteral("keyup alt"));
@@ -243,10 +295,15 @@ private slots:
 
         // Let go of, it fades under the pointer (Qt hands the opacity over as
         // a fraction of 0xFFFFFFFF).
-        xdotool(QStringLiteral("mousemove 1000 600"));
+        moveTo({1000, 600});
         QTRY_COMPARE(bopling->opacity(), qRound64(0.12 * 0xFFFFFFFF));
-        xdotool(QStringLiteral("mousemove 300 250"));
+        moveTo({300, 250});
         QTRY_COMPARE(bopling->opacity(), 0xFFFFFFFF);
+
+        // Coming from a pointer at rest 784 px away, the fade starts within
+        // a grab period (the median of five, with room for a loaded machine).
+        const qint64 fadeStart = bopling->medianFadeStartMs({0, 0}, {1000, 600});
+        QVERIFY2(fadeStart <= 100, QByteArray::number(fadeStart));
 
         // The active window goes full screen: the panel leaves, and comes back
         // as it was when the window leaves full screen.
