@@ -305,6 +305,14 @@ private slots:
         const qint64 fadeStart = bopling->medianFadeStartMs({0, 0}, {1000, 600});
         QVERIFY2(fadeStart <= 100, QByteArray::number(fadeStart));
 
+        // Without the fade, a pointer resting on the panel still notices Alt.
+        choose("Fade on hover");
+        moveTo({1000, 600});
+        QTest::qWait(300);
+        xdotool(QStringLiteral("keydown alt"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,false"));
+        xdotool(QStringLiteral("keyup alt"));
+
         // The active window goes full screen: the panel leaves, and comes back
         // as it was when the window leaves full screen.
         below.showFullScreen();
