@@ -298,15 +298,10 @@ void AppDelegate::startMoveAndFullScreenChecks()
         if (self)
             self->buttonPressedSomewhere();
     });
-    // Without them Escape is looked for at each grab check, and the check
-    // never sleeps.
+    // Without them Escape is looked for at each grab check.
     escapeMonitor = queries->watchEscapePresses([self] {
         if (self)
             self->escapePressed();
-    });
-    motionMonitor = queries->watchPointerMotion([self] {
-        if (self)
-            self->wakeGrabCheck();
     });
     grabCheck();
 }
@@ -331,10 +326,15 @@ void AppDelegate::grabCheck()
     }
     // A panel at rest with the pointer elsewhere stays so until the pointer
     // moves or Bopling itself changes something, and each of those wakes the
-    // check; Alt matters only over the panel.
+    // check; Alt matters only over the panel. Where the desktop does not
+    // report motion, the check never sleeps.
     const bool atRest = !hover && !grab && !debugHover && !fade->fading() &&
                         fade->fadeTarget() == HoverFade::kNormalOpacity;
-    if (atRest && motionMonitor)
+    const QPointer<AppDelegate> self(this);
+    if (atRest && queries->wakeOnPointerMotion([self] {
+            if (self)
+                self->wakeGrabCheck();
+        }))
         grabTimer->stop();
     else if (!grabTimer->isActive() || grabTimer->interval() != kGrabCheckMilliseconds)
         grabTimer->start(kGrabCheckMilliseconds);

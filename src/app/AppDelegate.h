@@ -174,11 +174,9 @@ private:
     bool grabbable = false;
     QTimer *grabTimer = nullptr;
     QElapsedTimer lastGrabCheck;
-    // Whether the desktop reports presses in other applications, Escape
-    // presses and pointer motion.
+    // Whether the desktop reports presses in other applications and Escape presses.
     bool clickMonitor = false;
     bool escapeMonitor = false;
-    bool motionMonitor = false;
     // Stores a window manager's move once the panel rests.
     QTimer *windowManagerMove = nullptr;
     std::unique_ptr<DesktopQueries> queries;

@@ -45,10 +45,9 @@ public:
     // short, whichever window has the keyboard. False when the desktop cannot
     // report them.
     virtual bool watchEscapePresses(std::function<void()> onPress) = 0;
-    // From now on calls `onMotion` whenever the pointer moves, possibly many
-    // times between two turns of the event loop. False when the desktop cannot
-    // report it.
-    virtual bool watchPointerMotion(std::function<void()> onMotion) = 0;
+    // Calls `onMotion` once, when the pointer next moves, and listens no
+    // further until asked again. False when the desktop cannot report motion.
+    virtual bool wakeOnPointerMotion(std::function<void()> onMotion) = 0;
     // Hands over at once what the desktop has already reported, so that a
     // press that came before a change of state is not taken for one after it.
     virtual void deliverPendingEvents() {}
@@ -75,7 +74,7 @@ public:
     bool escapeHeld() override { return false; }
     bool watchButtonPresses(std::function<void()>) override { return false; }
     bool watchEscapePresses(std::function<void()>) override { return false; }
-    bool watchPointerMotion(std::function<void()>) override { return false; }
+    bool wakeOnPointerMotion(std::function<void()>) override { return false; }
     std::optional<QRect> fullScreenWindow() override { return std::nullopt; }
     bool watchActiveWindow(std::function<void()>) override { return false; }
 };

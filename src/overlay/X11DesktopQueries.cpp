@@ -30,6 +30,19 @@ constexpr std::uint32_t kRightButton = 3;
 // Deeper than any window manager frame, tray socket and client nest.
 constexpr int kMaxWindowDepth = 16;
 
+// An XInput2 event selection for every master device; a selection replaces
+// the one before, so it always names every event wanted.
+struct RawEventMask
+{
+    explicit RawEventMask(std::uint32_t wanted) : bits(wanted)
+    {
+        head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+        head.mask_len = 1;
+    }
+    xcb_input_event_mask_t head{};
+    std::uint32_t bits;
+};
+
 xcb_window_t rootOf(xcb_connection_t *connection)
 {
     return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
@@ -177,9 +190,23 @@ bool X11DesktopQueries::openEventConnection()
     return true;
 }
 
+void X11DesktopQueries::selectRawEvents(std::uint32_t bits)
+{
+    const RawEventMask mask(bits);
+    xcb_input_xi_select_events(events, rootOf(events), 1, &mask.head);
+    xcb_flush(events);
+    rawEvents = bits;
+}
+
 bool X11DesktopQueries::watchRawEvents(std::uint32_t wanted, std::function<void()> &handler,
                                        std::function<void()> call)
 {
+    // Once a selection has been taken, the next ones need no round trip.
+    if (inputOpcode != 0) {
+        selectRawEvents(rawEvents | wanted);
+        handler = std::move(call);
+        return true;
+    }
     if (!openEventConnection())
         return false;
     const xcb_query_extension_reply_t *input = xcb_get_extension_data(events, &xcb_input_id);
@@ -195,15 +222,7 @@ bool X11DesktopQueries::watchRawEvents(std::uint32_t wanted, std::function<void(
     if (!recent)
         return false;
 
-    // A selection replaces the one before, so it always names every event wanted.
-    struct
-    {
-        xcb_input_event_mask_t head;
-        std::uint32_t bits;
-    } mask{};
-    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-    mask.head.mask_len = 1;
-    mask.bits = rawEvents | wanted;
+    const RawEventMask mask(rawEvents | wanted);
     xcb_generic_error_t *error = xcb_request_check(
         events, xcb_input_xi_select_events_checked(events, rootOf(events), 1, &mask.head));
     if (error) {
@@ -228,7 +247,7 @@ bool X11DesktopQueries::watchEscapePresses(std::function<void()> onPress)
            watchRawEvents(XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS, onEscapePress, std::move(onPress));
 }
 
-bool X11DesktopQueries::watchPointerMotion(std::function<void()> onMotion)
+bool X11DesktopQueries::wakeOnPointerMotion(std::function<void()> onMotion)
 {
     return watchRawEvents(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION, onPointerMotion, std::move(onMotion));
 }
@@ -291,8 +310,14 @@ void X11DesktopQueries::readEvents()
         }
         std::free(event);
     }
-    if (moved && onPointerMotion)
-        onPointerMotion();
+    // A moving pointer sends hundreds of events a second; the watcher hears of
+    // the first and then asks again when it wants to.
+    if (moved && onPointerMotion) {
+        const std::function<void()> call = std::move(onPointerMotion);
+        onPointerMotion = nullptr;
+        selectRawEvents(rawEvents & ~std::uint32_t(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION));
+        call();
+    }
     if (xcb_connection_has_error(events))
         eventNotifier->setEnabled(false);
 }

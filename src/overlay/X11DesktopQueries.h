@@ -27,7 +27,7 @@ public:
     bool escapeHeld() override;
     bool watchButtonPresses(std::function<void()> onPress) override;
     bool watchEscapePresses(std::function<void()> onPress) override;
-    bool watchPointerMotion(std::function<void()> onMotion) override;
+    bool wakeOnPointerMotion(std::function<void()> onMotion) override;
     void deliverPendingEvents() override;
     std::optional<QRect> fullScreenWindow() override;
     bool watchActiveWindow(std::function<void()> onChange) override;
@@ -43,6 +43,8 @@ private:
     // false without XInput 2.1.
     bool watchRawEvents(std::uint32_t events, std::function<void()> &handler,
                         std::function<void()> call);
+    // Replaces the raw events taken with `bits`, without waiting for an answer.
+    void selectRawEvents(std::uint32_t bits);
     void readEvents();
     // The window named by the root window's _NET_ACTIVE_WINDOW; 0 if none.
     std::uint32_t activeWindow();
