@@ -82,6 +82,18 @@ private slots:
         QCOMPARE(frameToQt({-1920, 0, 100, 100}, right), QRectF(0, 800, 100, 100));
     }
 
+    // Qt scales a screen's size about its top left, which stays in the window
+    // manager's pixels: a 2560 × 1440 monitor at 1.5 right of a 1920 × 1080
+    // one is (1920, 0, 1707 × 960) to Qt; 2731 / 2 rounds up to 1366.
+    void fullScreenWindowAgainstScaledScreens()
+    {
+        const QRect first(0, 0, 1920, 1080), second(1920, 0, 1707, 960);
+        QVERIFY(coversScreen({1920, 0, 2560, 1440}, second, 1.5));
+        QVERIFY(!coversScreen(first, second, 1.5) &&
+                !coversScreen({1920, 0, 2560, 1000}, second, 1.5));
+        QVERIFY(coversScreen({1920, 0, 2731, 1536}, {1920, 0, 1366, 768}, 2));
+    }
+
     // A corner choice forgets the hand-placed corner positions on every
     // screen, a snap the current layout's; the strip's stay.
     void cornerAndSnapForgetHandPlacedPositions()

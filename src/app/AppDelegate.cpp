@@ -101,7 +101,11 @@ AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
     PlacementActions::Panel placed;
     placed.screens = &currentScreens;
     placed.frame = [this] { return panel->frame(); };
-    placed.setFrame = [this](const Frame &frame) { panel->setFrame(frame); };
+    placed.setFrame = [this](const Frame &frame) {
+        panel->setFrame(frame);
+        // The panel may have come under a pointer that does not move.
+        wakeGrabCheck();
+    };
     placed.sizeChanged = [this] { pushConfig(); };
     placement = std::make_unique<PlacementActions>(settings, std::move(placed));
     fade = std::make_unique<HoverFade>(
@@ -284,8 +288,6 @@ void AppDelegate::startMoveAndFullScreenChecks()
     grabTimer = new QTimer(this);
     grabTimer->setTimerType(Qt::PreciseTimer);
     connect(grabTimer, &QTimer::timeout, this, &AppDelegate::grabCheck);
-    grabTimer->start(kGrabCheckMilliseconds);
-    grabCheck();
 
     windowManagerMove = new QTimer(this);
     windowManagerMove->setSingleShot(true);
@@ -303,14 +305,22 @@ void AppDelegate::startMoveAndFullScreenChecks()
         if (self)
             self->buttonPressedSomewhere();
     });
+    // Without them Escape is looked for at each grab check.
+    escapeMonitor = queries->watchEscapePresses([self] {
+        if (self)
+            self->escapePressed();
+    });
+    grabCheck();
 }
 
 void AppDelegate::grabCheck()
 {
+    lastGrabCheck.start();
     const QPoint pointer = queries->pointerPosition();
-    const QRect frame = panel->geometry();
-    const bool hover = debugHover ? *debugHover : frame.contains(pointer);
-    if (unlocked && queries->escapeHeld())
+    const bool hover = debugHover ? *debugHover : panel->geometry().contains(pointer);
+    // Where the desktop does not report Escape presses, the key's state now is
+    // all there is to go by (a tap between two checks goes unseen).
+    if (unlocked && !escapeMonitor && queries->escapeHeld())
         unlocked = false;
     // A drag in progress keeps the panel grabbable when Alt is let go.
     const bool grab = unlocked || drag->isDragging() || (hover && queries->altHeld());
@@ -321,18 +331,31 @@ void AppDelegate::grabCheck()
         drag->setVisible(grab);
         drag->update();
     }
-    // With the pointer far from a panel at rest, the next look can wait about
-    // as long as a quick hand needs to bring the pointer over it.
-    const int distance = std::max({frame.left() - pointer.x(), pointer.x() - frame.right(),
-                                   frame.top() - pointer.y(), pointer.y() - frame.bottom()});
-    const bool atRest = !grab && !unlocked && !debugHover && !fade->fading() &&
+    // A panel at rest with the pointer elsewhere stays so until the pointer
+    // moves or Bopling itself changes something, and each of those wakes the
+    // check; Alt matters only over the panel. Where the desktop does not
+    // report motion, the check never sleeps.
+    const bool atRest = !hover && !grab && !debugHover && !fade->fading() &&
                         fade->fadeTarget() == HoverFade::kNormalOpacity;
-    const int period = atRest && distance > kFarPointerPixels
-                           ? std::clamp(distance / kPointerPixelsPerMillisecond,
-                                        kFarGrabCheckMilliseconds, kFarthestGrabCheckMilliseconds)
-                           : kGrabCheckMilliseconds;
-    if (grabTimer->interval() != period)
-        grabTimer->setInterval(period);
+    const QPointer<AppDelegate> self(this);
+    if (atRest && queries->wakeOnPointerMotion([self] {
+            if (self)
+                self->wakeGrabCheck();
+        }))
+        grabTimer->stop();
+    else if (!grabTimer->isActive() || grabTimer->interval() != kGrabCheckMilliseconds)
+        grabTimer->start(kGrabCheckMilliseconds);
+}
+
+void AppDelegate::wakeGrabCheck()
+{
+    if (!grabTimer || grabTimer->isActive())
+        return;
+    const qint64 since = lastGrabCheck.isValid() ? lastGrabCheck.elapsed() : kGrabCheckMilliseconds;
+    if (since >= kGrabCheckMilliseconds)
+        grabCheck();
+    else
+        grabTimer->start(int(kGrabCheckMilliseconds - since));
 }
 
 bool AppDelegate::pointerOverPanel() const
@@ -342,8 +365,18 @@ bool AppDelegate::pointerOverPanel() const
 
 void AppDelegate::buttonPressedSomewhere()
 {
-    if (unlocked && !pointerOverPanel())
+    // A press on the tray icon, a menu or another of Bopling's own windows is
+    // no click elsewhere: it opens the menu that says the panel is moving.
+    if (unlocked && !pointerOverPanel() && !queries->pointerOverOwnWindow())
         unlocked = false;
+}
+
+void AppDelegate::escapePressed()
+{
+    if (!unlocked)
+        return;
+    unlocked = false;
+    grabCheck();
 }
 
 void AppDelegate::panelMovedElsewhere()
@@ -434,6 +467,13 @@ void AppDelegate::startMove()
     if (queries)
         queries->deliverPendingEvents();
     unlocked = true;
+    wakeGrabCheck();
+}
+
+void AppDelegate::setDebugHover(std::optional<bool> hover)
+{
+    debugHover = hover;
+    wakeGrabCheck();
 }
 
 void AppDelegate::checkFullScreen()
@@ -445,6 +485,7 @@ void AppDelegate::checkFullScreen()
     } else if (!fullScreen && fullScreenHidden) {
         fullScreenHidden = false;
         panel->orderFrontRegardless();
+        wakeGrabCheck();
     }
 }
 
@@ -453,9 +494,8 @@ bool AppDelegate::isFullScreenSpace() const
     const QScreen *screen = panel->screen();
     if (!screen)
         return false;
-    const QRect area = screen->geometry();
-    const qreal ratio = screen->devicePixelRatio();
-    return queries->fullScreenOn(QRect(area.topLeft() * ratio, area.size() * ratio));
+    const std::optional<QRect> window = queries->fullScreenWindow();
+    return window && coversScreen(*window, screen->geometry(), screen->devicePixelRatio());
 }
 
 void AppDelegate::toggleFade()

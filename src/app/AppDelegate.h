@@ -4,6 +4,7 @@
 #include "app/StatusMenu.h"
 #include "overlay/PlacementActions.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -55,15 +56,10 @@ public:
     static constexpr double kStopWaitSeconds = 1.5;
     // After this long the menu stops waiting for the Claude lookup.
     static constexpr int kClaudeLookupMilliseconds = 6000;
-    // The grab check's period: how soon the panel follows Alt, Escape and the menu.
+    // The grab check's period: how soon the panel follows the pointer, Alt
+    // and the menu. While the panel is at rest with the pointer elsewhere the
+    // check sleeps, and pointer motion wakes it.
     static constexpr int kGrabCheckMilliseconds = 60;
-    // Its period while the panel is at rest and the pointer more than
-    // kFarPointerPixels away from it: the time a pointer moving
-    // kPointerPixelsPerMillisecond needs to reach the panel, within these bounds.
-    static constexpr int kFarGrabCheckMilliseconds = 250;
-    static constexpr int kFarthestGrabCheckMilliseconds = 1000;
-    static constexpr int kFarPointerPixels = 150;
-    static constexpr int kPointerPixelsPerMillisecond = 2;
     // A move by the window manager is stored once the panel has rested this long.
     static constexpr int kWindowManagerMoveMilliseconds = 250;
     // The full-screen check's period, besides the desktop's notifications.
@@ -96,7 +92,7 @@ public:
     void checkFullScreen();
     void toggleFade();
     // The debug channel's hover override; none goes by the pointer.
-    void setDebugHover(std::optional<bool> hover) { debugHover = hover; }
+    void setDebugHover(std::optional<bool> hover);
     void screensChanged();
     void applyPlacement();
 
@@ -148,8 +144,11 @@ private:
     void stopCreatureRunner();
     // Moving the panel by hand.
     void grabCheck();
+    // Runs the grab check within a grab period, and never twice in one.
+    void wakeGrabCheck();
     bool pointerOverPanel() const;
     void buttonPressedSomewhere();
+    void escapePressed();
     void panelMovedElsewhere();
     bool isFullScreenSpace() const;
     CreatureWindowController &creatureWindowController();
@@ -174,8 +173,10 @@ private:
     bool unlocked = false;
     bool grabbable = false;
     QTimer *grabTimer = nullptr;
-    // Whether the desktop reports presses in other applications.
+    QElapsedTimer lastGrabCheck;
+    // Whether the desktop reports presses in other applications and Escape presses.
     bool clickMonitor = false;
+    bool escapeMonitor = false;
     // Stores a window manager's move once the panel rests.
     QTimer *windowManagerMove = nullptr;
     std::unique_ptr<DesktopQueries> queries;

@@ -307,6 +307,7 @@ void DebugChannel::change(Key key, const SetValue &value)
         break;
     case Key::move:
         controller.unlocked = flag();
+        controller.wakeGrabCheck();
         break;
     case Key::hover:
         controller.setDebugHover(std::get<Hover>(value));

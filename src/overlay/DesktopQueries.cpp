@@ -12,6 +12,11 @@ QPoint DesktopQueries::pointerPosition()
     return QCursor::pos();
 }
 
+bool DesktopQueries::pointerOverOwnWindow()
+{
+    return QGuiApplication::topLevelAt(pointerPosition()) != nullptr;
+}
+
 bool DesktopQueries::altHeld()
 {
     // On xcb this asks the X server, so it holds while another window has the keyboard.

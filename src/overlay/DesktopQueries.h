@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QWindow;
 
@@ -12,9 +13,9 @@ namespace bopling {
 
 // What the overlay asks of the desktop beyond Qt: the window manager hints that
 // keep the panel on every desktop and out of task bars and pagers, the pointer
-// and keyboard state the move mode polls, and button presses anywhere on the
-// desktop. X11 has an implementation; elsewhere the null one answers what Qt
-// alone knows. Main thread only.
+// and keyboard state the move mode looks at, and button presses, Escape and
+// pointer motion anywhere on the desktop. X11 has an implementation; elsewhere
+// the null one answers what Qt alone knows. Main thread only.
 class DesktopQueries
 {
 public:
@@ -29,6 +30,9 @@ public:
 
     // The pointer in Qt's global coordinates.
     virtual QPoint pointerPosition();
+    // Whether the pointer is over one of this application's own windows (a
+    // menu, the tray icon, a dialog) rather than another application's.
+    virtual bool pointerOverOwnWindow();
     // Whether an Alt key is held down at this moment.
     virtual bool altHeld();
     // Whether the Escape key is held down at this moment, whichever window has
@@ -37,13 +41,20 @@ public:
     // From now on calls `onPress` for every left or right button press on the
     // desktop, in any application. False when the desktop cannot report them.
     virtual bool watchButtonPresses(std::function<void()> onPress) = 0;
+    // From now on calls `onPress` for every press of the Escape key, however
+    // short, whichever window has the keyboard. False when the desktop cannot
+    // report them.
+    virtual bool watchEscapePresses(std::function<void()> onPress) = 0;
+    // Calls `onMotion` once, when the pointer next moves, and listens no
+    // further until asked again. False when the desktop cannot report motion.
+    virtual bool wakeOnPointerMotion(std::function<void()> onMotion) = 0;
     // Hands over at once what the desktop has already reported, so that a
     // press that came before a change of state is not taken for one after it.
     virtual void deliverPendingEvents() {}
 
-    // Whether the active window is in the full-screen state and covers
-    // `screen` (in the display's own pixels).
-    virtual bool fullScreenOn(QRect screen) = 0;
+    // The active window's rectangle, in the window manager's pixels, while it
+    // is in the full-screen state; none otherwise.
+    virtual std::optional<QRect> fullScreenWindow() = 0;
     // From now on calls `onChange` when another window becomes active, the
     // desktop changes, or the active window's state changes (a window going
     // full screen keeps the focus). False when the desktop cannot report it.
@@ -54,14 +65,17 @@ public:
 };
 
 // For platforms without X11: the window stays as Qt made it; neither Escape,
-// presses in other applications nor full-screen windows can be seen.
+// presses in other applications, pointer motion nor full-screen windows can
+// be seen.
 class NullDesktopQueries final : public DesktopQueries
 {
 public:
     void preparePanel(QWindow *) override {}
     bool escapeHeld() override { return false; }
     bool watchButtonPresses(std::function<void()>) override { return false; }
-    bool fullScreenOn(QRect) override { return false; }
+    bool watchEscapePresses(std::function<void()>) override { return false; }
+    bool wakeOnPointerMotion(std::function<void()>) override { return false; }
+    std::optional<QRect> fullScreenWindow() override { return std::nullopt; }
     bool watchActiveWindow(std::function<void()>) override { return false; }
 };
 

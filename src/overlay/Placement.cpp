@@ -104,4 +104,14 @@ QRectF frameToQt(const Frame &frame, const QRectF &primary)
             frame.width, frame.height};
 }
 
+bool coversScreen(const QRect &window, const QRect &screen, double ratio)
+{
+    // The rounding may put the far edges up to half a point beyond the device
+    // pixels the screen really has.
+    const double slack = ratio / 2;
+    const QRectF inPixels(QPointF(screen.topLeft()),
+                          QSizeF(screen.width() * ratio - slack, screen.height() * ratio - slack));
+    return QRectF(window).contains(inPixels);
+}
+
 } // namespace bopling

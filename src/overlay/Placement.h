@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -77,5 +78,11 @@ Frame panelFrame(const Settings &settings, const ScreenInfo &screen);
 // Qt's global coordinates (origin top left, y downwards).
 Frame frameFromQt(const QRectF &qtRect, const QRectF &primary);
 QRectF frameToQt(const Frame &frame, const QRectF &primary);
+
+// Whether `window`, in the pixels the window manager uses, covers the screen
+// Qt reports at `screen` with `ratio` device pixels to a point. Qt scales a
+// screen's size about its top-left corner, which stays in the window
+// manager's pixels, and rounds the scaled size to whole points.
+bool coversScreen(const QRect &window, const QRect &screen, double ratio);
 
 } // namespace bopling

@@ -1,5 +1,6 @@
 #include "overlay/X11DesktopQueries.h"
 
+#include <QGuiApplication>
 #include <QRect>
 #include <QSocketNotifier>
 #include <QWindow>
@@ -26,6 +27,21 @@ constexpr xcb_keysym_t kEscapeKeysym = 0xff1b;
 // Core button numbers of the left and right buttons.
 constexpr std::uint32_t kLeftButton = 1;
 constexpr std::uint32_t kRightButton = 3;
+// Deeper than any window manager frame, tray socket and client nest.
+constexpr int kMaxWindowDepth = 16;
+
+// An XInput2 event selection for every master device; a selection replaces
+// the one before, so it always names every event wanted.
+struct RawEventMask
+{
+    explicit RawEventMask(std::uint32_t wanted) : bits(wanted)
+    {
+        head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+        head.mask_len = 1;
+    }
+    xcb_input_event_mask_t head{};
+    std::uint32_t bits;
+};
 
 xcb_window_t rootOf(xcb_connection_t *connection)
 {
@@ -174,8 +190,23 @@ bool X11DesktopQueries::openEventConnection()
     return true;
 }
 
-bool X11DesktopQueries::watchButtonPresses(std::function<void()> onPress)
+void X11DesktopQueries::selectRawEvents(std::uint32_t bits)
 {
+    const RawEventMask mask(bits);
+    xcb_input_xi_select_events(events, rootOf(events), 1, &mask.head);
+    xcb_flush(events);
+    rawEvents = bits;
+}
+
+bool X11DesktopQueries::watchRawEvents(std::uint32_t wanted, std::function<void()> &handler,
+                                       std::function<void()> call)
+{
+    // Once a selection has been taken, the next ones need no round trip.
+    if (inputOpcode != 0) {
+        selectRawEvents(rawEvents | wanted);
+        handler = std::move(call);
+        return true;
+    }
     if (!openEventConnection())
         return false;
     const xcb_query_extension_reply_t *input = xcb_get_extension_data(events, &xcb_input_id);
@@ -191,24 +222,55 @@ bool X11DesktopQueries::watchButtonPresses(std::function<void()> onPress)
     if (!recent)
         return false;
 
-    struct
-    {
-        xcb_input_event_mask_t head;
-        std::uint32_t bits;
-    } mask{};
-    mask.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
-    mask.head.mask_len = 1;
-    mask.bits = XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(events)).data->root;
-    xcb_generic_error_t *error =
-        xcb_request_check(events, xcb_input_xi_select_events_checked(events, root, 1, &mask.head));
+    const RawEventMask mask(rawEvents | wanted);
+    xcb_generic_error_t *error = xcb_request_check(
+        events, xcb_input_xi_select_events_checked(events, rootOf(events), 1, &mask.head));
     if (error) {
         std::free(error);
         return false;
     }
     inputOpcode = input->major_opcode;
-    onButtonPress = std::move(onPress);
+    rawEvents = mask.bits;
+    handler = std::move(call);
     return true;
+}
+
+bool X11DesktopQueries::watchButtonPresses(std::function<void()> onPress)
+{
+    return watchRawEvents(XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS, onButtonPress,
+                          std::move(onPress));
+}
+
+bool X11DesktopQueries::watchEscapePresses(std::function<void()> onPress)
+{
+    return escapeKeyCode() != 0 &&
+           watchRawEvents(XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS, onEscapePress, std::move(onPress));
+}
+
+bool X11DesktopQueries::wakeOnPointerMotion(std::function<void()> onMotion)
+{
+    return watchRawEvents(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION, onPointerMotion, std::move(onMotion));
+}
+
+bool X11DesktopQueries::pointerOverOwnWindow()
+{
+    std::vector<xcb_window_t> own;
+    for (const QWindow *window : QGuiApplication::allWindows()) {
+        if (window->handle())
+            own.push_back(static_cast<xcb_window_t>(window->winId()));
+    }
+    // Down from the root through every window that holds the pointer: the
+    // window manager's frame, a tray's socket, and the window inside.
+    xcb_window_t window = rootOf(connection);
+    for (int depth = 0; window != XCB_WINDOW_NONE && depth < kMaxWindowDepth; ++depth) {
+        if (std::find(own.begin(), own.end(), window) != own.end())
+            return true;
+        xcb_query_pointer_reply_t *pointer =
+            xcb_query_pointer_reply(connection, xcb_query_pointer(connection, window), nullptr);
+        window = pointer && pointer->same_screen ? pointer->child : xcb_window_t(XCB_WINDOW_NONE);
+        std::free(pointer);
+    }
+    return false;
 }
 
 void X11DesktopQueries::deliverPendingEvents()
@@ -219,6 +281,8 @@ void X11DesktopQueries::deliverPendingEvents()
 
 void X11DesktopQueries::readEvents()
 {
+    // Motion arrives in bursts; whoever watches it hears of each burst once.
+    bool moved = false;
     while (xcb_generic_event_t *event = xcb_poll_for_event(events)) {
         const auto type = event->response_type & 0x7f;
         if (type == XCB_PROPERTY_NOTIFY && onActiveWindowChange) {
@@ -229,44 +293,55 @@ void X11DesktopQueries::readEvents()
                 followActiveWindow();
             if (switched || (change->window == watchedWindow && change->atom == stateAtom))
                 onActiveWindowChange();
-        } else if (type == XCB_GE_GENERIC) {
-            const auto *generic = reinterpret_cast<const xcb_ge_generic_event_t *>(event);
-            if (generic->extension == inputOpcode &&
-                generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
-                const auto *press =
-                    reinterpret_cast<const xcb_input_raw_button_press_event_t *>(event);
-                if ((press->detail == kLeftButton || press->detail == kRightButton) &&
-                    onButtonPress)
-                    onButtonPress();
-            }
+        } else if (type == XCB_GE_GENERIC &&
+                   reinterpret_cast<const xcb_ge_generic_event_t *>(event)->extension ==
+                       inputOpcode) {
+            // Raw key presses carry the key code where button presses carry
+            // the button.
+            const auto *raw = reinterpret_cast<const xcb_input_raw_button_press_event_t *>(event);
+            const bool button = raw->detail == kLeftButton || raw->detail == kRightButton;
+            if (raw->event_type == XCB_INPUT_RAW_BUTTON_PRESS && button && onButtonPress)
+                onButtonPress();
+            else if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS && raw->detail == escapeCode &&
+                     onEscapePress)
+                onEscapePress();
+            else if (raw->event_type == XCB_INPUT_RAW_MOTION)
+                moved = true;
         }
         std::free(event);
+    }
+    // A moving pointer sends hundreds of events a second; the watcher hears of
+    // the first and then asks again when it wants to.
+    if (moved && onPointerMotion) {
+        const std::function<void()> call = std::move(onPointerMotion);
+        onPointerMotion = nullptr;
+        selectRawEvents(rawEvents & ~std::uint32_t(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION));
+        call();
     }
     if (xcb_connection_has_error(events))
         eventNotifier->setEnabled(false);
 }
 
-bool X11DesktopQueries::fullScreenOn(QRect screen)
+std::optional<QRect> X11DesktopQueries::fullScreenWindow()
 {
     const xcb_window_t active = activeWindow();
     if (active == XCB_WINDOW_NONE)
-        return false;
+        return std::nullopt;
     const auto states = property32(connection, active, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
     const std::uint32_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
     if (std::find(states.begin(), states.end(), fullScreen) == states.end())
-        return false;
+        return std::nullopt;
     xcb_get_geometry_reply_t *geometry =
         xcb_get_geometry_reply(connection, xcb_get_geometry(connection, active), nullptr);
     xcb_translate_coordinates_reply_t *origin = xcb_translate_coordinates_reply(
         connection, xcb_translate_coordinates(connection, active, rootOf(connection), 0, 0),
         nullptr);
-    bool covers = false;
+    std::optional<QRect> area;
     if (geometry && origin)
-        covers =
-            QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height).contains(screen);
+        area = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
     std::free(geometry);
     std::free(origin);
-    return covers;
+    return area;
 }
 
 std::uint32_t X11DesktopQueries::activeWindow()

@@ -12,10 +12,10 @@ struct xcb_connection_t;
 
 namespace bopling {
 
-// EWMH hints and queries through Qt's own xcb connection; button presses and
-// property changes through a second connection of its own, read on the main
-// thread when its socket has data, so that Qt's event handling never sees
-// those events.
+// EWMH hints and queries through Qt's own xcb connection; button and key
+// presses, pointer motion and property changes through a second connection of
+// its own, read on the main thread when its socket has data, so that Qt's event
+// handling never sees those events.
 class X11DesktopQueries final : public DesktopQueries
 {
 public:
@@ -23,10 +23,13 @@ public:
     ~X11DesktopQueries() override;
 
     void preparePanel(QWindow *window) override;
+    bool pointerOverOwnWindow() override;
     bool escapeHeld() override;
     bool watchButtonPresses(std::function<void()> onPress) override;
+    bool watchEscapePresses(std::function<void()> onPress) override;
+    bool wakeOnPointerMotion(std::function<void()> onMotion) override;
     void deliverPendingEvents() override;
-    bool fullScreenOn(QRect screen) override;
+    std::optional<QRect> fullScreenWindow() override;
     bool watchActiveWindow(std::function<void()> onChange) override;
 
 private:
@@ -35,6 +38,13 @@ private:
     std::uint8_t escapeKeyCode();
     // Opens the second connection; false when the display refuses it.
     bool openEventConnection();
+    // Adds `events` (XInput2 raw event mask bits) to those the second
+    // connection takes from the root window, and sets `handler` to `call`;
+    // false without XInput 2.1.
+    bool watchRawEvents(std::uint32_t events, std::function<void()> &handler,
+                        std::function<void()> call);
+    // Replaces the raw events taken with `bits`, without waiting for an answer.
+    void selectRawEvents(std::uint32_t bits);
     void readEvents();
     // The window named by the root window's _NET_ACTIVE_WINDOW; 0 if none.
     std::uint32_t activeWindow();
@@ -48,7 +58,10 @@ private:
     xcb_connection_t *events = nullptr;
     std::unique_ptr<QSocketNotifier> eventNotifier;
     std::uint8_t inputOpcode = 0;
+    std::uint32_t rawEvents = 0;
     std::function<void()> onButtonPress;
+    std::function<void()> onEscapePress;
+    std::function<void()> onPointerMotion;
 
     std::function<void()> onActiveWindowChange;
     std::uint32_t activeAtom = 0;

@@ -2,6 +2,7 @@
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
@@ -12,8 +13,10 @@
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 using namespace bopling;
 
@@ -37,6 +40,13 @@ QByteArray xdotool(const QString &arguments)
 QString at(QPoint p)
 {
     return QStringLiteral("%1 %2").arg(p.x()).arg(p.y());
+}
+
+// Brings the pointer to `p` the way a hand does, ending in a motion the
+// desktop reports ("mousemove" alone warps it, which reports none).
+void moveTo(QPoint p)
+{
+    xdotool(QStringLiteral("mousemove %1 mousemove_relative 1 0").arg(at(p - QPoint(1, 0))));
 }
 
 // A window below the panel that counts the clicks reaching it.
@@ -113,6 +123,30 @@ public:
             .savedPosition(Layout::corner, screenNumber(qApp->primaryScreen()->name()));
     }
 
+    // How long after the pointer moves from `from`, where it rested, onto the
+    // panel at `to` the panel starts to fade: the second slowest of five
+    // arrivals, as a loaded machine may hold up one.
+    qint64 fadeStartMs(QPoint from, QPoint to)
+    {
+        QProcess spy;
+        spy.start(QStringLiteral("xprop"), {"-spy", "-id", window, "_NET_WM_WINDOW_OPACITY"});
+        std::vector<qint64> delays;
+        for (int arrival = 0; arrival < 5; ++arrival) {
+            xdotool(QStringLiteral("mousemove %1").arg(at(from)));
+            QTest::qWait(1500);
+            spy.readAll();
+            QElapsedTimer clock;
+            clock.start();
+            xdotool(QStringLiteral("mousemove_relative -- %1").arg(at(to - from)));
+            // The opacity changes only once the fade starts; two seconds at most.
+            (void)QTest::qWaitFor([&] { return spy.canReadLine(); }, 2000);
+            delays.push_back(clock.elapsed());
+        }
+        xdotool(QStringLiteral("mousemove %1").arg(at(from)));
+        std::sort(delays.begin(), delays.end());
+        return delays[delays.size() - 2];
+    }
+
     const QString home;
     QProcess process;
     QString window;
@@ -186,6 +220,8 @@ private slots:
 
     void cleanupTestCase()
     {
+        // A failure between keydown and keyup would leave Alt held for the next test.
+        xdotool(QStringLiteral("keyup alt"));
         trayer.kill();
         trayer.waitForFinished();
     }
@@ -206,15 +242,20 @@ private slots:
         QVERIFY(!clickGoesThrough(corner.center()));
         dragBy(corner.center(), {-200, -100});
         QTRY_COMPARE(bopling->panel(), std::optional(QRect(584, 304, 640, 480)));
-        QCOMPARE(bopling->savedPosition(), std::optional(QPointF(584, 116)));
+        QTRY_COMPARE(bopling->savedPosition(), std::optional(QPointF(584, 116)));
 
-        // Escape locks within a few grab checks; so does a click elsewhere.
+        // A tap on Escape, however short, locks it.
         const QPoint centre(904, 544);
-        xdotool(QStringLiteral("keydown Escape sleep 0.2 keyup Escape"));
+        xdotool(QStringLiteral("keydown Escape sleep 0.01 keyup Escape"));
         QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
+
+        // A click on the tray icon opens the menu and leaves it unlocked; the
+        // click elsewhere that closes the menu locks it.
         choose("Move...");
         QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
-        QVERIFY(clickGoesThrough({1300, 300}));
+        xdotool(QStringLiteral("mousemove 12 12 click 1"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,true"));
+        xdotool(QStringLiteral("mousemove 1300 300 click 1"));
         QTRY_VERIFY_WITH_TIMEOUT(clickGoesThrough(centre), 1000);
 
         // A restart puts it back there.
@@ -226,7 +267,7 @@ private slots:
         // and openbox's own Alt + drag moves it, which is stored as well.
         xdotool(QStringLiteral("mousemove 300 250 keydown alt"));
         QCOMPARE(bopling->nextState(), QStringLiteral("false,false"));
-        xdotool(QStringLiteral("mousemove %1").arg(at(centre)));
+        moveTo(centre);
         QCOMPARE(bopling->nextState(), QStringLiteral("true,false"));
         // Left past the top edge, it comes back below the tray, as from a drag by hand.
         dragBy(centre, {50, -400});
@@ -241,10 +282,23 @@ private slots:
 
         // Let go of, it fades under the pointer (Qt hands the opacity over as
         // a fraction of 0xFFFFFFFF).
-        xdotool(QStringLiteral("mousemove 1000 600"));
+        moveTo({1000, 600});
         QTRY_COMPARE(bopling->opacity(), qRound64(0.12 * 0xFFFFFFFF));
-        xdotool(QStringLiteral("mousemove 300 250"));
+        moveTo({300, 250});
         QTRY_COMPARE(bopling->opacity(), 0xFFFFFFFF);
+
+        // Coming from a pointer at rest 784 px away, the fade starts within
+        // a grab period or so (the bound leaves room for a loaded machine).
+        const qint64 fadeStart = bopling->fadeStartMs({0, 0}, {1000, 600});
+        QVERIFY2(fadeStart <= 150, QByteArray::number(fadeStart));
+
+        // Without the fade, a pointer resting on the panel still notices Alt.
+        choose("Fade on hover");
+        moveTo({1000, 600});
+        // The state line must not catch the check that has not seen Alt yet.
+        xdotool(QStringLiteral("sleep 0.3 keydown alt sleep 0.2"));
+        QCOMPARE(bopling->nextState(), QStringLiteral("true,false"));
+        xdotool(QStringLiteral("keyup alt"));
 
         // The active window goes full screen: the panel leaves, and comes back
         // as it was when the window leaves full screen.
