@@ -322,8 +322,12 @@ void AppDelegate::grabCheck()
     // all there is to go by (a tap between two checks goes unseen).
     if (unlocked && !escapeMonitor && queries->escapeHeld())
         unlocked = false;
-    // A drag in progress keeps the panel grabbable when Alt is let go.
-    const bool grab = unlocked || drag->isDragging() || (hover && queries->altHeld());
+    // A drag in progress keeps the panel grabbable when Alt is let go. So does
+    // a button held since it became grabbable, as in the window manager's
+    // Alt + drag: the panel's geometry stays where that drag began until the
+    // window manager lets go, so the pointer soon seems to be off the panel.
+    const bool grab = unlocked || drag->isDragging() || (hover && queries->altHeld()) ||
+                      (grabbable && queries->buttonHeld());
     fade->update(settings.fadeOnHover(), hover, grab);
     if (grab != grabbable) {
         grabbable = grab;

@@ -23,6 +23,11 @@ bool DesktopQueries::altHeld()
     return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
 }
 
+bool DesktopQueries::buttonHeld()
+{
+    return QGuiApplication::mouseButtons() != Qt::NoButton;
+}
+
 std::unique_ptr<DesktopQueries> DesktopQueries::create()
 {
     if (auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {

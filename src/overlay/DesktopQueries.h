@@ -35,6 +35,9 @@ public:
     virtual bool pointerOverOwnWindow();
     // Whether an Alt key is held down at this moment.
     virtual bool altHeld();
+    // Whether a pointer button is held down at this moment, whichever window
+    // has the pointer (the window manager's, while it moves a window).
+    virtual bool buttonHeld();
     // Whether the Escape key is held down at this moment, whichever window has
     // the keyboard.
     virtual bool escapeHeld() = 0;

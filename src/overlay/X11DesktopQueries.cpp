@@ -150,6 +150,17 @@ bool X11DesktopQueries::escapeHeld()
     return down;
 }
 
+bool X11DesktopQueries::buttonHeld()
+{
+    xcb_query_pointer_reply_t *pointer = xcb_query_pointer_reply(
+        connection, xcb_query_pointer(connection, rootOf(connection)), nullptr);
+    constexpr std::uint16_t buttons =
+        XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 | XCB_KEY_BUT_MASK_BUTTON_3;
+    const bool held = pointer && (pointer->mask & buttons) != 0;
+    std::free(pointer);
+    return held;
+}
+
 std::uint8_t X11DesktopQueries::escapeKeyCode()
 {
     if (escapeCode != 0)

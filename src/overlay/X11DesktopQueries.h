@@ -25,6 +25,7 @@ public:
     void preparePanel(QWindow *window) override;
     bool pointerOverOwnWindow() override;
     bool escapeHeld() override;
+    bool buttonHeld() override;
     bool watchButtonPresses(std::function<void()> onPress) override;
     bool watchEscapePresses(std::function<void()> onPress) override;
     bool wakeOnPointerMotion(std::function<void()> onMotion) override;
