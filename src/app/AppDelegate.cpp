@@ -567,6 +567,12 @@ QList<MenuItem> AppDelegate::menuItems() const
     return buildStatusMenu(state);
 }
 
+void AppDelegate::openMenuBesidePanel()
+{
+    if (status)
+        status->popupBeside(panel->geometry());
+}
+
 bool AppDelegate::claudeMissing() const
 {
     return claudeLookedUp && !ClaudeRunner::cachedClaudePath();
