@@ -2,8 +2,10 @@
 
 #include "overlay/DesktopQueries.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -44,6 +46,9 @@ OverlayPanel::OverlayPanel()
     winId();
     DesktopQueries::create()->preparePanel(windowHandle());
     windowHandle()->installEventFilter(this);
+    // Every window of the program passes by here as it is shown or hidden.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
 }
 
 OverlayPanel::~OverlayPanel() = default;
@@ -96,8 +101,37 @@ void OverlayPanel::setIgnoresMouseEvents(bool ignores)
         window->setFlag(Qt::WindowTransparentForInput, ignores);
 }
 
+void OverlayPanel::followOwnWindows()
+{
+    bool open = false;
+    for (const QWidget *window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        open =
+            open ||
+            (window != this && window->isVisible() &&
+             (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool));
+    }
+    if (open == ownWindowsOpen)
+        return;
+    ownWindowsOpen = open;
+    // On the QWindow, as for click-through: the same native window keeps its hints.
+    if (QWindow *window = windowHandle())
+        window->setFlag(Qt::WindowStaysOnTopHint, !open);
+    if (!open && isVisible())
+        raise();
+}
+
 bool OverlayPanel::eventFilter(QObject *watched, QEvent *event)
 {
+    // A window is shown before it is mapped, so the panel steps down in time
+    // for it to open above; a hidden one may still count as visible here.
+    if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched != this &&
+        watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()) {
+        if (event->type() == QEvent::Show)
+            followOwnWindows();
+        else
+            QTimer::singleShot(0, this, &OverlayPanel::followOwnWindows);
+    }
     // Click-through is an empty input shape on the native window. A window
     // manager that wraps the panel in a frame copies that shape to the frame
     // when it changes, but openbox misses a shape that is already empty when
@@ -140,7 +174,9 @@ void OverlayPanel::moveEvent(QMoveEvent *event)
 void OverlayPanel::orderFrontRegardless()
 {
     show();
-    raise();
+    // Back above everything, but not above Bopling's own open windows.
+    if (!ownWindowsOpen)
+        raise();
 }
 
 void OverlayPanel::orderOut()
