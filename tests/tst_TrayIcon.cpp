@@ -3,11 +3,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <utility>
 
@@ -55,6 +60,44 @@ private slots:
             QCOMPARE(confirmRemoval(QStringLiteral("Rex")), removed);
             QCOMPARE(shown.mid(0, 2), (QStringList{"Remove Rex?", "Remove"}));
         }
+    }
+
+    // A link no browser can open shows its address to copy; one that opens shows nothing.
+    void linkWithoutBrowser()
+    {
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        const QUrl url(QStringLiteral("https://example.org/claude-code"));
+        for (const int status : {3, 0}) {
+            QFile opener(bin.filePath(QStringLiteral("xdg-open")));
+            QVERIFY(opener.open(QIODevice::WriteOnly));
+            opener.write("#!/bin/sh\necho \"$1\" > \"$0.url\"\nexit " + QByteArray::number(status) +
+                         '\n');
+            opener.close();
+            opener.setPermissions(opener.permissions() | QFile::ExeOwner);
+            openLink(url);
+            QTRY_VERIFY(QFile::exists(opener.fileName() + QStringLiteral(".url")));
+            QPointer<QMessageBox> message;
+            const bool shown = QTest::qWaitFor(
+                [&] {
+                    for (QWidget *window : QApplication::topLevelWidgets()) {
+                        if (!message)
+                            message = qobject_cast<QMessageBox *>(window);
+                    }
+                    return message && message->isVisible();
+                },
+                status ? 5000 : 500);
+            QCOMPARE(shown, status != 0);
+            if (!message)
+                continue;
+            QCOMPARE(message->informativeText(), url.toString());
+            message->defaultButton()->click();
+            QCOMPARE(QGuiApplication::clipboard()->text(), url.toString());
+            QTRY_VERIFY(!message);
+            QFile::remove(opener.fileName() + QStringLiteral(".url"));
+        }
+        qputenv("PATH", path);
     }
 };
 
