@@ -1,5 +1,6 @@
 #include "app/Alerts.h"
 #include "app/TrayIcon.h"
+#include "support/Files.h"
 
 #include <QAction>
 #include <QApplication>
@@ -7,7 +8,6 @@
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,34 +68,30 @@ private slots:
         QTemporaryDir bin;
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        const QString opener = bin.filePath(QStringLiteral("xdg-open"));
         const QUrl url(QStringLiteral("https://example.org/claude-code"));
-        for (const int status : {3, 0}) {
-            QFile opener(bin.filePath(QStringLiteral("xdg-open")));
-            QVERIFY(opener.open(QIODevice::WriteOnly));
-            opener.write("#!/bin/sh\necho \"$1\" > \"$0.url\"\nexit " + QByteArray::number(status) +
-                         '\n');
-            opener.close();
-            opener.setPermissions(opener.permissions() | QFile::ExeOwner);
+        for (const char *status : {"3", "0"}) {
+            QFile::remove(opener);
+            files::write(opener, "#!/bin/sh\necho \"$1\" > \"$0.url\"\nexit " + QByteArray(status));
+            QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner);
             openLink(url);
-            QTRY_VERIFY(QFile::exists(opener.fileName() + QStringLiteral(".url")));
-            QPointer<QMessageBox> message;
-            const bool shown = QTest::qWaitFor(
-                [&] {
-                    for (QWidget *window : QApplication::topLevelWidgets()) {
-                        if (!message)
-                            message = qobject_cast<QMessageBox *>(window);
-                    }
-                    return message && message->isVisible();
-                },
-                status ? 5000 : 500);
-            QCOMPARE(shown, status != 0);
+            QTRY_COMPARE(files::read(opener + ".url").trimmed(), url.toString().toUtf8());
+            QFile::remove(opener + ".url");
+            // The message follows the opener's exit.
+            QMessageBox *message = nullptr;
+            QCOMPARE(QTest::qWaitFor(
+                         [&] {
+                             message =
+                                 qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                             return message;
+                         },
+                         *status == '0' ? 500 : 5000),
+                     *status != '0');
             if (!message)
                 continue;
             QCOMPARE(message->informativeText(), url.toString());
             message->defaultButton()->click();
             QCOMPARE(QGuiApplication::clipboard()->text(), url.toString());
-            QTRY_VERIFY(!message);
-            QFile::remove(opener.fileName() + QStringLiteral(".url"));
         }
         qputenv("PATH", path);
     }

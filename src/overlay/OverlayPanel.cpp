@@ -103,13 +103,16 @@ void OverlayPanel::setIgnoresMouseEvents(bool ignores)
 
 void OverlayPanel::followOwnWindows()
 {
+    // Windows the window manager frames: not menus, tool tips or the tray
+    // icon's own frameless window.
+    constexpr Qt::WindowFlags kUnframed = Qt::FramelessWindowHint | Qt::BypassWindowManagerHint;
     bool open = false;
     for (const QWidget *window : QApplication::topLevelWidgets()) {
         const Qt::WindowType type = window->windowType();
-        open =
-            open ||
-            (window != this && window->isVisible() &&
-             (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool));
+        const bool framed =
+            !(window->windowFlags() & kUnframed) &&
+            (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool);
+        open = open || (window != this && window->isVisible() && framed);
     }
     if (open == ownWindowsOpen)
         return;
