@@ -92,6 +92,7 @@ private slots:
             QCOMPARE(message->informativeText(), url.toString());
             message->defaultButton()->click();
             QCOMPARE(QGuiApplication::clipboard()->text(), url.toString());
+            QTRY_VERIFY(!QApplication::activeModalWidget());
         }
         qputenv("PATH", path);
     }

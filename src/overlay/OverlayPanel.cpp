@@ -101,19 +101,21 @@ void OverlayPanel::setIgnoresMouseEvents(bool ignores)
         window->setFlag(Qt::WindowTransparentForInput, ignores);
 }
 
-void OverlayPanel::followOwnWindows()
+bool OverlayPanel::isOwnWindow(const QWidget *window) const
 {
     // Windows the window manager frames: not menus, tool tips or the tray
     // icon's own frameless window.
     constexpr Qt::WindowFlags kUnframed = Qt::FramelessWindowHint | Qt::BypassWindowManagerHint;
-    bool open = false;
-    for (const QWidget *window : QApplication::topLevelWidgets()) {
-        const Qt::WindowType type = window->windowType();
-        const bool framed =
-            !(window->windowFlags() & kUnframed) &&
-            (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool);
-        open = open || (window != this && window->isVisible() && framed);
-    }
+    const Qt::WindowType type = window->windowType();
+    return window != this && window->isVisible() && !(window->windowFlags() & kUnframed) &&
+           (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool);
+}
+
+void OverlayPanel::followOwnWindows()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const bool open = std::any_of(windows.begin(), windows.end(),
+                                  [this](const QWidget *window) { return isOwnWindow(window); });
     if (open == ownWindowsOpen)
         return;
     ownWindowsOpen = open;
@@ -177,9 +179,16 @@ void OverlayPanel::moveEvent(QMoveEvent *event)
 void OverlayPanel::orderFrontRegardless()
 {
     show();
-    // Back above everything, but not above Bopling's own open windows.
-    if (!ownWindowsOpen)
+    if (!ownWindowsOpen) {
         raise();
+        return;
+    }
+    // Shown again, the panel opens above every normal window: the program's
+    // own open windows go back above it.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (isOwnWindow(window))
+            window->raise();
+    }
 }
 
 void OverlayPanel::orderOut()

@@ -62,6 +62,8 @@ private:
     // Drops the always-on-top state while another window of the program is
     // shown, and takes it back once none is.
     void followOwnWindows();
+    // A shown window of the program that the window manager frames.
+    bool isOwnWindow(const QWidget *window) const;
 
     QWidget *content = nullptr;
     bool ownWindowsOpen = false;
