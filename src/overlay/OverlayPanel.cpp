@@ -107,7 +107,8 @@ bool OverlayPanel::isOwnWindow(const QWidget *window) const
     // icon's own frameless window.
     constexpr Qt::WindowFlags kUnframed = Qt::FramelessWindowHint | Qt::BypassWindowManagerHint;
     const Qt::WindowType type = window->windowType();
-    return window != this && window->isVisible() && !(window->windowFlags() & kUnframed) &&
+    return window != this && window->isVisible() && !window->isMinimized() &&
+           !(window->windowFlags() & kUnframed) &&
            (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool);
 }
 
@@ -130,9 +131,10 @@ bool OverlayPanel::eventFilter(QObject *watched, QEvent *event)
 {
     // A window is shown before it is mapped, so the panel steps down in time
     // for it to open above; a hidden one may still count as visible here.
-    if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched != this &&
-        watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()) {
-        if (event->type() == QEvent::Show)
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Show || type == QEvent::Hide || type == QEvent::WindowStateChange) &&
+        watched != this && watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()) {
+        if (type == QEvent::Show)
             followOwnWindows();
         else
             QTimer::singleShot(0, this, &OverlayPanel::followOwnWindows);

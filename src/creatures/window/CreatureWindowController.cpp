@@ -284,6 +284,8 @@ void CreatureWindowController::present()
                                             window->frameGeometry().height() / 2));
     }
     keepInsideScreen(window->maximumSize());
+    // Some window managers (openbox) minimise it all the same; opening it brings it back.
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
     window->activateWindow();
