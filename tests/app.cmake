@@ -18,7 +18,7 @@ if(BOPLING_GUI)
   # The program end to end under scripts/test-env: display, window manager,
   # a private PulseAudio, the real page.
   bopling_add_test(NAME tst_program SOURCES integration/tst_Program.cpp
-    LIBS bopling_private_pulse LABELS integration TIMEOUT 180)
+    LIBS bopling_private_pulse bopling_creatures LABELS integration TIMEOUT 240)
   add_dependencies(tst_program bopling demo-track)
   # Moving the panel by hand, with trayer for the menu and xdotool for the hands.
   bopling_add_test(NAME tst_panel_move SOURCES integration/tst_PanelMove.cpp

@@ -157,6 +157,18 @@ private slots:
                  "the creature window did not show within 90 s");
     }
 
+    // Content taller than the screen, a long failure say: the window, frame
+    // and all, stays on the screen and its content scrolls.
+    void tallContentStaysOnScreen()
+    {
+        CreatureWindowController &c = *controller;
+        c.status->setText(QStringLiteral("claude failed\n").repeated(120));
+        c.applySizeRule();
+        const QRect area = c.window->screen()->availableGeometry();
+        QTRY_VERIFY(area.contains(c.window->frameGeometry()) &&
+                    c.window->frameGeometry().height() > area.height() / 2);
+    }
+
     // Empty -> photo chosen -> running -> result -> moves picked -> saved.
     void makesAndSavesANewCreature()
     {

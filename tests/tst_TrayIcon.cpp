@@ -1,13 +1,18 @@
 #include "app/Alerts.h"
 #include "app/TrayIcon.h"
+#include "support/Files.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <utility>
 
@@ -55,6 +60,41 @@ private slots:
             QCOMPARE(confirmRemoval(QStringLiteral("Rex")), removed);
             QCOMPARE(shown.mid(0, 2), (QStringList{"Remove Rex?", "Remove"}));
         }
+    }
+
+    // A link no browser can open shows its address to copy; one that opens shows nothing.
+    void linkWithoutBrowser()
+    {
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        const QString opener = bin.filePath(QStringLiteral("xdg-open"));
+        const QUrl url(QStringLiteral("https://example.org/claude-code"));
+        for (const char *status : {"3", "0"}) {
+            QFile::remove(opener);
+            files::write(opener, "#!/bin/sh\necho \"$1\" > \"$0.url\"\nexit " + QByteArray(status));
+            QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner);
+            openLink(url);
+            QTRY_COMPARE(files::read(opener + ".url").trimmed(), url.toString().toUtf8());
+            QFile::remove(opener + ".url");
+            // The message follows the opener's exit.
+            QMessageBox *message = nullptr;
+            QCOMPARE(QTest::qWaitFor(
+                         [&] {
+                             message =
+                                 qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                             return message;
+                         },
+                         *status == '0' ? 500 : 5000),
+                     *status != '0');
+            if (!message)
+                continue;
+            QCOMPARE(message->informativeText(), url.toString());
+            message->defaultButton()->click();
+            QCOMPARE(QGuiApplication::clipboard()->text(), url.toString());
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+        }
+        qputenv("PATH", path);
     }
 };
 

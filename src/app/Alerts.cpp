@@ -2,8 +2,14 @@
 
 #include "app/SoundSettings.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QUrl>
 
 namespace bopling {
 
@@ -25,6 +31,61 @@ bool confirmRemoval(const QString &name)
     alert.activateWindow();
     alert.exec();
     return alert.clickedButton() == alert.defaultButton();
+}
+
+namespace {
+
+void showAddress(const QUrl &url)
+{
+    const QString address = url.toString();
+    auto *message = new QMessageBox(
+        QMessageBox::Information, QStringLiteral("Bopling"),
+        QStringLiteral("No web browser could open Claude Code's page. Copy this address into "
+                       "a browser to learn how to install it:"));
+    message->setInformativeText(address);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton *copy = message->addButton(QStringLiteral("Copy address"), QMessageBox::AcceptRole);
+    message->addButton(QMessageBox::Close);
+    message->setDefaultButton(copy);
+    QObject::connect(message, &QMessageBox::buttonClicked, message, [copy, address](auto *button) {
+        if (button == copy)
+            QGuiApplication::clipboard()->setText(address);
+    });
+    message->setAttribute(Qt::WA_DeleteOnClose);
+    message->setWindowFlag(Qt::WindowStaysOnTopHint);
+    message->open();
+    message->raise();
+    message->activateWindow();
+}
+
+} // namespace
+
+void openLink(const QUrl &url)
+{
+    // QDesktopServices only says whether it could start xdg-open; xdg-open's
+    // own exit status says whether anything opened the page.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        if (!QDesktopServices::openUrl(url))
+            showAddress(url);
+        return;
+    }
+    auto *process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, url](int code, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit || code != 0)
+                             showAddress(url);
+                         process->deleteLater();
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, url](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         showAddress(url);
+                         process->deleteLater();
+                     });
+    process->start(opener, {url.toString(QUrl::FullyEncoded)});
 }
 
 void showSoundSettingsMissing()

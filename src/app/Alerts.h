@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QUrl;
+
 namespace bopling {
 
 // Asks, in front of other windows, whether to remove the creature of this
@@ -12,5 +14,9 @@ bool confirmRemoval(const QString &name);
 // Tells the user, without waiting for an answer, that no sound settings
 // program is installed and which one to install.
 void showSoundSettingsMissing();
+
+// Opens the link in the user's browser; when nothing can open it, shows the
+// address in a message to copy instead.
+void openLink(const QUrl &url);
 
 } // namespace bopling

@@ -29,7 +29,6 @@
 #include "settings/SystemLog.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -119,7 +118,7 @@ AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
     hooks.claudeMissing = [this] { return claudeMissing(); };
     hooks.openNew = [this] { openNew(); };
     hooks.openForEdit = [this](const Creature &creature) { openForEdit(creature); };
-    hooks.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    hooks.openUrl = &openLink;
     menuActions = std::make_unique<MenuActions>(settings, *library, std::move(hooks));
 }
 
@@ -616,6 +615,12 @@ QList<MenuItem> AppDelegate::menuItems() const
     ClaudeRunner::lookUpClaude();
     state.claudeMissing = claudeMissing();
     return buildStatusMenu(state);
+}
+
+void AppDelegate::openMenuBesidePanel()
+{
+    if (status)
+        status->popupBeside(panel->geometry());
 }
 
 bool AppDelegate::claudeMissing() const

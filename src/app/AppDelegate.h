@@ -121,6 +121,8 @@ public:
     QList<MenuItem> menuItems() const;
     // Runs the action of the item chosen in the menu.
     void perform(const MenuItem &item);
+    // Opens the menu next to the panel: Bopling was started again.
+    void openMenuBesidePanel();
 
     OverlayPanel &overlayPanel() const { return *panel; }
     WebHost *webHost() const { return host.get(); }

@@ -1,13 +1,40 @@
 #include "app/TrayIcon.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace bopling {
+
+namespace {
+
+// Where a menu of `size` opens next to `panel`: above it, else below it,
+// flush with the panel's edge nearer the middle of the screen; where neither
+// has room, beside it, level with its bottom edge. Never outside `area`.
+QPoint besidePanel(const QRect &panel, const QSize &size, const QRect &area)
+{
+    const bool rightHalf = panel.center().x() > area.center().x();
+    int x = rightHalf ? panel.right() + 1 - size.width() : panel.left();
+    int y = panel.top() - size.height();
+    if (y < area.top()) {
+        y = panel.bottom() + 1;
+        if (y + size.height() > area.bottom() + 1) {
+            x = rightHalf ? panel.left() - size.width() : panel.right() + 1;
+            y = panel.bottom() + 1 - size.height();
+        }
+    }
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
+} // namespace
 
 TrayIcon::TrayIcon(const QIcon &icon, QObject *parent)
     : QObject(parent), contextMenu(std::make_unique<QMenu>()), tray(new QSystemTrayIcon(icon, this))
@@ -30,8 +57,12 @@ bool TrayIcon::show()
     if (QSystemTrayIcon::isSystemTrayAvailable())
         return true;
     // The icon docks by itself once a tray starts.
+    // Starting it again always works; openbox and others take Alt + right-click for themselves.
     std::fputs("Bopling: no system tray is running yet; the menu appears in the tray once one "
-               "runs. Until then, hold Alt over the panel and right-click it to open the menu.\n",
+               "runs. Until then, start Bopling again (from the application menu or with "
+               "\"bopling\") to open its menu next to the panel. Where the window manager "
+               "leaves Alt + right-click alone, holding Alt over the panel and right-clicking it "
+               "opens the menu too.\n",
                stderr);
     return false;
 }
@@ -44,6 +75,17 @@ void TrayIcon::openOnRightClick(QWidget *widget)
 void TrayIcon::popup(const QPoint &position)
 {
     contextMenu->popup(position);
+}
+
+void TrayIcon::popupBeside(const QRect &panel)
+{
+    // Built now so that its size is known; it is built again as it opens.
+    rebuild();
+    const QScreen *screen = QGuiApplication::screenAt(panel.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : panel;
+    contextMenu->popup(besidePanel(panel, contextMenu->sizeHint(), area));
 }
 
 bool TrayIcon::eventFilter(QObject *watched, QEvent *event)

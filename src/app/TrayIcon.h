@@ -11,6 +11,7 @@
 class QAction;
 class QMenu;
 class QPoint;
+class QRect;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -41,6 +42,9 @@ public:
     void openOnRightClick(QWidget *widget);
     // Opens the menu at this point of the screen.
     void popup(const QPoint &position);
+    // Opens the menu just above or below `panel` (in screen coordinates),
+    // inside the screen's free area.
+    void popupBeside(const QRect &panel);
 
     // Rebuilds the menu exactly as when it opens.
     void rebuild();

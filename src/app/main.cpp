@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/LaunchOptions.h"
 #include "app/SceneGraphBackend.h"
+#include "app/SingleInstance.h"
 #include "render/WebHost.h"
 
 #include <QApplication>
@@ -10,6 +11,12 @@ int main(int argc, char *argv[])
 {
     if (const std::optional<int> status = bopling::LaunchOptions::answerCommandLine(argc, argv))
         return *status;
+    // A second start (autostart and the application menu, say) opens the
+    // running Bopling's menu instead of a second panel and capture, and never
+    // gets as far as sweeping the running one's creature folders.
+    bopling::SingleInstance instance;
+    if (instance.anotherIsRunning())
+        return instance.handOver();
     // X11, and XWayland on Wayland desktops: the panel's window manager hints,
     // click-through and the desktop queries are X11's.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -34,5 +41,6 @@ int main(int argc, char *argv[])
                      &bopling::AppDelegate::applicationWillTerminate);
     if (!delegate.applicationDidFinishLaunching())
         return 1;
+    instance.listen([&delegate] { delegate.openMenuBesidePanel(); });
     return app.exec();
 }

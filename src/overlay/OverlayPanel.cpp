@@ -2,8 +2,10 @@
 
 #include "overlay/DesktopQueries.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -44,6 +46,9 @@ OverlayPanel::OverlayPanel()
     winId();
     DesktopQueries::create()->preparePanel(windowHandle());
     windowHandle()->installEventFilter(this);
+    // Every window of the program passes by here as it is shown or hidden.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
 }
 
 OverlayPanel::~OverlayPanel() = default;
@@ -96,8 +101,44 @@ void OverlayPanel::setIgnoresMouseEvents(bool ignores)
         window->setFlag(Qt::WindowTransparentForInput, ignores);
 }
 
+bool OverlayPanel::isOwnWindow(const QWidget *window) const
+{
+    // Windows the window manager frames: not menus, tool tips or the tray
+    // icon's own frameless window.
+    constexpr Qt::WindowFlags kUnframed = Qt::FramelessWindowHint | Qt::BypassWindowManagerHint;
+    const Qt::WindowType type = window->windowType();
+    return window != this && window->isVisible() && !window->isMinimized() &&
+           !(window->windowFlags() & kUnframed) &&
+           (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet || type == Qt::Tool);
+}
+
+void OverlayPanel::followOwnWindows()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const bool open = std::any_of(windows.begin(), windows.end(),
+                                  [this](const QWidget *window) { return isOwnWindow(window); });
+    if (open == ownWindowsOpen)
+        return;
+    ownWindowsOpen = open;
+    // On the QWindow, as for click-through: the same native window keeps its hints.
+    if (QWindow *window = windowHandle())
+        window->setFlag(Qt::WindowStaysOnTopHint, !open);
+    if (!open && isVisible())
+        raise();
+}
+
 bool OverlayPanel::eventFilter(QObject *watched, QEvent *event)
 {
+    // A window is shown before it is mapped, so the panel steps down in time
+    // for it to open above; a hidden one may still count as visible here.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Show || type == QEvent::Hide || type == QEvent::WindowStateChange) &&
+        watched != this && watched->isWidgetType() && static_cast<QWidget *>(watched)->isWindow()) {
+        if (type == QEvent::Show)
+            followOwnWindows();
+        else
+            QTimer::singleShot(0, this, &OverlayPanel::followOwnWindows);
+    }
     // Click-through is an empty input shape on the native window. A window
     // manager that wraps the panel in a frame copies that shape to the frame
     // when it changes, but openbox misses a shape that is already empty when
@@ -140,7 +181,16 @@ void OverlayPanel::moveEvent(QMoveEvent *event)
 void OverlayPanel::orderFrontRegardless()
 {
     show();
-    raise();
+    if (!ownWindowsOpen) {
+        raise();
+        return;
+    }
+    // Shown again, the panel opens above every normal window: the program's
+    // own open windows go back above it.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (isOwnWindow(window))
+            window->raise();
+    }
 }
 
 void OverlayPanel::orderOut()

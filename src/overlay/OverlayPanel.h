@@ -38,6 +38,10 @@ public:
 
     // Shows the panel above other windows without activating the application.
     void orderFrontRegardless();
+    // Whether the panel stays above other windows now: not while one of
+    // Bopling's own windows (the creature window, a chooser, a message) is
+    // open, so that it never covers them.
+    bool floatsOnTop() const { return !ownWindowsOpen; }
     // Takes the panel off screen; orderFrontRegardless() brings it back as it was.
     void orderOut();
 
@@ -55,7 +59,14 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
+    // Drops the always-on-top state while another window of the program is
+    // shown, and takes it back once none is.
+    void followOwnWindows();
+    // A shown window of the program that the window manager frames.
+    bool isOwnWindow(const QWidget *window) const;
+
     QWidget *content = nullptr;
+    bool ownWindowsOpen = false;
     bool clickThrough = true;
     // The input shape is to be set again at the next expose.
     bool inputShapePending = false;

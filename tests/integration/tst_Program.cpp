@@ -1,3 +1,5 @@
+#include "support/CreatureSamples.h"
+#include "support/FakeClaude.h"
 #include "support/PrivatePulse.h"
 
 #include <QDir>
@@ -6,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -48,7 +51,7 @@ class Program
 {
 public:
     Program(PrivatePulse &pulse, const QHash<QString, QString> &variables,
-            const QByteArray &settingsJson = {})
+            const QByteArray &settingsJson = {}, const QByteArray &claude = {})
     {
         QProcessEnvironment env = pulse.environment();
         for (const char *name : {"QX_DEBUG", "QX_TEST_AUDIO", "QX_LOG"})
@@ -60,6 +63,22 @@ public:
         // The creature runner's folders, and its sweep, stay out of the shared /tmp.
         env.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
         QDir(home.path()).mkpath(QStringLiteral("tmp"));
+        // Its own runtime folder: one Bopling runs per session, and each run
+        // here is a session of its own.
+        // It starts over the lock and socket a killed Bopling leaves behind.
+        const QString runtime = home.filePath(QStringLiteral("runtime"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        files::write(runtime + QStringLiteral("/bopling.lock"), {});
+        sockaddr_un stale{AF_UNIX, {}};
+        std::strncpy(stale.sun_path, qPrintable(runtime + "/bopling.socket"),
+                     sizeof stale.sun_path - 1);
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::bind(socket, reinterpret_cast<sockaddr *>(&stale), sizeof stale);
+        ::close(socket);
+        if (!claude.isEmpty())
+            fakeclaude::writeFile(home.filePath(QStringLiteral(".local/bin/claude")), claude, true);
         // "@log" stands for the state log in this run's home.
         for (auto it = variables.begin(); it != variables.end(); ++it)
             env.insert(it.key(), it.value() == QLatin1String("@log") ? logPath() : it.value());
@@ -152,13 +171,19 @@ public:
     QProcess process;
 };
 
+// What the command prints.
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess tool;
+    tool.start(program, arguments);
+    tool.waitForFinished(5000);
+    return QString::fromLocal8Bit(tool.readAllStandardOutput());
+}
+
 // What xdotool prints for these arguments.
 QString xdotool(const QStringList &arguments)
 {
-    QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
-    tool.waitForFinished(5000);
-    return QString::fromLocal8Bit(tool.readAllStandardOutput());
+    return run("xdotool", arguments);
 }
 
 // The visible windows of the program.
@@ -177,18 +202,74 @@ bool menuOpens(const QStringList &input)
     return QTest::qWaitFor([&] { return boplingWindows() > before; }, 5000);
 }
 
+// The first visible window with this name, waiting for one up to `ms`; or none.
+QString windowId(const QString &name, int ms = 0)
+{
+    QString window;
+    (void)QTest::qWaitFor(
+        [&] {
+            window = xdotool({"search", "--onlyvisible", "--name", name}).section(u'\n', 0, 0);
+            return !window.isEmpty();
+        },
+        ms);
+    return window;
+}
+
+// The window's own area on the screen, without the window manager's frame
+// (xdotool counts the frame's offset twice).
+QRect geometryOf(const QString &window)
+{
+    QMap<QString, int> geometry;
+    for (const QString &line : run("xwininfo", {"-id", window}).split(u'\n'))
+        geometry.insert(line.section(u':', 0, 0).trimmed(), line.section(u':', 1).toInt());
+    return window.isEmpty()
+               ? QRect()
+               : QRect(geometry["Absolute upper-left X"], geometry["Absolute upper-left Y"],
+                       geometry["Width"], geometry["Height"]);
+}
+
 // The first visible window with this name; empty while there is none.
 QRect windowNamed(const QString &name)
 {
-    const QString window =
-        xdotool({"search", "--onlyvisible", "--name", name}).section(u'\n', 0, 0);
-    QMap<QString, int> geometry;
-    for (const QString &line :
-         xdotool({"getwindowgeometry", "--shell", window}).split(u'\n', Qt::SkipEmptyParts))
-        geometry.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
-    return window.isEmpty()
-               ? QRect()
-               : QRect(geometry["X"], geometry["Y"], geometry["WIDTH"], geometry["HEIGHT"]);
+    return geometryOf(windowId(name));
+}
+
+// What xprop prints for this property of the window (or of the root window).
+QString xprop(const QString &window, const QString &property)
+{
+    return run("xprop", window.isEmpty() ? QStringList{"-root", property}
+                                         : QStringList{"-id", window, property});
+}
+
+// The window with its title bar and borders.
+QRect withFrame(const QString &window)
+{
+    const QStringList sides = xprop(window, "_NET_FRAME_EXTENTS").section(u'=', 1).split(u',');
+    const auto side = [&](int i) { return sides.value(i).trimmed().toInt(); };
+    return geometryOf(window).adjusted(-side(0), -side(2), side(1), side(3));
+}
+
+// `upper` is stacked above `lower` by the window manager.
+bool stackedAbove(const QString &upper, const QString &lower)
+{
+    const QString order = xprop({}, "_NET_CLIENT_LIST_STACKING");
+    const auto at = [&](const QString &id) {
+        return order.indexOf(
+            QRegularExpression("0x0*" + QString::number(id.toULong(), 16) + "\\b"));
+    };
+    return at(lower) >= 0 && at(upper) > at(lower);
+}
+
+// A visible window of the program other than `panel` (its menu, say), or none.
+QRect otherWindow(const QString &panel)
+{
+    for (const QString &window : xdotool({"search", "--onlyvisible", "--class", "bopling"})
+                                     .split(u'\n', Qt::SkipEmptyParts)) {
+        const QRect area = geometryOf(window);
+        if (window != panel && area.width() > 8 && area.height() > 8)
+            return area;
+    }
+    return {};
 }
 
 // xdotool's arguments that move the pointer to the centre of `area`.
@@ -433,6 +514,66 @@ private slots:
         QVERIFY2(!output.contains(QLatin1String("tray")), qPrintable(output));
         trayer.kill();
         trayer.waitForFinished();
+    }
+
+    // Started again, Bopling hands over to the running one, which opens its
+    // menu beside its panel. The creature window opened from it, and its
+    // file chooser, show above the panel, and a drawing from a fake claude
+    // leaves the grown window whole on the screen.
+    void secondStartOpensTheMenuAndOwnWindowsStayInView()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs xdotool (scripts/install-deps)");
+        Program bopling(
+            *pulse, {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}}, {},
+            "#!/bin/sh\ncat <<'EOF'\n" + fakeclaude::prose(samples::creature()) + "\nEOF\n");
+        const QString photo = bopling.home.filePath(QStringLiteral("pet.png"));
+        fakeclaude::writeFile(photo, fakeclaude::png(64, 48));
+        QVERIFY2(bopling.waitForLine(
+                     30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; }),
+                 qPrintable(bopling.output()));
+        const QString panel = windowId(QStringLiteral("^Bopling$"));
+        const QRect panelArea = geometryOf(panel);
+        // Far from the panel, where a menu opened at the pointer would show.
+        xdotool({"mousemove", "5", "5"});
+
+        QProcess again;
+        again.setProcessEnvironment(bopling.process.processEnvironment());
+        again.start(kProgram, {});
+        QVERIFY(again.waitForFinished(10000) && again.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(again.exitCode(), 0);
+        QRect menu;
+        QVERIFY(QTest::qWaitFor([&] { return (menu = otherWindow(panel)).isValid(); }, 5000));
+        QVERIFY(menu.adjusted(-1, -1, 1, 1).intersects(panelArea) && !menu.intersects(panelArea));
+
+        // The eighth enabled row: "New creature from photo…".
+        xdotool({"key", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
+        const QString window = windowId(QStringLiteral("^New creature from photo$"), 5000);
+        QVERIFY2(!window.isEmpty(), "no creature window");
+        QVERIFY(QTest::qWaitFor([&] { return stackedAbove(window, panel); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return xdotool({"getactivewindow"}).trimmed() == window; },
+                                5000));
+        // "Choose photo…" has the focus; the chooser takes a typed path.
+        xdotool({"key", "space"});
+        const QString chooser = windowId(QStringLiteral("^Pick a photo"), 5000);
+        QVERIFY2(!chooser.isEmpty(), "no file chooser");
+        QVERIFY(QTest::qWaitFor([&] { return stackedAbove(chooser, panel); }, 5000));
+        xdotool({"type", "--delay", "5", photo});
+        xdotool({"key", "Return"});
+        QVERIFY(QTest::qWaitFor([&] { return windowId("^Pick a photo").isEmpty(); }, 5000));
+        // Return starts the run; the result makes the window grow.
+        const int empty = geometryOf(window).height();
+        xdotool({"key", "Return"});
+        QVERIFY2(QTest::qWaitFor([&] { return geometryOf(window).height() > empty + 200; }, 15000),
+                 qPrintable(bopling.output()));
+        QTest::qWait(500);
+        QVERIFY(QRect(0, 0, 1440, 900).contains(withFrame(window)));
+
+        // Closed, the panel floats again.
+        xdotool({"key", "alt+F4"});
+        QVERIFY(QTest::qWaitFor(
+            [&] { return xprop(panel, "_NET_WM_STATE").contains("_NET_WM_STATE_ABOVE"); }, 5000));
+        QVERIFY(bopling.stop(SIGTERM, 5000) >= 0);
     }
 };
 

@@ -21,10 +21,12 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace bopling {
 
@@ -38,6 +40,9 @@ constexpr QSize kDropSize(484, 96);
 constexpr int kNameWidth = 200;
 // The privacy note is 11/13 of the body text.
 constexpr double kNoteScale = 11.0 / 13.0;
+// Room kept for the window manager's title bar and borders until the window
+// has been shown once and they are known.
+constexpr int kFrameAllowance = 40;
 
 const QString kCreateTitle = QStringLiteral("Create creature");
 
@@ -115,10 +120,23 @@ CreatureWindowController::~CreatureWindowController()
 
 void CreatureWindowController::buildWindow()
 {
-    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A tool window of the program: a title and a close button; window
+    // managers offer nothing to minimise or maximise on it.
+    window->setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint);
     window->resize(kWidth, 700);
-    auto *stack = new QVBoxLayout(window);
+    // On a screen too short for it the content scrolls inside the window.
+    auto *frame = new QVBoxLayout(window);
+    frame->setContentsMargins(0, 0, 0, 0);
+    scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The focus starts on the first control, not on the scrolling area.
+    scroller->setFocusPolicy(Qt::NoFocus);
+    frame->addWidget(scroller);
+    auto *content = new QWidget;
+    auto *stack = new QVBoxLayout(content);
     stack->setContentsMargins(18, 14, 18, 14);
     stack->setSpacing(kSpacing);
 
@@ -172,6 +190,7 @@ void CreatureWindowController::buildWindow()
          QList<QWidget *>{heading, drop, qualityRow, note, createRow, status, resultBox, privacy})
         stack->addWidget(view, 0, Qt::AlignLeft);
     stack->addStretch();
+    scroller->setWidget(content);
     applyTones(window);
 }
 
@@ -254,14 +273,19 @@ void CreatureWindowController::openForEdit(const Creature &edited)
 
 void CreatureWindowController::present()
 {
-    applySizeRule();
     const QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen) {
+        window->setScreen(const_cast<QScreen *>(screen));
+        applySizeRule();
         const QRect area = screen->availableGeometry();
-        window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+        window->move(area.center() - QPoint(window->frameGeometry().width() / 2,
+                                            window->frameGeometry().height() / 2));
     }
+    keepInsideScreen(window->maximumSize());
+    // Some window managers (openbox) minimise it all the same; opening it brings it back.
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
     window->activateWindow();
@@ -269,11 +293,39 @@ void CreatureWindowController::present()
 
 void CreatureWindowController::applySizeRule()
 {
-    QLayout *layout = window->layout();
+    QLayout *layout = scroller->widget()->layout();
     layout->activate();
     const int fitting =
         layout->hasHeightForWidth() ? layout->heightForWidth(kWidth) : layout->sizeHint().height();
-    window->setFixedSize(kWidth, std::max(kMinHeight, fitting));
+    int height = std::max(kMinHeight, fitting);
+    if (const QScreen *screen = window->screen())
+        height = std::min(height, screen->availableGeometry().height() - frameExtra().height());
+    window->setFixedSize(kWidth, height);
+    // The window takes its new size once the window manager has agreed to it.
+    keepInsideScreen(QSize(kWidth, height));
+}
+
+QSize CreatureWindowController::frameExtra() const
+{
+    const QMargins margins =
+        window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
+    return {margins.left() + margins.right(),
+            margins.top() > 0 ? margins.top() + margins.bottom() : kFrameAllowance};
+}
+
+void CreatureWindowController::keepInsideScreen(QSize size)
+{
+    const QScreen *screen = window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize outer = size + frameExtra();
+    const QPoint at = window->pos();
+    const QPoint inside(
+        std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
+        std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+    if (inside != at)
+        window->move(inside);
 }
 
 void CreatureWindowController::setMode(Mode mode)

@@ -16,6 +16,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 class QWidget;
 
@@ -58,10 +59,12 @@ public:
     // Resets a visible window and opens it on `creature`, stored under its name, for editing.
     void openForEdit(const Creature &creature);
 
-    // Lays the content out again and sizes the window: 540 wide, as high as
-    // its content but at least 300. Then centres it on the screen under the
-    // pointer, shows it and brings it to the front.
+    // Sizes the window, centres it on the screen under the pointer, shows it
+    // and brings it to the front.
     void present();
+    // Lays the content out again and sizes the window: 540 wide, as high as
+    // its content but at least 300, and no higher than its screen's free
+    // area (the content scrolls then). The whole window stays on that area.
     void applySizeRule();
 
     void setMode(Mode mode);
@@ -113,6 +116,10 @@ protected:
 
 private:
     void buildWindow();
+    // The window manager's frame around the window: title bar and borders.
+    QSize frameExtra() const;
+    // Moves the window, at `size`, with its frame onto its screen's free area.
+    void keepInsideScreen(QSize size);
     QWidget *buildResultBox();
     void takePhoto(const QByteArray &bytes);
     void runFinished(const std::optional<Creature> &result, const QString &error);
@@ -120,6 +127,7 @@ private:
     void showSaveFailure(const QString &message);
 
     const CreatureLibrary &library;
+    QScrollArea *scroller = nullptr;
     std::unique_ptr<ClaudeRunner> runner;
     QTimer *animation = nullptr;
     QStringList attackOrder;
