@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,11 +30,11 @@ class FileFeeder;
 class HoverFade;
 class MenuActions;
 class OverlayPanel;
+class RendererHost;
 class RendererProtocol;
 class Settings;
 class TerminationSignals;
 class TrayIcon;
-class WebHost;
 
 // The application controller: owns every long-lived object, starts them in a
 // fixed order, moves analysis results to the page every 33 ms, answers the
@@ -127,7 +128,10 @@ public:
     void perform(const MenuItem &item);
 
     OverlayPanel &overlayPanel() const { return *panel; }
-    WebHost *webHost() const { return host.get(); }
+    RendererHost *rendererHost() const { return host.get(); }
+
+    // Makes the renderer host at start-up; the light host when unset.
+    std::function<std::unique_ptr<RendererHost>(const QString &webFolder)> makeRendererHost;
 
 private:
     // The debug command channel works on the controller's parts as one of them.
@@ -161,7 +165,7 @@ private:
 
     Settings &settings;
     std::unique_ptr<OverlayPanel> panel;
-    std::unique_ptr<WebHost> host;
+    std::unique_ptr<RendererHost> host;
     std::unique_ptr<AudioTap> tap;
     // Shared with the audio callbacks, which hold the analyzer, not the controller.
     std::shared_ptr<Analyzer> analyzer;
