@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,8 +64,8 @@ private slots:
     void init() { QFile::remove(RendererLog().filePath()); }
 
     // Both scenes in both layouts, after the same configuration, familiars and ticks at the
-    // same clock: the pixels the program receives equal those Node draws, and the panel's
-    // picture holds them.
+    // same clock: the picture the panel builds from the rectangles the page sends equals, pixel
+    // for pixel, the scene's picture under Node.
     void drawsWhatNodeDraws()
     {
         const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
@@ -79,17 +80,13 @@ private slots:
                                                     "/resources/web/creatures/tobble.json")) +
                          "];\n");
 
-        QList<Picture> light;
-        QImage panel;
+        // One picture a case; each case has a size of its own.
+        QList<QImage> light;
         SceneEngine engine(web.folder(), QStringLiteral("js/trace.js"), [] { return 0.0; });
         engine.onPresent = [&](const QByteArray &rgba, QSize size, QRect rect) {
-            QCOMPARE(rect, QRect(QPoint(0, 0), size));
-            light.append({size, rgba});
-            SceneEngine::copyPixels(panel, rgba, size, rect);
-            const QImage expected = QImage(reinterpret_cast<const uchar *>(rgba.constData()),
-                                           size.width(), size.height(), QImage::Format_RGBA8888)
-                                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-            QCOMPARE(panel, expected);
+            if (light.isEmpty() || light.last().size() != size)
+                light.append(QImage());
+            SceneEngine::copyPixels(light.last(), rgba, size, rect);
         };
         QString failure;
         bool done = false;
@@ -109,14 +106,47 @@ private slots:
         for (int i = 0; i < light.size(); ++i) {
             const QList<QByteArray> parts = lines.value(i).split(' ');
             QCOMPARE(parts.size(), 3);
-            QCOMPARE(light[i].size, QSize(parts[0].toInt(), parts[1].toInt()));
-            const QByteArray expected = QByteArray::fromBase64(parts[2]);
-            qsizetype differ = 0;
-            for (qsizetype p = 0; p + 3 < expected.size(); p += 4)
-                differ += expected.mid(p, 4) != light[i].rgba.mid(p, 4);
+            const QByteArray rgba = QByteArray::fromBase64(parts[2]);
+            const QImage expected =
+                QImage(reinterpret_cast<const uchar *>(rgba.constData()), parts[0].toInt(),
+                       parts[1].toInt(), QImage::Format_RGBA8888)
+                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QCOMPARE(light[i].size(), expected.size());
+            int differ = 0;
+            for (int y = 0; y < expected.height(); ++y)
+                for (int x = 0; x < expected.width(); ++x)
+                    differ += light[i].pixel(x, y) != expected.pixel(x, y);
             QVERIFY2(differ == 0,
                      qPrintable(QStringLiteral("case %1: %2 pixels differ").arg(i).arg(differ)));
         }
+    }
+
+    // The shipped page fills the panel's picture: the card with its see-through corners.
+    void shippedPageShowsTheScene()
+    {
+        LightHost host(QStringLiteral(BOPLING_SOURCE_DIR "/resources/web"));
+        bool ready = false;
+        host.onReady = [&] { ready = true; };
+        QVERIFY(waitFor([&] { return ready; }, 5000));
+        host.evaluate(
+            QStringLiteral("qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,"
+                           "warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,"
+                           "scene:'campfire',size:1})"));
+        host.view()->resize(640, 480);
+        QImage shown;
+        QVERIFY(waitFor(
+            [&] {
+                shown = host.view()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+                return qAlpha(shown.pixel(320, 240)) == 255;
+            },
+            5000));
+        QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(shown.pixel(639, 479)), 0);
+        QSet<QRgb> colours;
+        for (int y = 0; y < 480; y += 8)
+            colours.insert(shown.pixel(320, y));
+        QVERIFY(colours.size() > 8);
+        QVERIFY(files::lines(host.rendererLog().filePath()).isEmpty());
     }
 
     // Each fault ends the run with one line in the renderer log; the scene comes back ("ready"
@@ -189,6 +219,39 @@ private slots:
                  qPrintable(lines[1]));
     }
 
+    // The page's timers wait as long as it asks, by the clock it is given, and the panel shows
+    // each picture pixel as a square of two device pixels from the top left.
+    void timersWaitAndThePictureIsScaled()
+    {
+        WebCopy web;
+        files::write(
+            web.js(QStringLiteral("wait.js")),
+            "export const qx = {};\nconst t0 = qxHost.now();\n"
+            "qxHost.setTimeout(() => qxHost.postMessage({ ready: true, error: `waited "
+            "${qxHost.now() - t0}` }), 120);\n"
+            "const early = qxHost.setTimeout(() => qxHost.postMessage({ error: 'cleared' }), 10);\n"
+            "qxHost.clearTimeout(early);\n"
+            "qxHost.present(new Uint8Array([255, 0, 0, 255, 0, 0, 0, 0]).buffer, 2, 1, 0, 0, 2, "
+            "1);\n");
+        LightHost host(web.folder(), nullptr, LightHost::monotonicMilliseconds(),
+                       QStringLiteral("js/wait.js"));
+        bool ready = false;
+        host.onReady = [&] { ready = true; };
+        QVERIFY(waitFor([&] { return ready; }, 5000));
+        const QStringList lines = files::lines(host.rendererLog().filePath());
+        QCOMPARE(lines.size(), 1);
+        const double waited = lines[0].section(QLatin1Char(' '), 2).toDouble();
+        QVERIFY2(waited >= 120 && waited < 1000, qPrintable(lines[0]));
+
+        host.view()->resize(8, 4);
+        const QImage shown = host.view()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(shown.size(), QSize(8, 4));
+        const QRgb red = qRgba(255, 0, 0, 255);
+        QCOMPARE((QList<QRgb>{shown.pixel(0, 0), shown.pixel(1, 1), shown.pixel(2, 0),
+                              shown.pixel(0, 2)}),
+                 (QList<QRgb>{red, red, 0, 0}));
+    }
+
     // Imports are checked before the engine sees them: only files of the web folder, by
     // relative names, whatever the way of naming them.
     void importsStayInTheWebFolder_data()
@@ -218,6 +281,8 @@ private slots:
         const QString secret = web.outside(QStringLiteral("secret.js"));
         files::write(secret, "export const s = 1;\n");
         QVERIFY(QFile::link(secret, web.js(QStringLiteral("link.js"))));
+        // Where an absolute name would land if it were taken as relative.
+        files::write(web.js(secret), "export const s = 2;\n");
         files::write(web.js(QStringLiteral("entry.js")), entry.replace("@OUT@", secret.toUtf8()));
         const SceneModules modules =
             SceneModules::check(BundleResolver(web.folder()), QStringLiteral("js/entry.js"));

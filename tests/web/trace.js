@@ -1,10 +1,13 @@
 // A fixed run of the page for comparing script engines: for each scene and
 // layout, the program's own call texts at a fixed clock, the frame timers run
-// in order by a clock of its own, and the last picture shown. Runs as the
-// light host's entry module in the program's engine and under Node
+// in order by a clock of its own. Every picture the page shows goes to the
+// host as the light host's page sends it; at the end of each case the
+// scene's picture goes to `qxHost.caseDone` when the host has one. Runs as
+// the light host's entry module in the program's engine and under Node
 // (trace-run.mjs), each time from a copy of the web folder beside
 // trace-data.js, which holds the familiars.
 import { startPage } from './page.js';
+import { lightHost } from './light-host.js';
 import { FAMILIARS } from './trace-data.js';
 
 /* global qxHost */
@@ -20,18 +23,16 @@ const EVENTS = ['k', '', 'h', 's', 'kh', '', 'd', 'k', '', '', 'ks', 'h'];
 function* run([scene, layout, W, H, size]) {
   let now = 5000;
   let next = 1;
-  let shown = null;
   const timers = new Map();
-  const { qx } = startPage({
+  const light = lightHost(qxHost);
+  const { qx, scene: drawn } = startPage({
     now: () => now,
     setTimeout: (fn, ms) => {
       timers.set(next, { at: now + ms, fn });
       return next++;
     },
     clearTimeout: (id) => timers.delete(id),
-    present: (buf) => {
-      shown = buf;
-    },
+    present: light.present,
     post: () => {},
     size: () => ({ W, H }),
   });
@@ -59,7 +60,7 @@ function* run([scene, layout, W, H, size]) {
     yield null;
   }
   advance(500);
-  yield shown;
+  yield drawn.buf;
 }
 
 // A tick a call, each well within the time the program gives a call.
@@ -73,7 +74,7 @@ function step() {
     qxHost.postMessage({ ready: true });
     return;
   }
-  if (buf) qxHost.present(buf.data.buffer, buf.w, buf.h, 0, 0, buf.w, buf.h);
+  if (buf && typeof qxHost.caseDone === 'function') qxHost.caseDone(buf);
   qxHost.setTimeout(step, 0);
 }
 step();
