@@ -195,7 +195,7 @@ test('a drop sends every familiar into its strongest move, landing beyond the pa
   }
 });
 
-test('the pictures the host is given add up to the scene, also across a change of size', async () => {
+test('the pictures the host is given add up to the scene, also across a change of size, and a kick shows at once', async () => {
   const { startPage } = await load('page.js');
   let now = 0;
   const timers = new Map();
@@ -228,4 +228,14 @@ test('the pictures the host is given add up to the scene, also across a change o
   advance(200);
   assert.equal(shown.w, 640);
   assert.ok(same(), 'strip');
+
+  // A kick is shown within the call that brings it, not at the next frame.
+  let atOnce = 0;
+  for (let i = 0; i < 10; i++) {
+    advance(40);
+    const old = shown.px.slice();
+    qx.tick(loud('k'));
+    if (shown.px.some((v, j) => v !== old[j])) atOnce++;
+  }
+  assert.ok(atOnce >= 8, `${atOnce} of 10 kicks drawn at once`);
 });
