@@ -46,7 +46,7 @@ QStringList RendererChoice::moduleCandidates()
     const QFileInfo program(QStringLiteral("/proc/self/exe"));
     const QString folder = QFileInfo(program.canonicalFilePath()).path();
     const QString name = QString::fromLatin1(WebHostModule::kFileName);
-    return {folder + QLatin1Char('/') + name,
+    return {folder + QLatin1Char('/') + name, folder + QStringLiteral("/../") + name,
             folder + QStringLiteral("/../" BOPLING_LIBDIR "/bopling/") + name};
 }
 

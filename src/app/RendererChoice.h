@@ -37,8 +37,8 @@ public:
     void applicationCreated() const;
     std::unique_ptr<RendererHost> makeHost(const QString &webFolder) const;
 
-    // Where the module is looked for: beside the program (the build tree), then in
-    // lib/bopling beside its bin folder (installed).
+    // Where the module is looked for: beside the program or one folder up (the build tree, its
+    // benchmarks), then in lib/bopling beside its bin folder (installed).
     static QStringList moduleCandidates();
 
 private:
