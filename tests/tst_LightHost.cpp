@@ -81,12 +81,18 @@ private slots:
                          "];\n");
 
         // One picture a case; each case has a size of its own.
+        // Only what changed is copied, as the light host does.
         QList<QImage> light;
+        QByteArray before;
         SceneEngine engine(web.folder(), QStringLiteral("js/trace.js"), [] { return 0.0; });
         engine.onPresent = [&](const QByteArray &rgba, QSize size, QRect rect) {
-            if (light.isEmpty() || light.last().size() != size)
+            if (light.isEmpty() || light.last().size() != size) {
                 light.append(QImage());
-            SceneEngine::copyPixels(light.last(), rgba, size, rect);
+                before.clear();
+            }
+            const QRect changed = SceneEngine::changedPart(before, rgba, size, rect);
+            SceneEngine::copyPixels(light.last(), rgba, size, changed);
+            before = rgba;
         };
         QString failure;
         bool done = false;

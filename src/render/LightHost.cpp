@@ -56,8 +56,18 @@ void LightHost::startRun()
     run->onPresent = [this](const QByteArray &rgba, QSize size, QRect rect) {
         if (!sceneView)
             return;
-        SceneEngine::copyPixels(sceneView->image(), rgba, size, rect);
-        sceneView->pictureChanged(rect);
+        const bool sameSize = sceneView->image().size() == size;
+        const QRect changed =
+            SceneEngine::changedPart(sameSize ? shown : QByteArray(), rgba, size, rect);
+        shown = rgba;
+        if (changed.isEmpty())
+            return;
+        SceneEngine::copyPixels(sceneView->image(), rgba, size, changed);
+        // A picture of another size may leave parts of the old one uncovered.
+        if (sameSize)
+            sceneView->pictureChanged(changed);
+        else
+            sceneView->update();
     };
     run->onFailure = [this](const QString &reason) { runFailed(reason); };
     run->start();

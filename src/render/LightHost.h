@@ -62,6 +62,8 @@ private:
     const SceneEngine::Clock clock;
     RendererLog log;
     QPointer<SceneView> sceneView;
+    // The picture the view shows, as the page gave it.
+    QByteArray shown;
     std::unique_ptr<SceneEngine> run;
     QTimer *restart = nullptr;
     int started = 0;

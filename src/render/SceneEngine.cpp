@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 
 namespace bopling {
 
@@ -200,6 +201,46 @@ void SceneEngine::post(const QJSValue &body)
         if (onMessage)
             onMessage(message);
     });
+}
+
+QRect SceneEngine::changedPart(const QByteArray &before, const QByteArray &now, QSize size,
+                               QRect rect)
+{
+    rect &= QRect(QPoint(0, 0), size);
+    if (before.size() != now.size() || now.size() != qsizetype(size.width()) * size.height() * 4)
+        return rect;
+    const auto *old = reinterpret_cast<const quint32 *>(before.constData());
+    const auto *pixels = reinterpret_cast<const quint32 *>(now.constData());
+    const int w = size.width();
+    const auto rowDiffers = [&](int y) {
+        return std::memcmp(old + qsizetype(y) * w + rect.left(),
+                           pixels + qsizetype(y) * w + rect.left(),
+                           std::size_t(rect.width()) * 4) != 0;
+    };
+    int top = rect.top();
+    while (top <= rect.bottom() && !rowDiffers(top))
+        ++top;
+    if (top > rect.bottom())
+        return {};
+    int bottom = rect.bottom();
+    while (!rowDiffers(bottom))
+        --bottom;
+    int left = rect.right();
+    int right = rect.left();
+    for (int y = top; y <= bottom; ++y) {
+        const qsizetype row = qsizetype(y) * w;
+        for (int x = rect.left(); x < left; ++x)
+            if (old[row + x] != pixels[row + x]) {
+                left = x;
+                break;
+            }
+        for (int x = rect.right(); x > right; --x)
+            if (old[row + x] != pixels[row + x]) {
+                right = x;
+                break;
+            }
+    }
+    return QRect(QPoint(std::min(left, right), top), QPoint(std::max(left, right), bottom));
 }
 
 void SceneEngine::copyPixels(QImage &image, const QByteArray &rgba, QSize size, QRect rect)

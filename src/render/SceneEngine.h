@@ -63,6 +63,11 @@ public:
     std::function<void(const QByteArray &rgba, QSize size, QRect rect)> onPresent;
     std::function<void(const QString &reason)> onFailure;
 
+    // The part of `rect` in which picture `now` differs from `before` (both RGBA of `size`); all
+    // of `rect` when `before` has another size.
+    static QRect changedPart(const QByteArray &before, const QByteArray &now, QSize size,
+                             QRect rect);
+
     // Copies `rect` of an RGBA picture into `image` (premultiplied ARGB32), which is
     // recreated, transparent, when its size differs.
     static void copyPixels(QImage &image, const QByteArray &rgba, QSize size, QRect rect);
