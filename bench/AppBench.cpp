@@ -1,22 +1,27 @@
-// The whole program under load, in one process with its web engine: CPU per
-// minute while music plays, while the party falls asleep after it (the first
-// 20 s of silence) and once it sleeps, peak memory, and how long a click
+// The whole program under load, in one process with its renderer host (and
+// the web engine's processes with the web host): CPU per minute while music
+// plays, while the party falls asleep after it (the first 20 s of silence) and
+// once it sleeps, memory, start-up to the first picture, and how long a click
 // written into the sink takes to be counted by the page: the first one after
-// the silence, alone, and then fifty over a quiet bed. Memory is
-// given twice: resident sizes summed (shared pages counted in every process)
-// and proportional set sizes summed (shared pages split between them).
+// the silence, alone, and then fifty over a quiet bed. Memory is given as peak
+// resident sizes summed (shared pages counted in every process) and as the
+// tree's distinct physical pages, each counted once (shared libraries in full,
+// whatever other programs map them, so the figure does not depend on what
+// else runs on the machine).
 //
-// Runs the real controller (the same start-up as the program) against a
+// `app --renderer=light` or `--renderer=web` measures one host; `app` alone
+// runs both, one after the other in child processes, and prints them side by
+// side. Runs the real controller (the same start-up as the program) against a
 // private PulseAudio under the current display (use scripts/test-env). Prints
 // a few lines and, last, one JSON object with the figures.
 
 #include "ClickPlayer.h"
 #include "EngineProcesses.h"
 #include "app/AppDelegate.h"
-#include "app/SceneGraphBackend.h"
+#include "app/RendererChoice.h"
 #include "audio/MonoFileReader.h"
+#include "render/RendererHost.h"
 #include "render/ScriptCalls.h"
-#include "render/WebHost.h"
 #include "support/PrivatePulse.h"
 
 #include <QApplication>
@@ -25,12 +30,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -86,7 +93,7 @@ struct PageStats
 };
 
 // Asks the page for its statistics and waits for the answer.
-std::optional<PageStats> askPage(WebHost &host)
+std::optional<PageStats> askPage(RendererHost &host)
 {
     std::optional<PageStats> stats;
     bool answered = false;
@@ -176,7 +183,7 @@ bool writeDemoTrack(const QString &wav, const QString &raw, double seconds)
 // From the moment `player`'s next click goes into the sink to the first
 // statistics answer that counts more events than before it; none when the
 // page has not counted it within 2 s.
-std::optional<double> clickLatency(WebHost &host, ClickPlayer &player)
+std::optional<double> clickLatency(RendererHost &host, ClickPlayer &player)
 {
     const auto before = askPage(host);
     if (!before)
@@ -184,6 +191,8 @@ std::optional<double> clickLatency(WebHost &host, ClickPlayer &player)
     player.click();
     const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(2);
     while (Clock::now() < giveUp) {
+        // The light host answers at once: the frame timer needs its turn.
+        idle(1);
         const auto now = askPage(host);
         const auto written = player.written();
         if (now && written && now->events > before->events)
@@ -194,8 +203,41 @@ std::optional<double> clickLatency(WebHost &host, ClickPlayer &player)
 
 } // namespace
 
+// Runs this benchmark once per host and prints the figures side by side.
+int sideBySide(const char *self)
+{
+    const QList<QByteArray> hosts{"light", "web"};
+    QList<QJsonObject> results;
+    for (const QByteArray &host : hosts) {
+        const QByteArray command = QByteArray(self) + " --renderer=" + host + " 2>&1";
+        FILE *child = popen(command.constData(), "r");
+        if (!child)
+            return 1;
+        QJsonObject figures;
+        char line[4096];
+        while (std::fgets(line, sizeof line, child)) {
+            std::printf("%s: %s", host.constData(), line);
+            std::fflush(stdout);
+            if (line[0] == '{')
+                figures = QJsonDocument::fromJson(QByteArray(line)).object();
+        }
+        pclose(child);
+        results.append(figures);
+    }
+    std::printf("\n%-36s %10s %10s\n", "", "light", "web");
+    for (const QString &key : results[0].keys())
+        std::printf("%-36s %10.1f %10.1f\n", qPrintable(key), results[0].value(key).toDouble(-1),
+                    results[1].value(key).toDouble(-1));
+    return results[0].isEmpty() || results[1].isEmpty() ? 1 : 0;
+}
+
 int main(int argc, char **argv)
 {
+    {
+        QString wrong;
+        if (!RendererChoice::fromArguments(argc, argv, &wrong) && wrong.isEmpty())
+            return sideBySide(argv[0]);
+    }
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
@@ -210,15 +252,6 @@ int main(int argc, char **argv)
     }
     pulse.exportServer();
 
-    WebHost::registerScheme();
-    // As the program does.
-    const bool softwareRenderer = chooseSceneGraphBackend(argc, argv);
-    addEngineSwitches(softwareRenderer);
-    QApplication app(argc, argv);
-    applicationCreated();
-    QApplication::setQuitOnLastWindowClosed(false);
-    std::printf("renderer: %s\n", softwareRenderer ? "Qt Quick software" : "OpenGL");
-
     // Music for the whole music window and the two seconds before it.
     const QString music = home.filePath(QStringLiteral("music.raw"));
     if (!writeDemoTrack(QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav"), music,
@@ -227,16 +260,52 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // Start-up as the program does, from before the application object exists.
+    QElapsedTimer startUp;
+    startUp.start();
+    QString wrongRenderer;
+    const auto wanted = RendererChoice::fromArguments(argc, argv, &wrongRenderer);
+    if (!wrongRenderer.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(wrongRenderer));
+        return 2;
+    }
+    const RendererChoice renderer(wanted.value_or(RendererChoice::Kind::light), argc, argv);
+    QApplication app(argc, argv);
+    renderer.applicationCreated();
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::printf("renderer: %s host\n",
+                renderer.kind() == RendererChoice::Kind::web ? "web" : "light");
+
     AppDelegate delegate(QHash<QString, QString>{});
+    delegate.makeRendererHost = [&renderer](const QString &webFolder) {
+        return renderer.makeHost(webFolder);
+    };
     if (!delegate.applicationDidFinishLaunching())
         return 1;
-    WebHost &host = *delegate.webHost();
+    RendererHost &host = *delegate.rendererHost();
     // The pointer rests away from the panel, as it mostly does while someone
     // works; the panel looks for it less often then.
     QCursor::setPos(0, 0);
-    // PSS has no high-water mark of its own: it is sampled after each phase,
+    // The first picture: the panel's content has been painted with the page's pixels.
+    QWidget *view = host.view();
+    const auto drawn = [view] {
+        const QImage shot = view->grab().toImage();
+        if (shot.isNull())
+            return false;
+        for (int y = 0; y < shot.height(); y += 8)
+            for (int x = 0; x < shot.width(); x += 8)
+                if (qAlpha(shot.pixel(x, y)) != 0)
+                    return true;
+        return false;
+    };
+    while (!drawn() && startUp.elapsed() < 30000)
+        idle(5);
+    const double firstFrameMs = double(startUp.nsecsElapsed()) / 1e6;
+    std::printf("start-up to the first picture: %.0f ms\n", firstFrameMs);
+    // Memory has no high-water mark of its own: it is sampled after each phase,
     // outside the CPU windows (reading every process's files costs CPU too).
     qint64 peakPss = 0;
+    qint64 peakDistinct = 0;
     if (!QTest::qWaitFor(
             [&] {
                 const auto s = askPage(host);
@@ -266,6 +335,7 @@ int main(int argc, char **argv)
                     perMinute / 60.0 * 100.0, qPrintable(parts.join(QStringLiteral(", "))));
         std::fflush(stdout);
         peakPss = std::max(peakPss, pssKb());
+        peakDistinct = std::max(peakDistinct, distinctPagesKb());
         return perMinute;
     };
     auto player = pulse.startPlayingFile(QStringLiteral("bopling_a"), music, kRate, 2);
@@ -316,18 +386,21 @@ int main(int argc, char **argv)
 
     const qint64 peak = peakMemoryKb();
     peakPss = std::max(peakPss, pssKb());
-    std::printf("peak memory: %.1f MB resident, %.1f MB proportional (program and web engine, "
-                "summed)\n",
-                double(peak) / 1024.0, double(peakPss) / 1024.0);
+    peakDistinct = std::max(peakDistinct, distinctPagesKb());
+    std::printf("peak memory: %.1f MB resident (summed), %.1f MB proportional (summed), %.1f MB "
+                "in distinct pages (program and web engine)\n",
+                double(peak) / 1024.0, double(peakPss) / 1024.0, double(peakDistinct) / 1024.0);
 
     delegate.applicationWillTerminate();
-    std::printf("{\"musicCpuSecondsPerMinute\":%.2f,\"fallingAsleepCpuSecondsPerMinute\":%.2f,"
-                "\"silentCpuSecondsPerMinute\":%.2f,"
-                "\"peakMemoryMB\":%.1f,\"peakPssMB\":%.1f,\"firstHitAfterSilenceMs\":%.1f,"
-                "\"clickToPageMedianMs\":%.1f,\"clicks\":%"
-                "zu,\"missed\":%d}\n",
-                musicCpu, fallingAsleepCpu, silentCpu, double(peak) / 1024.0,
-                double(peakPss) / 1024.0, firstHit.value_or(-1), clickMedian, latencies.size(),
-                missed);
+    std::printf(
+        "{\"musicCpuSecondsPerMinute\":%.2f,\"fallingAsleepCpuSecondsPerMinute\":%.2f,"
+        "\"silentCpuSecondsPerMinute\":%.2f,"
+        "\"peakMemoryMB\":%.1f,\"peakPssMB\":%.1f,\"peakDistinctMB\":%.1f,\"firstPictureMs\":%.0f,"
+        "\"firstHitAfterSilenceMs\":%.1f,"
+        "\"clickToPageMedianMs\":%.1f,\"clicks\":%"
+        "zu,\"missed\":%d}\n",
+        musicCpu, fallingAsleepCpu, silentCpu, double(peak) / 1024.0, double(peakPss) / 1024.0,
+        double(peakDistinct) / 1024.0, firstFrameMs, firstHit.value_or(-1), clickMedian,
+        latencies.size(), missed);
     return latencies.empty() ? 1 : 0;
 }

@@ -10,7 +10,7 @@
 // split with that program and make the figure look smaller.
 
 #include "EngineProcesses.h"
-#include "app/SceneGraphBackend.h"
+#include "render/SceneGraphBackend.h"
 
 #include <QApplication>
 #include <QEventLoop>

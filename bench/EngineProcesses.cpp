@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
+
+#include <cstring>
 
 #include <optional>
 #include <unistd.h>
@@ -108,6 +111,50 @@ qint64 peakMemoryKb()
 qint64 pssKb()
 {
     return summedKb("smaps_rollup", "Pss:");
+}
+
+qint64 distinctPagesKb()
+{
+    const qint64 pageSize = sysconf(_SC_PAGESIZE);
+    QSet<quint64> frames;
+    bool framesVisible = false;
+    for (const ProcessFacts &facts : programProcesses()) {
+        QFile smaps(QStringLiteral("/proc/%1/smaps").arg(facts.pid));
+        QFile pagemap(QStringLiteral("/proc/%1/pagemap").arg(facts.pid));
+        if (!smaps.open(QIODevice::ReadOnly) || !pagemap.open(QIODevice::ReadOnly))
+            continue;
+        // Only mappings with resident pages are read: the engine reserves terabytes of
+        // address space it never touches.
+        quint64 start = 0;
+        quint64 end = 0;
+        for (const QByteArray &line : smaps.readAll().split('\n')) {
+            const qsizetype dash = line.indexOf('-');
+            const qsizetype space = line.indexOf(' ');
+            if (dash > 0 && space > dash && !line.left(space).endsWith(':')) {
+                start = line.left(dash).toULongLong(nullptr, 16);
+                end = line.mid(dash + 1, space - dash - 1).toULongLong(nullptr, 16);
+                continue;
+            }
+            if (!line.startsWith("Rss:") ||
+                line.mid(4).trimmed().split(' ').first().toLongLong() == 0)
+                continue;
+            const quint64 pages = (end - start) / quint64(pageSize);
+            if (!pagemap.seek(qint64(start / quint64(pageSize) * 8)))
+                continue;
+            const QByteArray entries = pagemap.read(qint64(pages * 8));
+            for (qsizetype i = 0; i + 8 <= entries.size(); i += 8) {
+                quint64 entry = 0;
+                std::memcpy(&entry, entries.constData() + i, 8);
+                const bool present = entry >> 63;
+                const quint64 frame = entry & ((quint64(1) << 55) - 1);
+                if (!present)
+                    continue;
+                framesVisible = framesVisible || frame != 0;
+                frames.insert(frame);
+            }
+        }
+    }
+    return framesVisible ? qint64(frames.size()) * pageSize / 1024 : -1;
 }
 
 } // namespace bopling::bench

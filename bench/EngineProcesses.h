@@ -34,4 +34,10 @@ qint64 peakMemoryKb();
 // split between the processes that map them instead of counted in each.
 qint64 pssKb();
 
+// The physical memory of this process and its engine processes, each page
+// counted once however many of them map it, and in full however many other
+// programs share it (kB): comparable between runs whatever else runs on the
+// machine. Needs the right to see page frame numbers (root); -1 without it.
+qint64 distinctPagesKb();
+
 } // namespace bopling::bench

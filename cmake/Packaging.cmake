@@ -47,6 +47,8 @@ install(FILES ${packaging}/bopling-autostart.desktop ${packaging}/screenshot.png
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bopling)
 install(FILES ${packaging}/copyright ${generated}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/bopling)
+install(FILES ${packaging}/copyright ${generated}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/bopling-web COMPONENT web)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME bopling)
@@ -63,17 +65,30 @@ set(CPACK_PACKAGE_DESCRIPTION
   "makes them from photos with the Claude Code CLI.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Two packages: bopling, whose program draws the scene itself, and
+# bopling-web, the web renderer (bopling --renderer=web) with the web engine
+# it needs, so that bopling installs and runs without a web engine.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Unspecified web)
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME bopling)
+set(CPACK_DEBIAN_UNSPECIFIED_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_WEB_PACKAGE_NAME bopling-web)
+set(CPACK_DEBIAN_WEB_FILE_NAME DEB-DEFAULT)
+set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_DEBIAN_WEB_DESCRIPTION
+  "The web renderer for Bopling. Bopling draws its scene itself; with this\n"
+  "package, bopling --renderer=web shows the scene in a web engine instead.")
+string(JOIN "" CPACK_DEBIAN_WEB_DESCRIPTION ${CPACK_DEBIAN_WEB_DESCRIPTION})
 # What the program loads beside the libraries it links: Qt's X11 platform
-# plugin and the SVG image plugin for its icons. The web engine's render
-# process (libqt6webenginecore6-bin) comes with the web engine's own
-# dependencies.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# plugin and the SVG image plugin for its icons.
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# The web engine's render process is a program of its own.
+set(CPACK_DEBIAN_WEB_PACKAGE_DEPENDS "bopling (= ${PROJECT_VERSION}), libqt6webenginecore6-bin")
 # A sound server to listen to; a sound settings tool for the menu's
 # "Open Sound Settings..." item.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pavucontrol")
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_SUGGESTS "pavucontrol, bopling-web")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -21,9 +21,9 @@
 #include "overlay/HoverFade.h"
 #include "overlay/OverlayPanel.h"
 #include "render/FamiliarsCall.h"
+#include "render/LightHost.h"
 #include "render/RendererProtocol.h"
 #include "render/ScriptCalls.h"
-#include "render/WebHost.h"
 #include "settings/Resources.h"
 #include "settings/Settings.h"
 #include "settings/SystemLog.h"
@@ -36,7 +36,6 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QWebEngineView>
 
 #include <algorithm>
 #include <cstdio>
@@ -139,7 +138,7 @@ bool AppDelegate::applicationDidFinishLaunching()
                      qPrintable(webFolder));
         return false;
     }
-    host = std::make_unique<WebHost>(webFolder);
+    host = makeRendererHost ? makeRendererHost(webFolder) : std::make_unique<LightHost>(webFolder);
     const QPointer<AppDelegate> self(this);
     host->onCrash = [self] {
         if (self)
@@ -154,7 +153,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     auto *container = new QWidget;
     auto *layout = new QGridLayout(container);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(host->web(), 0, 0);
+    layout->addWidget(host->view(), 0, 0);
     layout->addWidget(drag, 0, 0);
     drag->hide();
     drag->raise();
@@ -678,7 +677,7 @@ void AppDelegate::writeStateLine()
             return;
         StateLogEntry entry;
         entry.pid = QCoreApplication::applicationPid();
-        entry.web = self->host ? self->host->webProcessID().value_or(0) : 0;
+        entry.web = self->host ? self->host->pageProcessID().value_or(0) : 0;
         entry.grab = self->grabbable;
         entry.unlocked = self->unlocked;
         entry.audio = self->statusText();

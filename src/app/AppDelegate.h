@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,11 +31,11 @@ class FileFeeder;
 class HoverFade;
 class MenuActions;
 class OverlayPanel;
+class RendererHost;
 class RendererProtocol;
 class Settings;
 class TerminationSignals;
 class TrayIcon;
-class WebHost;
 
 // The application controller: owns every long-lived object, starts them in a
 // fixed order, moves analysis results to the page every 33 ms, answers the
@@ -125,7 +126,10 @@ public:
     void openMenuBesidePanel();
 
     OverlayPanel &overlayPanel() const { return *panel; }
-    WebHost *webHost() const { return host.get(); }
+    RendererHost *rendererHost() const { return host.get(); }
+
+    // Makes the renderer host at start-up; the light host when unset.
+    std::function<std::unique_ptr<RendererHost>(const QString &webFolder)> makeRendererHost;
 
 private:
     // The debug command channel works on the controller's parts as one of them.
@@ -162,7 +166,7 @@ private:
 
     Settings &settings;
     std::unique_ptr<OverlayPanel> panel;
-    std::unique_ptr<WebHost> host;
+    std::unique_ptr<RendererHost> host;
     std::unique_ptr<AudioTap> tap;
     // Shared with the audio callbacks, which hold the analyzer, not the controller.
     std::shared_ptr<Analyzer> analyzer;

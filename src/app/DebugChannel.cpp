@@ -12,7 +12,7 @@
 #include "overlay/DragView.h"
 #include "overlay/HoverFade.h"
 #include "overlay/OverlayPanel.h"
-#include "render/WebHost.h"
+#include "render/RendererHost.h"
 #include "settings/Settings.h"
 
 #include <QBuffer>
@@ -23,7 +23,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QTimer>
-#include <QWebEngineView>
 #include <QWindow>
 
 namespace bopling {
@@ -133,7 +132,7 @@ void DebugChannel::drag(double dx, double dy)
 
 void DebugChannel::snapshot(const QString &path)
 {
-    QWebEngineView *web = controller.host ? controller.host->web() : nullptr;
+    QWidget *web = controller.host ? controller.host->view() : nullptr;
     const QPixmap grabbed = web ? web->grab() : QPixmap();
     if (grabbed.isNull()) {
         writeResultFile(fixedPath("qx-snap-error.txt"),

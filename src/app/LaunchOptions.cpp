@@ -10,7 +10,7 @@ namespace bopling {
 namespace {
 
 const char kHelp[] =
-    "Usage: bopling [--help | --version]\n"
+    "Usage: bopling [--renderer=light|web] [--help | --version]\n"
     "\n"
     "Bopling listens to whatever the computer plays and turns it into a little\n"
     "pixel-art scene of warriors, monsters and familiar creatures that fight to\n"
@@ -19,6 +19,9 @@ const char kHelp[] =
     "the waveform icon in the system tray. Ctrl+C or SIGTERM ends it.\n"
     "\n"
     "Options:\n"
+    "  --renderer=light  Draws the scene in Bopling itself (the default).\n"
+    "  --renderer=web    Shows the scene in a web engine instead (needs the\n"
+    "                    bopling-web package).\n"
     "  --help     Shows this text.\n"
     "  --version  Shows the version.\n"
     "\n"

@@ -1,16 +1,23 @@
 #include "app/AppDelegate.h"
 #include "app/LaunchOptions.h"
-#include "app/SceneGraphBackend.h"
+#include "app/RendererChoice.h"
 #include "app/SingleInstance.h"
-#include "render/WebHost.h"
+#include "render/RendererHost.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     if (const std::optional<int> status = bopling::LaunchOptions::answerCommandLine(argc, argv))
         return *status;
+    QString wrongRenderer;
+    const auto wanted = bopling::RendererChoice::fromArguments(argc, argv, &wrongRenderer);
+    if (!wrongRenderer.isEmpty()) {
+        std::fprintf(stderr, "bopling: %s\n", qPrintable(wrongRenderer));
+        return 2;
+    }
     // A second start (autostart and the application menu, say) opens the
     // running Bopling's menu instead of a second panel and capture, and never
     // gets as far as sweeping the running one's creature folders.
@@ -21,22 +28,20 @@ int main(int argc, char *argv[])
     // click-through and the desktop queries are X11's.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
-    // The page's scheme must be known before the application object exists.
-    bopling::WebHost::registerScheme();
-    const bool software = bopling::chooseSceneGraphBackend(argc, argv);
-    bopling::addEngineSwitches(software);
+    const bopling::RendererChoice renderer(wanted.value_or(bopling::RendererChoice::Kind::light),
+                                           argc, argv);
 
     QApplication app(argc, argv);
-    bopling::applicationCreated();
-    // The web engine describes its set-up on every start; users have no use for it.
-    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    renderer.applicationCreated();
     QApplication::setApplicationName(QStringLiteral("Bopling"));
     QApplication::setDesktopFileName(QStringLiteral("bopling"));
     // No main window: closing the creature window must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
     bopling::AppDelegate delegate;
+    delegate.makeRendererHost = [&renderer](const QString &webFolder) {
+        return renderer.makeHost(webFolder);
+    };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &bopling::AppDelegate::applicationWillTerminate);
     if (!delegate.applicationDidFinishLaunching())

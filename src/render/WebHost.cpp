@@ -2,7 +2,6 @@
 
 #include "render/BundleSchemeHandler.h"
 #include "render/PageChannel.h"
-#include "render/PageMessages.h"
 #include "render/RendererPage.h"
 
 #include <QFile>
@@ -102,17 +101,17 @@ QString WebHost::bridgeScript()
            QString::fromUtf8(kBridgeScript) + QStringLiteral("})();\n");
 }
 
-WebHost::WebHost(const QString &webFolder, QObject *parent) : QObject(parent)
+WebHost::WebHost(const QString &webFolder, QObject *parent) : RendererHost(parent)
 {
     // Steps 1-2: no callbacks yet; a profile without a storage name keeps nothing on disk.
     profile = new QWebEngineProfile(this);
     handler = new BundleSchemeHandler(webFolder, this);
     profile->installUrlSchemeHandler(scheme(), handler);
 
-    view = new QWebEngineView();
-    auto *page = new RendererPage(profile, view);
-    view->setPage(page);
-    view->setContextMenuPolicy(Qt::NoContextMenu);
+    webView = new QWebEngineView();
+    auto *page = new RendererPage(profile, webView);
+    webView->setPage(page);
+    webView->setContextMenuPolicy(Qt::NoContextMenu);
     page->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
 
     // The message handler "qx": the bridge script plus the channel it talks to.
@@ -136,7 +135,7 @@ WebHost::WebHost(const QString &webFolder, QObject *parent) : QObject(parent)
         page, &QWebEnginePage::renderProcessTerminated, this,
         [this](QWebEnginePage::RenderProcessTerminationStatus, int) { renderProcessTerminated(); });
 
-    view->load(pageUrl());
+    webView->load(pageUrl());
 }
 
 WebHost::~WebHost()
@@ -144,21 +143,26 @@ WebHost::~WebHost()
     // The page answers its pending calls as it goes; nobody is left to hear them.
     pending.reset();
     // The page must go before its profile, and the profile before the scheme handler.
-    delete view.data();
+    delete webView.data();
     delete profile;
     profile = nullptr;
 }
 
 QWebEngineView *WebHost::web() const
 {
-    return view.data();
+    return webView.data();
+}
+
+QWidget *WebHost::view() const
+{
+    return webView.data();
 }
 
 std::optional<qint32> WebHost::webProcessID() const
 {
-    if (!view)
+    if (!webView)
         return std::nullopt;
-    const qint64 pid = view->page()->renderProcessPid();
+    const qint64 pid = webView->page()->renderProcessPid();
     if (pid <= 0 || pid > std::numeric_limits<qint32>::max())
         return std::nullopt;
     return static_cast<qint32>(pid);
@@ -166,26 +170,26 @@ std::optional<qint32> WebHost::webProcessID() const
 
 void WebHost::evaluate(const QString &script)
 {
-    if (view)
-        view->page()->runJavaScript(script);
+    if (webView)
+        webView->page()->runJavaScript(script);
 }
 
 void WebHost::evaluate(const QString &script,
                        const std::function<void(const QVariant &)> &completion)
 {
-    if (!view) {
+    if (!webView) {
         if (completion)
             completion(QVariant());
         return;
     }
     if (!completion) {
-        view->page()->runJavaScript(script);
+        webView->page()->runJavaScript(script);
         return;
     }
     const quint64 call = ++lastCall;
     pending->emplace(call, completion);
     const std::weak_ptr<PendingCalls> calls = pending;
-    view->page()->runJavaScript(script, [calls, call](const QVariant &result) {
+    webView->page()->runJavaScript(script, [calls, call](const QVariant &result) {
         const std::shared_ptr<PendingCalls> live = calls.lock();
         if (!live)
             return;
@@ -200,13 +204,7 @@ void WebHost::evaluate(const QString &script,
 
 void WebHost::handleMessage(const QJsonValue &body)
 {
-    handlePageMessage(
-        body,
-        [this] {
-            if (onReady)
-                onReady();
-        },
-        [this](const QString &text) { log.append(text); });
+    receive(body, log);
 }
 
 void WebHost::renderProcessTerminated()
@@ -221,8 +219,8 @@ void WebHost::renderProcessTerminated()
         onCrash();
     // Reload from the event loop rather than inside the engine's own notification.
     QTimer::singleShot(0, this, [this] {
-        if (view)
-            view->reload();
+        if (webView)
+            webView->reload();
     });
 }
 

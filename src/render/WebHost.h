@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/RendererHost.h"
 #include "render/RendererLog.h"
 
 #include <QJsonValue>
@@ -26,10 +27,11 @@ class PageChannel;
 // web folder through BundleSchemeHandler (no network, no file URLs), receives the page's
 // messages through window.webkit.messageHandlers.qx, writes the page's errors to the
 // renderer log and reloads the page whenever its render process dies. It sends no script
-// calls of its own. Main thread.
+// calls of its own. onCrash is called when the render process has terminated; the page is
+// then reloaded. Main thread.
 //
 // Call registerScheme() in main() before the QApplication exists.
-class WebHost final : public QObject
+class WebHost final : public RendererHost
 {
     Q_OBJECT
 public:
@@ -53,20 +55,19 @@ public:
     // it on destruction if it still exists.
     QWebEngineView *web() const;
 
-    // Called when the page posts a message with a "ready" member.
-    std::function<void()> onReady;
-    // Called when the page's render process has terminated; the page is then reloaded.
-    std::function<void()> onCrash;
+    QWidget *view() const override;
 
     // The render process's id, none while there is no render process.
     std::optional<qint32> webProcessID() const;
+    std::optional<qint32> pageProcessID() const override { return webProcessID(); }
 
     // Fire and forget: the page's result and errors are not looked at.
-    void evaluate(const QString &script);
+    void evaluate(const QString &script) override;
     // With a completion that receives the result: an invalid QVariant when the script
     // failed or the render process terminated before it answered. A call still pending when
     // the host is destroyed is never answered. Used for JSON.stringify(qx.stats()).
-    void evaluate(const QString &script, const std::function<void(const QVariant &)> &completion);
+    void evaluate(const QString &script,
+                  const std::function<void(const QVariant &)> &completion) override;
 
     // The script message entry: the rules of handlePageMessage with this host's onReady and
     // renderer log. Public so the rules can be driven without a page.
@@ -89,7 +90,7 @@ private:
     QWebEngineProfile *profile = nullptr;
     PageChannel *channelObject = nullptr;
     QWebChannel *channel = nullptr;
-    QPointer<QWebEngineView> view;
+    QPointer<QWebEngineView> webView;
     // The completions not answered yet, by call number. The engine's call-backs hold it
     // weakly and find their entry gone once it was answered another way or disarmed.
     std::shared_ptr<PendingCalls> pending = std::make_shared<PendingCalls>();

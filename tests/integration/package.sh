@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Debian package end to end: CPack builds it, it holds the programs, their
-# manual pages, the resource folder and the desktop files, lintian finds no
+# The Debian packages end to end: CPack builds them, bopling holds the
+# programs, their manual pages, the resource folder and the desktop files and
+# needs no web engine, bopling-web holds the web renderer, lintian finds no
 # error, the desktop entries and the AppStream metadata validate, and the
-# program unpacked from it starts and gets its page ticking.
+# program unpacked from them gets its page ticking with either renderer.
 # Runs inside scripts/test-env. Usage: package.sh BUILD_DIR
 set -euo pipefail
 
@@ -16,7 +17,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack could not build the package"; }
 deb=$(echo "$work"/out/bopling_*.deb)
-[[ -f $deb ]] || fail "no package in $work/out"
+webdeb=$(echo "$work"/out/bopling-web_*.deb)
+[[ -f $deb && -f $webdeb ]] || fail "no packages in $work/out"
 
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 for f in bin/bopling bin/bopling-analyze bin/bopling-creature \
@@ -28,11 +30,18 @@ for f in bin/bopling bin/bopling-analyze bin/bopling-creature \
   grep -qx "./usr/$f" "$work/files" || fail "the package lacks /usr/$f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libpulse0 libqt6webenginewidgets6 libqt6webenginecore6-bin qt6-qpa-plugins; do
+for d in libpulse0 libqt6qml6 qt6-qpa-plugins; do
   [[ $depends == *"$d"* ]] || fail "Depends lacks $d: $depends"
 done
+[[ $depends != *webengine* ]] || fail "bopling depends on the web engine: $depends"
+dpkg-deb -c "$webdeb" >"$work/webfiles"
+grep -q '/usr/lib/bopling/bopling-webhost.so$' "$work/webfiles" || fail "bopling-web lacks its module"
+webdepends=$(dpkg-deb -f "$webdeb" Depends)
+for d in "bopling (= " libqt6webenginewidgets6 libqt6webenginecore6-bin; do
+  [[ $webdepends == *"$d"* ]] || fail "bopling-web's Depends lacks $d: $webdepends"
+done
 
-lintian --fail-on error "$deb" || fail "lintian found errors"
+lintian --fail-on error "$deb" "$webdeb" || fail "lintian found errors"
 
 root=$work/root
 dpkg -x "$deb" "$root"
@@ -50,13 +59,27 @@ for program in bopling bopling-analyze bopling-creature; do
   zcat "$root/usr/share/man/man1/$program.1.gz" | grep -q 'Shows the version' || fail "$program.1 lacks --help"
 done
 
-QX_DEBUG=1 QX_TEST_AUDIO="$build/demo/bopling-demo.wav" QX_LOG="$work/state.log" \
-  "$root/usr/bin/bopling" >"$work/bopling.out" 2>&1 &
-pid=$!
-for _ in $(seq 90); do
-  grep -q '"js":{.*"ticks":[1-9]' "$work/state.log" 2>/dev/null && exit 0
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 1
-done
-cat "$work/bopling.out" "$work/state.log" 2>/dev/null
-fail "the installed program did not get its page ticking"
+# Ticking with the renderer given (none: the default), the page's process
+# matching `web` in the state log.
+ticks() {
+  rm -f "$work/state.log"
+  QX_DEBUG=1 QX_TEST_AUDIO="$build/demo/bopling-demo.wav" QX_LOG="$work/state.log" \
+    "$root/usr/bin/bopling" "$@" >"$work/bopling.out" 2>&1 &
+  pid=$!
+  for _ in $(seq 90); do
+    if grep -q "\"web\":$web,.*\"js\":{.*\"ticks\":[1-9]" "$work/state.log" 2>/dev/null; then
+      kill "$pid" && wait "$pid" 2>/dev/null
+      pid=
+      return 0
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 1
+  done
+  cat "$work/bopling.out" "$work/state.log" 2>/dev/null
+  fail "the installed program did not get its page ticking ($*)"
+}
+web=0 ticks
+{ timeout 5 "$root/usr/bin/bopling" --renderer=web 2>&1 || true; } | grep -q 'install the bopling-web package' ||
+  fail "no word of the missing web renderer"
+dpkg -x "$webdeb" "$root"
+web='[1-9][0-9]*' ticks --renderer=web

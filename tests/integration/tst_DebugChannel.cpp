@@ -106,6 +106,14 @@ private:
         return !ask(commands + "\nwindowinfo " + path("done.txt").toUtf8(), "done.txt").isEmpty();
     }
 
+    // Waits for a state log line, written from now on, whose page statistics hold `text`.
+    bool pageSays(const QByteArray &text)
+    {
+        const QString log = home.filePath(QStringLiteral("state.log"));
+        const qsizetype from = readAll(log).size();
+        return QTest::qWaitFor([&] { return readAll(log).mid(from).contains(text); }, 10000);
+    }
+
     // windowinfo after the given commands.
     QString windowInfo(const QByteArray &before = {})
     {
@@ -186,6 +194,7 @@ private slots:
         const QList<double> frame = frameOf(strip);
         QVERIFY2(frame.mid(0, 3) == (QList<double>{0, 0, 1440}), qPrintable(strip + fail()));
         QVERIFY(frameOf(corner) != frame);
+        QVERIFY2(pageSays(R"("layout":"strip")"), "the new layout did not reach the scene");
         const QRegularExpression facts(QStringLiteral(
             " visible=true level=3 screens=1 number=[1-9]\\d* occlusion=true alpha=1.00 "
             "ignoresMouse=true hover=none target=1.0$"));
@@ -204,6 +213,15 @@ private slots:
         for (int y = 0; y < argb.height(); ++y)
             for (int x = 0; x < argb.width(); ++x)
                 QCOMPARE(qAlpha(argb.pixel(x, y)), 255);
+
+        // Another scene reaches the page and the panel shows it.
+        QVERIFY(run("set scene walk"));
+        QVERIFY2(pageSays(R"("scene":"walk")"), "the scene did not change");
+        const QImage walk =
+            QImage::fromData(ask("snapshot " + path("w.png").toUtf8(), "w.png"), "PNG");
+        QCOMPARE(walk.size(), image.size());
+        QVERIFY(walk != image);
+        QVERIFY(run("set scene campfire"));
     }
 
     void dragMovesTheFrame()
@@ -280,10 +298,12 @@ private slots:
     void scriptReachesThePage()
     {
         const QString log = home.filePath(QStringLiteral("state.log"));
-        QVERIFY(send("js qx.stats = () => ({poked: 'a b'})"));
+        QVERIFY(send("js qx.realStats = qx.stats; qx.stats = () => ({poked: 'a b'})"));
         QVERIFY2(QTest::qWaitFor([&] { return readAll(log).contains(R"("js":{"poked":"a b"})"); },
                                  10000),
                  readAll(log).right(400).constData());
+        // The page's own statistics again, for the tests after this one.
+        QVERIFY(send("js qx.stats = qx.realStats"));
     }
 
     void setPausedAndIntegers()
@@ -314,6 +334,8 @@ private slots:
         QVERIFY(run(commands));
         QCOMPARE(settings().value(QStringLiteral("familiars")).toVariant().toStringList(),
                  (QStringList{"Ada", "Bo", "Cy"}));
+        QVERIFY2(pageSays(R"("familiars":["Ada","Bo","Cy"])"),
+                 "the familiars did not reach the scene");
     }
 
     // A link planted where a result goes is replaced, never written through (what the

@@ -219,8 +219,6 @@ class TestRendererEndToEnd : public QObject
                        });
     }
 
-    QStringList renderedLog() const { return files::lines(RendererLog().filePath()); }
-
 private slots:
     void initTestCase()
     {
@@ -259,37 +257,6 @@ private slots:
         QVERIFY(sent.at(0).startsWith("qx.config({W:640,H:480,"));
         QVERIFY(sent.at(1).startsWith("qx.setFamiliars([{") &&
                 sent.at(1).contains("\"name\":\"Pip\""));
-    }
-
-    void aMinuteOfMusic()
-    {
-        sent.clear();
-        for (int n = 0; n < 60 * 30; ++n) {
-            now += 1.0 / 30;
-            protocol->tick([n] { return musicFrame(n); });
-            // Now and then the user changes something the page shows.
-            if (n % 450 == 449) {
-                const bool strip = settings->layout() == Layout::corner;
-                settings->setLayout(strip ? Layout::strip : Layout::corner);
-                settings->setScene(strip ? Scene::walk : Scene::campfire);
-                panel = strip ? QSizeF(1440, 120) : QSizeF(640, 480);
-                host->web()->resize(panel.toSize());
-                protocol->pushConfig();
-            }
-            // About ten times faster than real time, with room for the page to draw.
-            spin(3);
-        }
-        QVERIFY(waitFor([this] { return answered >= sent.size() + 2; }, 20000));
-        QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
-        QVERIFY2(renderedLog().isEmpty(), qPrintable(renderedLog().join('\n')));
-        QCOMPARE(sent.count("qx.tick({silent:true})"), 1);
-        // Every frame with events goes out, and level-only ticks besides.
-        int eventFrames = 0;
-        for (int n = 0; n < 60 * 30; ++n)
-            eventFrames += musicFrame(n).events.isEmpty() ? 0 : 1;
-        QVERIFY(eventFrames > 100);
-        QVERIFY(sent.filter("qx.tick({lv:").size() > eventFrames);
-        QCOMPARE(sent.filter("qx.config(").size(), 4);
     }
 
     void snapshotHasPixels()

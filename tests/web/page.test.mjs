@@ -194,3 +194,48 @@ test('a drop sends every familiar into its strongest move, landing beyond the pa
     });
   }
 });
+
+test('the pictures the host is given add up to the scene, also across a change of size, and a kick shows at once', async () => {
+  const { startPage } = await load('page.js');
+  let now = 0;
+  const timers = new Map();
+  let id = 0;
+  let shown = null; // the host's copy, as the light host and the canvas keep it
+  const { qx, scene } = startPage({
+    now: () => now,
+    setTimeout: (fn, ms) => { timers.set(++id, { at: now + ms, fn }); return id; },
+    clearTimeout: (t) => timers.delete(t),
+    present: (buf, r) => {
+      if (!shown || shown.w !== buf.w || shown.h !== buf.h) shown = { w: buf.w, h: buf.h, px: new Uint32Array(buf.px.length) };
+      for (let y = r.y; y < r.y + r.h; y++) shown.px.set(buf.px.subarray(y * buf.w + r.x, y * buf.w + r.x + r.w), y * buf.w + r.x);
+    },
+    post: () => {},
+    size: () => ({ W: 640, H: 480 }),
+  });
+  const advance = (ms) => {
+    for (const end = now + ms; now < end; now += 5) {
+      for (const [t, { at, fn }] of [...timers]) if (at <= now) { timers.delete(t); fn(); }
+    }
+  };
+  const same = () => shown && shown.w === scene.buf.w && shown.px.every((v, i) => v === scene.buf.px[i]);
+  evaluate(qx, CONFIG);
+  for (let i = 0; i < 20; i++) { qx.tick(loud(i % 3 ? '' : 'k')); advance(33); }
+  advance(200);
+  assert.ok(same(), 'corner');
+  // As many pixels as before, in rows of another width.
+  evaluate(qx, CONFIG.replace('W:640,H:480', 'W:1280,H:240').replace("'corner'", "'strip'"));
+  for (let i = 0; i < 20; i++) { qx.tick(loud(i % 3 ? '' : 'k')); advance(33); }
+  advance(200);
+  assert.equal(shown.w, 640);
+  assert.ok(same(), 'strip');
+
+  // A kick is shown within the call that brings it, not at the next frame.
+  let atOnce = 0;
+  for (let i = 0; i < 10; i++) {
+    advance(40);
+    const old = shown.px.slice();
+    qx.tick(loud('k'));
+    if (shown.px.some((v, j) => v !== old[j])) atOnce++;
+  }
+  assert.ok(atOnce >= 8, `${atOnce} of 10 kicks drawn at once`);
+});

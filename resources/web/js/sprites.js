@@ -99,13 +99,15 @@ export function decodeCreature(obj) {
   };
   for (const f of known) if (!frames[f]) frames[f] = frames[fallback[f]];
   const attacks = Array.isArray(obj.attacks) ? obj.attacks.filter((a) => typeof a === 'string').map((a) => a.toLowerCase()) : [];
+  const has = {};
+  for (const f of known) has[f] = Boolean(raw[f]);
   const sound = typeof obj.sound === 'string' ? obj.sound.toUpperCase().replace(/[^A-Z!]/g, '').slice(0, 7) : '';
   return {
     name,
     w: w + 2,
     h: h + 2,
     frames,
-    has: Object.fromEntries(known.map((f) => [f, Boolean(raw[f])])),
+    has,
     attacks,
     sound: sound || 'ROAR!',
   };

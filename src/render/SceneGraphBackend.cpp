@@ -1,4 +1,4 @@
-#include "app/SceneGraphBackend.h"
+#include "render/SceneGraphBackend.h"
 
 #include <QByteArray>
 #include <QGuiApplication>

@@ -1,0 +1,80 @@
+// A fixed run of the page for comparing script engines: for each scene and
+// layout, the program's own call texts at a fixed clock, the frame timers run
+// in order by a clock of its own. Every picture the page shows goes to the
+// host as the light host's page sends it; at the end of each case the
+// scene's picture goes to `qxHost.caseDone` when the host has one. Runs as
+// the light host's entry module in the program's engine and under Node
+// (trace-run.mjs), each time from a copy of the web folder beside
+// trace-data.js, which holds the familiars.
+import { startPage } from './page.js';
+import { lightHost } from './light-host.js';
+import { FAMILIARS } from './trace-data.js';
+
+/* global qxHost */
+
+const CASES = [
+  ['campfire', 'corner', 640, 480, 1],
+  ['walk', 'corner', 480, 360, 0],
+  ['campfire', 'strip', 1280, 128, 1],
+  ['walk', 'strip', 960, 96, 2],
+];
+const EVENTS = ['k', '', 'h', 's', 'kh', '', 'd', 'k', '', '', 'ks', 'h'];
+
+function* run([scene, layout, W, H, size]) {
+  let now = 5000;
+  let next = 1;
+  const timers = new Map();
+  const light = lightHost(qxHost);
+  const { qx, scene: drawn } = startPage({
+    now: () => now,
+    setTimeout: (fn, ms) => {
+      timers.set(next, { at: now + ms, fn });
+      return next++;
+    },
+    clearTimeout: (id) => timers.delete(id),
+    present: light.present,
+    post: () => {},
+    size: () => ({ W, H }),
+  });
+  // Every timer due by `until`, in order of time, then the clock at `until`.
+  const advance = (ms) => {
+    const until = now + ms;
+    for (;;) {
+      let first = null;
+      for (const [id, t] of timers) if (t.at <= until && (!first || t.at < first.at)) first = { id, at: t.at, fn: t.fn };
+      if (!first) break;
+      timers.delete(first.id);
+      now = Math.max(now, first.at);
+      first.fn();
+    }
+    now = until;
+  };
+  const call = (text) => new Function('qx', text)(qx);
+  call(`qx.config({W:${W},H:${H},layout:'${layout}',intensity:2,tobble:true,warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,scene:'${scene}',size:${size}})`);
+  call(`qx.setFamiliars(${JSON.stringify(FAMILIARS)})`);
+  for (let i = 0; i < 90; i++) {
+    advance(33);
+    const level = ((i * 37) % 100) / 100;
+    const ev = EVENTS[i % EVENTS.length];
+    call(`qx.tick({lv:[${level.toFixed(2)},0.40,0.20,0.70],bpm:124.0,conf:0.80,en:${(0.3 + level / 2).toFixed(2)},ev:'${ev}'})`);
+    yield null;
+  }
+  advance(500);
+  yield drawn.buf;
+}
+
+// A tick a call, each well within the time the program gives a call.
+function* all() {
+  for (const c of CASES) yield* run(c);
+}
+const steps = all();
+function step() {
+  const { value: buf, done } = steps.next();
+  if (done) {
+    qxHost.postMessage({ ready: true });
+    return;
+  }
+  if (buf && typeof qxHost.caseDone === 'function') qxHost.caseDone(buf);
+  qxHost.setTimeout(step, 0);
+}
+step();
