@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,34 +124,6 @@ private slots:
             QVERIFY2(differ == 0,
                      qPrintable(QStringLiteral("case %1: %2 pixels differ").arg(i).arg(differ)));
         }
-    }
-
-    // The shipped page fills the panel's picture: the card with its see-through corners.
-    void shippedPageShowsTheScene()
-    {
-        LightHost host(QStringLiteral(BOPLING_SOURCE_DIR "/resources/web"));
-        bool ready = false;
-        host.onReady = [&] { ready = true; };
-        QVERIFY(waitFor([&] { return ready; }, 5000));
-        host.evaluate(
-            QStringLiteral("qx.config({W:640,H:480,layout:'corner',intensity:1,tobble:true,"
-                           "warriors:true,warriorCount:-1,pulse:true,monsters:true,scale:2,"
-                           "scene:'campfire',size:1})"));
-        host.view()->resize(640, 480);
-        QImage shown;
-        QVERIFY(waitFor(
-            [&] {
-                shown = host.view()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-                return qAlpha(shown.pixel(320, 240)) == 255;
-            },
-            5000));
-        QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
-        QCOMPARE(qAlpha(shown.pixel(639, 479)), 0);
-        QSet<QRgb> colours;
-        for (int y = 0; y < 480; y += 8)
-            colours.insert(shown.pixel(320, y));
-        QVERIFY(colours.size() > 8);
-        QVERIFY(files::lines(host.rendererLog().filePath()).isEmpty());
     }
 
     // Each fault ends the run with one line in the renderer log; the scene comes back ("ready"

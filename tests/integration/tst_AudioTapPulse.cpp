@@ -228,11 +228,6 @@ private:
         player = pulse->startPlaying(QString::fromLatin1(sink), frames, kRate, 2, 30.0);
         return player != nullptr;
     }
-    bool streamsBecome(int count)
-    {
-        return QTest::qWaitFor([&] { return pulse->countSourceOutputs("Bopling") == count; },
-                               kTimeoutMs);
-    }
     int rebuilds()
     {
         std::lock_guard guard(logLock);

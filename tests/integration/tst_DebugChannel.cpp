@@ -1,6 +1,7 @@
 #include "creatures/window/CreatureWindowController.h"
 #include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
+#include "support/Files.h"
 #include "support/PrivatePulse.h"
 
 #include <QDir>
@@ -22,19 +23,6 @@ namespace {
 
 const QString kProgram = QStringLiteral(BOPLING_BINARY_DIR "/bopling");
 const QString kClient = QStringLiteral("Bopling");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 // A number the windowinfo line gives for `field`, e.g. "screens".
 QString field(const QString &line, const QString &name)
@@ -74,7 +62,7 @@ private:
     QJsonObject settings() const
     {
         return QJsonDocument::fromJson(
-                   readAll(home.filePath(QStringLiteral("config/Bopling/settings.json"))))
+                   files::read(home.filePath(QStringLiteral("config/Bopling/settings.json"))))
             .object();
     }
 
@@ -83,7 +71,7 @@ private:
     bool send(const QByteArray &commands)
     {
         const QString draft = path(QStringLiteral("draft"));
-        writeAll(draft, commands);
+        files::write(draft, commands);
         return QFile::rename(draft, commandFile()) &&
                QTest::qWaitFor([&] { return !QFile::exists(commandFile()); }, 10000);
     }
@@ -97,7 +85,7 @@ private:
             return {};
         if (!QTest::qWaitFor([&] { return QFile::exists(path(name)); }, 10000))
             return {};
-        return readAll(path(name));
+        return files::read(path(name));
     }
 
     // Sends the commands and waits until they have all run.
@@ -110,8 +98,8 @@ private:
     bool pageSays(const QByteArray &text)
     {
         const QString log = home.filePath(QStringLiteral("state.log"));
-        const qsizetype from = readAll(log).size();
-        return QTest::qWaitFor([&] { return readAll(log).mid(from).contains(text); }, 10000);
+        const qsizetype from = files::read(log).size();
+        return QTest::qWaitFor([&] { return files::read(log).mid(from).contains(text); }, 10000);
     }
 
     // windowinfo after the given commands.
@@ -258,26 +246,26 @@ private slots:
         const QString out = path(QStringLiteral("qx-creature-out.json"));
         const QString error = path(QStringLiteral("qx-creature-err.txt"));
         const QRegularExpression seconds(QStringLiteral("^\\d+\\.\\d s$"));
-        writeAll(path(QStringLiteral("pet.png")), fakeclaude::png(8, 8));
+        files::write(path(QStringLiteral("pet.png")), fakeclaude::png(8, 8));
         const QByteArray time =
             ask("makecreature " + path("pet.png").toUtf8() + " opus  a fluffy cat",
                 QStringLiteral("qx-creature-time.txt"));
         QVERIFY2(seconds.match(QString::fromUtf8(time)).hasMatch(), time.constData());
-        QCOMPARE(Creature::decode(readAll(out)).name, QStringLiteral("Fuzz"));
+        QCOMPARE(Creature::decode(files::read(out)).name, QStringLiteral("Fuzz"));
         QVERIFY(!QFile::exists(error));
-        const QByteArray args = readAll(path(QStringLiteral("args")));
+        const QByteArray args = files::read(path(QStringLiteral("args")));
         QVERIFY2(args.contains("\nopus\n") && args.contains("a fluffy cat"), args.constData());
 
         // Not a picture: the run fails, and says why in the error file.
-        writeAll(path(QStringLiteral("pet.txt")), "purr");
+        files::write(path(QStringLiteral("pet.txt")), "purr");
         QVERIFY(!ask("makecreature " + path("pet.txt").toUtf8(), "qx-creature-time.txt").isEmpty());
-        QVERIFY(!readAll(error).isEmpty());
+        QVERIFY(!files::read(error).isEmpty());
         QVERIFY(!QFile::exists(out));
     }
 
     void creatureWindowSnapshots()
     {
-        writeAll(path(QStringLiteral("wisp.json")), samples::creature("Wisp").encode());
+        files::write(path(QStringLiteral("wisp.json")), samples::creature("Wisp").encode());
         // The new-creature view shows the photo above the result, the edit
         // view only the result; both are taller than an empty window.
         QList<int> heights;
@@ -299,9 +287,9 @@ private slots:
     {
         const QString log = home.filePath(QStringLiteral("state.log"));
         QVERIFY(send("js qx.realStats = qx.stats; qx.stats = () => ({poked: 'a b'})"));
-        QVERIFY2(QTest::qWaitFor([&] { return readAll(log).contains(R"("js":{"poked":"a b"})"); },
-                                 10000),
-                 readAll(log).right(400).constData());
+        QVERIFY2(QTest::qWaitFor(
+                     [&] { return files::read(log).contains(R"("js":{"poked":"a b"})"); }, 10000),
+                 files::read(log).right(400).constData());
         // The page's own statistics again, for the tests after this one.
         QVERIFY(send("js qx.stats = qx.realStats"));
     }
@@ -326,10 +314,10 @@ private slots:
         QByteArray commands;
         for (const char *name : {"Ada", "Bo", "Cy"}) {
             const QString file = path(QLatin1String(name) + QStringLiteral(".json"));
-            writeAll(file, samples::creature(QLatin1String(name)).encode());
+            files::write(file, samples::creature(QLatin1String(name)).encode());
             commands += "savecreature " + file.toUtf8() + '\n';
         }
-        writeAll(path(QStringLiteral("bad.json")), "{\"name\": \"Nope\"}");
+        files::write(path(QStringLiteral("bad.json")), "{\"name\": \"Nope\"}");
         commands += "savecreature " + path("bad.json").toUtf8();
         QVERIFY(run(commands));
         QCOMPARE(settings().value(QStringLiteral("familiars")).toVariant().toStringList(),
@@ -343,13 +331,13 @@ private slots:
     void resultsAreNotWrittenThroughLinks()
     {
         const QString victim = path(QStringLiteral("victim.txt"));
-        writeAll(victim, "keep");
+        files::write(victim, "keep");
         QFile::remove(path(QStringLiteral("w.txt")));
         QVERIFY(QFile::link(victim, path(QStringLiteral("w.txt"))));
         QVERIFY(run("windowinfo " + path("w.txt").toUtf8()));
         QVERIFY(!QFileInfo(path(QStringLiteral("w.txt"))).isSymLink());
-        QVERIFY(readAll(path(QStringLiteral("w.txt"))).startsWith("frame="));
-        QCOMPARE(readAll(victim), QByteArray("keep"));
+        QVERIFY(files::read(path(QStringLiteral("w.txt"))).startsWith("frame="));
+        QCOMPARE(files::read(victim), QByteArray("keep"));
     }
 };
 

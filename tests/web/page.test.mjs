@@ -74,6 +74,9 @@ test('one broken familiar does not keep the others away', () => {
 test('configuration changes the cast and the canvas', () => {
   const p = page();
   evaluate(p.qx, CONFIG);
+  p.run(0.1);
+  const { px, w, h } = p.scene.buf;
+  assert.deepEqual([px[0], px[w * h - 1], px[(h >> 1) * w + (w >> 1)]].map((c) => c >>> 24), [0, 0, 255], 'the card has see-through corners');
   p.qx.config({ layout: 'strip', W: 1510, H: 240, size: 0, scene: 'walk' });
   const s = p.qx.stats();
   assert.deepEqual([s.canvas, s.scene, s.warriors], [{ w: 755, h: 120 }, 'walk', 6]);
