@@ -1,6 +1,14 @@
 #include "overlay/DesktopSession.h"
 
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <xcb/xcb.h>
 
@@ -36,7 +44,81 @@ QByteArray property(xcb_connection_t *connection, xcb_window_t window, xcb_atom_
     return value;
 }
 
+// sway's IPC: "i3-ipc", the payload's length and the message type, then the payload.
+constexpr char kIpcMagic[] = "i3-ipc";
+constexpr std::size_t kIpcHeader = 6 + 2 * sizeof(std::uint32_t);
+constexpr std::uint32_t kGetTree = 4;
+constexpr int kIpcTimeoutMilliseconds = 250;
+
+// Reads `size` bytes unless sway stays silent for the time allowed.
+bool readAll(int fd, char *data, std::size_t size)
+{
+    while (size > 0) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, kIpcTimeoutMilliseconds) != 1)
+            return false;
+        const ssize_t got = read(fd, data, size);
+        if (got <= 0)
+            return false;
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// sway's window tree; empty when it cannot be had.
+QJsonObject swayTree()
+{
+    const QByteArray path = qgetenv("SWAYSOCK");
+    sockaddr_un address{};
+    if (path.isEmpty() || std::size_t(path.size()) >= sizeof address.sun_path)
+        return {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    QByteArray payload;
+    char header[kIpcHeader] = {};
+    std::memcpy(header, kIpcMagic, 6);
+    std::memcpy(header + 6 + sizeof(std::uint32_t), &kGetTree, sizeof kGetTree);
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+        write(fd, header, sizeof header) == ssize_t(sizeof header) &&
+        readAll(fd, header, sizeof header) && std::memcmp(header, kIpcMagic, 6) == 0) {
+        std::uint32_t length = 0;
+        std::memcpy(&length, header + 6, sizeof length);
+        payload.resize(qsizetype(length));
+        if (!readAll(fd, payload.data(), length))
+            payload.clear();
+    }
+    close(fd);
+    return QJsonDocument::fromJson(payload).object();
+}
+
+// The focused window below `node`, or an empty object.
+QJsonObject focusedIn(const QJsonObject &node)
+{
+    if (node[QLatin1String("focused")].toBool())
+        return node;
+    for (const char *children : {"nodes", "floating_nodes"})
+        for (const QJsonValue child : node[QLatin1String(children)].toArray())
+            if (QJsonObject found = focusedIn(child.toObject()); !found.isEmpty())
+                return found;
+    return {};
+}
+
 } // namespace
+
+bool DesktopSession::swayFullScreenOn(QRect screen)
+{
+    const QJsonObject focused = focusedIn(swayTree());
+    if (focused[QLatin1String("fullscreen_mode")].toInt() == 0)
+        return false;
+    const QJsonObject rect = focused[QLatin1String("rect")].toObject();
+    return QRect(rect[QLatin1String("x")].toInt(), rect[QLatin1String("y")].toInt(),
+                 rect[QLatin1String("width")].toInt(), rect[QLatin1String("height")].toInt())
+        .contains(screen);
+}
 
 DesktopSession DesktopSession::current()
 {

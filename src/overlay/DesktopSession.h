@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 
 namespace bopling {
@@ -24,6 +25,12 @@ struct DesktopSession
 
     // The session of the display the application is connected to.
     static DesktopSession current();
+
+    // Under sway, whether its focused window is full screen and covers
+    // `screen`, asked over sway's IPC socket ($SWAYSOCK). XWayland does not
+    // see native Wayland windows at all, so their full screen is known only
+    // this way. False elsewhere, or when sway does not answer in time.
+    static bool swayFullScreenOn(QRect screen);
 };
 
 } // namespace bopling

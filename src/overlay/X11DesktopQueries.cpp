@@ -1,5 +1,7 @@
 #include "overlay/X11DesktopQueries.h"
 
+#include "overlay/DesktopSession.h"
+
 #include <QRect>
 #include <QSocketNotifier>
 #include <QWindow>
@@ -261,8 +263,9 @@ void X11DesktopQueries::readEvents()
 bool X11DesktopQueries::fullScreenOn(QRect screen)
 {
     const xcb_window_t active = activeWindow();
+    // In a Wayland session no X11 window is active while a native one has the keyboard.
     if (active == XCB_WINDOW_NONE)
-        return false;
+        return DesktopSession::swayFullScreenOn(screen);
     const auto states = property32(connection, active, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
     const std::uint32_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
     if (std::find(states.begin(), states.end(), fullScreen) == states.end())

@@ -156,6 +156,22 @@ private slots:
         QTest::qWait(1500);
         QCOMPARE(focusedPid(), self);
 
+        if (inSway()) {
+            // A native Wayland window, which XWayland does not see: sway is asked.
+            QProcess terminal;
+            terminal.start(QStringLiteral("foot"), {});
+            QVERIFY2(terminal.waitForStarted(), "foot is missing (scripts/install-deps)");
+            QVERIFY(QTest::qWaitFor([&] { return focusedPid() == terminal.processId(); }, 10000));
+            run(QStringLiteral("swaymsg"), {"fullscreen", "enable"});
+            QVERIFY2(QTest::qWaitFor([&] { return !panelOf(panel); }, 15000),
+                     "the panel stays over a native full-screen window");
+            run(QStringLiteral("swaymsg"), {"fullscreen", "disable"});
+            QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
+            QTest::qWait(1500);
+            QCOMPARE(focusedPid(), terminal.processId());
+            terminal.kill();
+            terminal.waitForFinished();
+        }
         if (const QByteArray shot = qgetenv("BOPLING_SCREENSHOT"); !shot.isEmpty() && inSway())
             run(QStringLiteral("grim"), {QString::fromLocal8Bit(shot)});
         bopling.terminate();
