@@ -95,14 +95,17 @@ QJsonObject swayTree()
     return QJsonDocument::fromJson(payload).object();
 }
 
-// The focused window below `node`, or an empty object.
-QJsonObject focusedIn(const QJsonObject &node)
+// The focused window below `node`, or an empty object; `output` becomes the
+// output it is on.
+QJsonObject focusedIn(const QJsonObject &node, QJsonObject &output)
 {
+    if (node[QLatin1String("type")].toString() == QLatin1String("output"))
+        output = node;
     if (node[QLatin1String("focused")].toBool())
         return node;
     for (const char *children : {"nodes", "floating_nodes"})
         for (const QJsonValue child : node[QLatin1String(children)].toArray())
-            if (QJsonObject found = focusedIn(child.toObject()); !found.isEmpty())
+            if (QJsonObject found = focusedIn(child.toObject(), output); !found.isEmpty())
                 return found;
     return {};
 }
@@ -111,10 +114,15 @@ QJsonObject focusedIn(const QJsonObject &node)
 
 bool DesktopSession::swayFullScreenOn(QRect screen)
 {
-    const QJsonObject focused = focusedIn(swayTree());
+    QJsonObject output;
+    const QJsonObject focused = focusedIn(swayTree(), output);
     if (focused[QLatin1String("fullscreen_mode")].toInt() == 0)
         return false;
-    const QJsonObject rect = focused[QLatin1String("rect")].toObject();
+    // A full-screen window covers its output (or all of them); the window's
+    // own rectangle may still be the one it had before.
+    if (focused[QLatin1String("fullscreen_mode")].toInt() > 1)
+        return true;
+    const QJsonObject rect = output[QLatin1String("rect")].toObject();
     return QRect(rect[QLatin1String("x")].toInt(), rect[QLatin1String("y")].toInt(),
                  rect[QLatin1String("width")].toInt(), rect[QLatin1String("height")].toInt())
         .contains(screen);

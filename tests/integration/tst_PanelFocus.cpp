@@ -173,6 +173,15 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
             QTest::qWait(1500);
             QCOMPARE(focusedPid(), terminal.processId());
+            // Full screen on a second monitor leaves the panel where it is.
+            run(QStringLiteral("swaymsg"), {"create_output"});
+            run(QStringLiteral("swaymsg"),
+                {"output", "HEADLESS-2", "mode", "1440x900", "position", "1440", "0"});
+            run(QStringLiteral("swaymsg"), {"move", "container", "to", "output", "HEADLESS-2"});
+            run(QStringLiteral("swaymsg"), {"focus", "output", "HEADLESS-2"});
+            run(QStringLiteral("swaymsg"), {"fullscreen", "enable"});
+            QTest::qWait(3000);
+            QCOMPARE(panelOf(panel), std::optional(corner));
             terminal.kill();
             terminal.waitForFinished();
         }
