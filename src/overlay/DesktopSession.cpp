@@ -12,6 +12,7 @@
 
 #include <xcb/xcb.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -112,20 +113,21 @@ QJsonObject focusedIn(const QJsonObject &node, QJsonObject &output)
 
 } // namespace
 
-bool DesktopSession::swayFullScreenOn(QRect screen)
+std::optional<QRect> DesktopSession::swayFullScreenArea()
 {
     QJsonObject output;
     const QJsonObject focused = focusedIn(swayTree(), output);
-    if (focused[QLatin1String("fullscreen_mode")].toInt() == 0)
-        return false;
-    // A full-screen window covers its output (or all of them); the window's
-    // own rectangle may still be the one it had before.
-    if (focused[QLatin1String("fullscreen_mode")].toInt() > 1)
-        return true;
+    const int mode = focused[QLatin1String("fullscreen_mode")].toInt();
+    if (mode == 0)
+        return std::nullopt;
+    // Full screen across all outputs.
+    if (mode > 1)
+        return QRect(QPoint(INT_MIN / 2, INT_MIN / 2), QPoint(INT_MAX / 2, INT_MAX / 2));
+    // A window full screen on one output covers it; the window's own
+    // rectangle may still be the one it had before.
     const QJsonObject rect = output[QLatin1String("rect")].toObject();
     return QRect(rect[QLatin1String("x")].toInt(), rect[QLatin1String("y")].toInt(),
-                 rect[QLatin1String("width")].toInt(), rect[QLatin1String("height")].toInt())
-        .contains(screen);
+                 rect[QLatin1String("width")].toInt(), rect[QLatin1String("height")].toInt());
 }
 
 DesktopSession DesktopSession::current()

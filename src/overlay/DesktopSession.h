@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QString>
 
+#include <optional>
+
 namespace bopling {
 
 // Whose window manager runs the X server the program talks to. In a Wayland
@@ -26,11 +28,11 @@ struct DesktopSession
     // The session of the display the application is connected to.
     static DesktopSession current();
 
-    // Under sway, whether its focused window is full screen and covers
-    // `screen`, asked over sway's IPC socket ($SWAYSOCK). XWayland does not
-    // see native Wayland windows at all, so their full screen is known only
-    // this way. False elsewhere, or when sway does not answer in time.
-    static bool swayFullScreenOn(QRect screen);
+    // Under sway, the area its focused window covers while it is full screen,
+    // asked over sway's IPC socket ($SWAYSOCK). XWayland does not see native
+    // Wayland windows at all, so their full screen is known only this way.
+    // None elsewhere, or when sway does not answer in time.
+    static std::optional<QRect> swayFullScreenArea();
 };
 
 } // namespace bopling

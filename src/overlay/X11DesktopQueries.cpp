@@ -264,8 +264,10 @@ bool X11DesktopQueries::fullScreenOn(QRect screen)
 {
     const xcb_window_t active = activeWindow();
     // In a Wayland session no X11 window is active while a native one has the keyboard.
-    if (active == XCB_WINDOW_NONE)
-        return DesktopSession::swayFullScreenOn(screen);
+    if (active == XCB_WINDOW_NONE) {
+        const std::optional<QRect> native = DesktopSession::swayFullScreenArea();
+        return native && native->contains(screen);
+    }
     const auto states = property32(connection, active, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
     const std::uint32_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
     if (std::find(states.begin(), states.end(), fullScreen) == states.end())
