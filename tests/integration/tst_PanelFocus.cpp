@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -27,6 +28,11 @@ bool inSway()
     return qEnvironmentVariableIsSet("SWAYSOCK");
 }
 
+QByteArray sway(const QString &command)
+{
+    return run(QStringLiteral("swaymsg"), command.split(QLatin1Char(' ')));
+}
+
 // The process of the focused window in sway's tree below `node`; 0 if none.
 qint64 focusedIn(const QJsonObject &node)
 {
@@ -45,9 +51,7 @@ qint64 focusedIn(const QJsonObject &node)
 qint64 focusedPid()
 {
     if (inSway())
-        return focusedIn(
-            QJsonDocument::fromJson(run(QStringLiteral("swaymsg"), {"-r", "-t", "get_tree"}))
-                .object());
+        return focusedIn(QJsonDocument::fromJson(sway(QStringLiteral("-r -t get_tree"))).object());
     const QByteArray window = run(QStringLiteral("xdotool"), {"getwindowfocus"}).trimmed();
     return run(QStringLiteral("xdotool"), {"getwindowpid", QString::fromLatin1(window)})
         .trimmed()
@@ -71,26 +75,13 @@ std::optional<QRect> panelOf(qint64 pid)
 // A left click at `point` by the user's hands (sway's own cursor when it runs).
 void click(QPoint point)
 {
-    if (inSway()) {
-        run(QStringLiteral("swaymsg"),
-            {"seat", "-", "cursor", "set", QString::number(point.x()), QString::number(point.y())});
-        run(QStringLiteral("swaymsg"), {"seat", "-", "cursor", "press", "button1"});
-        run(QStringLiteral("swaymsg"), {"seat", "-", "cursor", "release", "button1"});
-    } else {
-        run(QStringLiteral("xdotool"),
-            {"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
-    }
-}
-
-// Puts this process's window in or out of full screen through the window manager.
-void setFullScreen(QWidget &window, bool on)
-{
-    if (inSway()) {
-        const QString criteria = QStringLiteral("[pid=%1]").arg(QCoreApplication::applicationPid());
-        run(QStringLiteral("swaymsg"), {criteria, "fullscreen", on ? "enable" : "disable"});
-    } else {
-        window.setWindowState(on ? Qt::WindowFullScreen : Qt::WindowNoState);
-    }
+    const QString at = QStringLiteral("%1 %2").arg(point.x()).arg(point.y());
+    if (inSway())
+        sway(QStringLiteral("seat - cursor set %1, seat - cursor press button1, "
+                            "seat - cursor release button1")
+                 .arg(at));
+    else
+        run(QStringLiteral("xdotool"), QStringLiteral("mousemove %1 click 1").arg(at).split(' '));
 }
 
 } // namespace
@@ -126,6 +117,10 @@ private slots:
                    QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav"));
         QProcess bopling;
         bopling.setProcessEnvironment(env);
+        const auto stop = qScopeGuard([&] {
+            bopling.terminate();
+            bopling.waitForFinished(10000);
+        });
         bopling.start(QStringLiteral(BOPLING_BINARY_DIR "/bopling"), {});
         const qint64 panel = bopling.processId();
         // In its corner of the 1440 x 900 screen, also where the compositor would centre it.
@@ -150,45 +145,39 @@ private slots:
         QTest::qWait(1000);
         QCOMPARE(focusedPid(), self);
 
-        setFullScreen(typing, true);
+        // Full screen through the window manager, as F11 would ask for it.
+        typing.setWindowState(Qt::WindowFullScreen);
         QVERIFY2(QTest::qWaitFor([&] { return !panelOf(panel); }, 15000),
                  "the panel stays over a full-screen window");
-        setFullScreen(typing, false);
+        typing.setWindowState(Qt::WindowNoState);
         QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
         QTest::qWait(1500);
         QCOMPARE(focusedPid(), self);
+        if (!inSway())
+            return;
 
-        if (inSway()) {
-            // A native Wayland window, which XWayland does not see: sway is asked.
-            QProcess terminal;
-            terminal.start(QStringLiteral("foot"), {});
-            QVERIFY2(terminal.waitForStarted(), "foot is missing (scripts/install-deps)");
-            QVERIFY(QTest::qWaitFor([&] { return focusedPid() == terminal.processId(); }, 10000));
-            // Floating, as a video player's window may be.
-            run(QStringLiteral("swaymsg"), {"floating", "enable"});
-            run(QStringLiteral("swaymsg"), {"fullscreen", "enable"});
-            QVERIFY2(QTest::qWaitFor([&] { return !panelOf(panel); }, 15000),
-                     "the panel stays over a native full-screen window");
-            run(QStringLiteral("swaymsg"), {"fullscreen", "disable"});
-            QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
-            QTest::qWait(1500);
-            QCOMPARE(focusedPid(), terminal.processId());
-            // Full screen on a second monitor leaves the panel where it is.
-            run(QStringLiteral("swaymsg"), {"create_output"});
-            run(QStringLiteral("swaymsg"),
-                {"output", "HEADLESS-2", "mode", "1440x900", "position", "1440", "0"});
-            run(QStringLiteral("swaymsg"), {"move", "container", "to", "output", "HEADLESS-2"});
-            run(QStringLiteral("swaymsg"), {"focus", "output", "HEADLESS-2"});
-            run(QStringLiteral("swaymsg"), {"fullscreen", "enable"});
-            QTest::qWait(3000);
-            QCOMPARE(panelOf(panel), std::optional(corner));
-            terminal.kill();
-            terminal.waitForFinished();
-        }
-        if (const QByteArray shot = qgetenv("BOPLING_SCREENSHOT"); !shot.isEmpty() && inSway())
-            run(QStringLiteral("grim"), {QString::fromLocal8Bit(shot)});
-        bopling.terminate();
-        QVERIFY(bopling.waitForFinished(10000));
+        // A native Wayland window, which XWayland does not see, floating as a
+        // video player's may be: sway is asked.
+        QProcess terminal;
+        terminal.start(QStringLiteral("foot"), {});
+        QVERIFY2(terminal.waitForStarted(), "foot is missing (scripts/install-deps)");
+        QVERIFY(QTest::qWaitFor([&] { return focusedPid() == terminal.processId(); }, 10000));
+        sway(QStringLiteral("floating enable, fullscreen enable"));
+        QVERIFY2(QTest::qWaitFor([&] { return !panelOf(panel); }, 15000),
+                 "the panel stays over a native full-screen window");
+        sway(QStringLiteral("fullscreen disable"));
+        QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
+        QTest::qWait(1500);
+        QCOMPARE(focusedPid(), terminal.processId());
+        // Full screen on a second monitor leaves the panel where it is.
+        sway(QStringLiteral("create_output"));
+        sway(QStringLiteral("output HEADLESS-2 mode 1440x900 position 1440 0"));
+        sway(QStringLiteral("move container to output HEADLESS-2, focus output HEADLESS-2"));
+        sway(QStringLiteral("fullscreen enable"));
+        QTest::qWait(3000);
+        QCOMPARE(panelOf(panel), std::optional(corner));
+        terminal.kill();
+        terminal.waitForFinished();
     }
 };
 
