@@ -38,3 +38,14 @@ if(BOPLING_GUI)
     LIBS bopling_private_pulse bopling_creatures LABELS integration TIMEOUT 180)
   add_dependencies(tst_debug_channel bopling)
 endif()
+
+if(BOPLING_GUI)
+  # The panel never takes the keyboard: under openbox, and under sway with
+  # XWayland, the compositor started and ended by scripts/wayland-session.
+  bopling_add_test(NAME tst_panel_focus SOURCES integration/tst_PanelFocus.cpp
+    LIBS Qt6::Widgets LABELS integration TIMEOUT 120)
+  add_dependencies(tst_panel_focus bopling demo-track)
+  add_test(NAME tst_panel_focus_xwayland
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-session $<TARGET_FILE:tst_panel_focus>)
+  set_tests_properties(tst_panel_focus_xwayland PROPERTIES LABELS integration TIMEOUT 120)
+endif()

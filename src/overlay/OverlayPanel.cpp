@@ -1,6 +1,7 @@
 #include "overlay/OverlayPanel.h"
 
 #include "overlay/DesktopQueries.h"
+#include "overlay/DesktopSession.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -29,6 +30,9 @@ OverlayPanel::OverlayPanel()
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowDoesNotAcceptFocus)
 {
+    // Decided before the native window exists: it cannot change afterwards.
+    if (DesktopSession::current().panelUnmanaged())
+        setWindowFlag(Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose, false);

@@ -1,5 +1,7 @@
 #include "overlay/X11DesktopQueries.h"
 
+#include "overlay/DesktopSession.h"
+
 #include <QGuiApplication>
 #include <QRect>
 #include <QSocketNotifier>
@@ -104,6 +106,18 @@ void X11DesktopQueries::preparePanel(QWindow *window)
                                     atom("_NET_WM_STATE_SKIP_PAGER")};
 
     if (!window->isVisible()) {
+        // The panel never takes the keyboard: Qt already sets the input hint to
+        // false, but it also offers WM_TAKE_FOCUS, and a window that does is
+        // given the focus on map by compositors such as sway (ICCCM's
+        // "globally active" input). Without it the panel has no input model.
+        const std::uint32_t protocols = atom("WM_PROTOCOLS");
+        std::vector<std::uint32_t> offered = property32(connection, id, protocols, XCB_ATOM_ATOM);
+        const auto takeFocus = std::remove(offered.begin(), offered.end(), atom("WM_TAKE_FOCUS"));
+        if (takeFocus != offered.end()) {
+            offered.erase(takeFocus, offered.end());
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, protocols, XCB_ATOM_ATOM, 32,
+                                static_cast<std::uint32_t>(offered.size()), offered.data());
+        }
         // A window manager reads these properties when the window is mapped; Qt
         // keeps state atoms it did not set itself when it maps the window.
         xcb_change_property(connection, XCB_PROP_MODE_APPEND, id, state, XCB_ATOM_ATOM, 32, 3,
@@ -336,8 +350,9 @@ void X11DesktopQueries::readEvents()
 std::optional<QRect> X11DesktopQueries::fullScreenWindow()
 {
     const xcb_window_t active = activeWindow();
+    // In a Wayland session no X11 window is active while a native one has the keyboard.
     if (active == XCB_WINDOW_NONE)
-        return std::nullopt;
+        return DesktopSession::swayFullScreenArea();
     const auto states = property32(connection, active, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
     const std::uint32_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
     if (std::find(states.begin(), states.end(), fullScreen) == states.end())

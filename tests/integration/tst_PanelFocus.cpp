@@ -1,0 +1,185 @@
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <optional>
+
+namespace {
+
+// Runs `program` while the event loop turns: its output.
+QByteArray run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
+    return process.readAllStandardOutput();
+}
+
+bool inSway()
+{
+    return qEnvironmentVariableIsSet("SWAYSOCK");
+}
+
+QByteArray sway(const QString &command)
+{
+    return run(QStringLiteral("swaymsg"), command.split(QLatin1Char(' ')));
+}
+
+// The process of the focused window in sway's tree below `node`; 0 if none.
+qint64 focusedIn(const QJsonObject &node)
+{
+    if (node[QLatin1String("focused")].toBool())
+        return node[QLatin1String("pid")].toInteger();
+    for (const char *children : {"nodes", "floating_nodes"})
+        for (const QJsonValue child : node[QLatin1String(children)].toArray())
+            if (const qint64 pid = focusedIn(child.toObject()))
+                return pid;
+    return 0;
+}
+
+// The process whose window has the keyboard: sway's focused view, or under an
+// X11 window manager the owner of the X input focus (xdotool asks for its
+// _NET_WM_PID). 0 when nothing has it.
+qint64 focusedPid()
+{
+    if (inSway())
+        return focusedIn(QJsonDocument::fromJson(sway(QStringLiteral("-r -t get_tree"))).object());
+    const QByteArray window = run(QStringLiteral("xdotool"), {"getwindowfocus"}).trimmed();
+    return run(QStringLiteral("xdotool"), {"getwindowpid", QString::fromLatin1(window)})
+        .trimmed()
+        .toLongLong();
+}
+
+// The geometry of the panel of process `pid` while it is mapped.
+std::optional<QRect> panelOf(qint64 pid)
+{
+    static const QRegularExpression geometry(
+        QStringLiteral("Position: (\\d+),(\\d+).*\\n.*Geometry: (\\d+)x(\\d+)"));
+    const QRegularExpressionMatch match = geometry.match(QString::fromLocal8Bit(
+        run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(pid),
+                                        "--name", "^Bopling$", "getwindowgeometry", "%@"})));
+    if (!match.hasMatch())
+        return std::nullopt;
+    return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+                 match.captured(4).toInt());
+}
+
+// A left click at `point` by the user's hands (sway's own cursor when it runs).
+void click(QPoint point)
+{
+    const QString at = QStringLiteral("%1 %2").arg(point.x()).arg(point.y());
+    if (inSway())
+        sway(QStringLiteral("seat - cursor set %1, seat - cursor press button1, "
+                            "seat - cursor release button1")
+                 .arg(at));
+    else
+        run(QStringLiteral("xdotool"), QStringLiteral("mousemove %1 click 1").arg(at).split(' '));
+}
+
+} // namespace
+
+// The panel never takes the keyboard from the window that has it: not when
+// Bopling starts, not when it is clicked, not when it comes back after a
+// full-screen window; and it is in its corner.
+// Runs under openbox (scripts/test-env) and under sway with XWayland
+// (scripts/wayland-session), where the compositor's own tree says who has
+// the focus.
+class PanelFocusTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void typingWindowKeepsTheKeyboard()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X11 display (run under scripts/test-env)");
+        const qint64 self = QCoreApplication::applicationPid();
+        QWidget typing;
+        typing.setWindowTitle(QStringLiteral("Typing here"));
+        typing.resize(800, 600);
+        typing.show();
+        typing.activateWindow();
+        QVERIFY(QTest::qWaitFor([&] { return focusedPid() == self; }, 10000));
+
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        env.insert(QStringLiteral("QX_DEBUG"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QX_TEST_AUDIO"),
+                   QStringLiteral(BOPLING_BINARY_DIR "/demo/bopling-demo.wav"));
+        QProcess bopling;
+        bopling.setProcessEnvironment(env);
+        const auto stop = qScopeGuard([&] {
+            bopling.terminate();
+            bopling.waitForFinished(10000);
+        });
+        bopling.start(QStringLiteral(BOPLING_BINARY_DIR "/bopling"), {});
+        const qint64 panel = bopling.processId();
+        // In its corner of the 1440 x 900 screen, also where the compositor would centre it.
+        const QRect corner(784, 404, 640, 480);
+        QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 60000));
+        // What window managers read to decide about the focus: no input, no
+        // offer to take the focus when asked. openbox manages the panel and
+        // keeps it on top; sway is left out of it (no WM_STATE).
+        const QString window = QString::fromLatin1(
+            run(QStringLiteral("xdotool"),
+                {"search", "--onlyvisible", "--pid", QString::number(panel), "--name", "^Bopling$"})
+                .trimmed());
+        const QByteArray hints =
+            run(QStringLiteral("xprop"), {"-id", window, "WM_HINTS", "WM_PROTOCOLS", "WM_STATE"});
+        QVERIFY2(hints.contains("input or input focus: False") && !hints.contains("WM_TAKE_FOCUS"),
+                 hints);
+        QVERIFY2(hints.contains("window state: Normal") != inSway(), hints);
+        // A window manager hands the focus over as it maps a window: by now it would have.
+        QTest::qWait(1500);
+        QCOMPARE(focusedPid(), self);
+        click(corner.center());
+        QTest::qWait(1000);
+        QCOMPARE(focusedPid(), self);
+
+        // Full screen through the window manager, as F11 would ask for it.
+        typing.setWindowState(Qt::WindowFullScreen);
+        QVERIFY2(QTest::qWaitFor([&] { return !panelOf(panel); }, 15000),
+                 "the panel stays over a full-screen window");
+        typing.setWindowState(Qt::WindowNoState);
+        QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
+        QTest::qWait(1500);
+        QCOMPARE(focusedPid(), self);
+        if (!inSway())
+            return;
+
+        // A native Wayland window, which XWayland does not see, floating as a
+        // video player's may be: sway is asked.
+        QProcess terminal;
+        terminal.start(QStringLiteral("foot"), {});
+        QVERIFY2(terminal.waitForStarted(), "foot is missing (scripts/install-deps)");
+        QVERIFY(QTest::qWaitFor([&] { return focusedPid() == terminal.processId(); }, 10000));
+        sway(QStringLiteral("floating enable, fullscreen enable"));
+        QVERIFY2(QTest::qWaitFor([&] { return !panelOf(panel); }, 15000),
+                 "the panel stays over a native full-screen window");
+        sway(QStringLiteral("fullscreen disable"));
+        QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 15000));
+        QTest::qWait(1500);
+        QCOMPARE(focusedPid(), terminal.processId());
+        // Full screen on a second monitor leaves the panel where it is.
+        sway(QStringLiteral("create_output"));
+        sway(QStringLiteral("output HEADLESS-2 mode 1440x900 position 1440 0"));
+        sway(QStringLiteral("move container to output HEADLESS-2, focus output HEADLESS-2"));
+        sway(QStringLiteral("fullscreen enable"));
+        QTest::qWait(3000);
+        QCOMPARE(panelOf(panel), std::optional(corner));
+        terminal.kill();
+        terminal.waitForFinished();
+    }
+};
+
+QTEST_MAIN(PanelFocusTest)
+#include "tst_PanelFocus.moc"
