@@ -116,18 +116,17 @@ public:
             if (text.isEmpty())
                 continue;
             const QJsonObject object = QJsonDocument::fromJson(text).object();
-            StateLine line;
-            line.audio = object.value(QStringLiteral("audio")).toString();
-            line.silentSeconds = object.value(QStringLiteral("silentSeconds")).toDouble();
-            const QJsonObject page = object.value(QStringLiteral("js")).toObject();
-            line.hasPage = !page.isEmpty();
-            line.ticks = page.value(QStringLiteral("ticks")).toInt();
-            const QJsonObject events = page.value(QStringLiteral("events")).toObject();
-            for (auto it = events.begin(); it != events.end(); ++it)
-                line.events += it.value().toInt();
-            line.asleep = page.value(QStringLiteral("asleep")).toBool();
-            line.scene = page.value(QStringLiteral("scene")).toString();
-            line.unlocked = object.value(QStringLiteral("unlocked")).toBool();
+            const QJsonObject page = object["js"].toObject();
+            StateLine line{object["audio"].toString(),
+                           object["silentSeconds"].toDouble(),
+                           !page.isEmpty(),
+                           page["ticks"].toInt(),
+                           0,
+                           page["asleep"].toBool(),
+                           page["scene"].toString(),
+                           object["unlocked"].toBool()};
+            for (const QJsonValue count : page["events"].toObject())
+                line.events += count.toInt();
             result.append(line);
         }
         return result;
@@ -226,12 +225,6 @@ QRect geometryOf(const QString &window)
                ? QRect()
                : QRect(geometry["Absolute upper-left X"], geometry["Absolute upper-left Y"],
                        geometry["Width"], geometry["Height"]);
-}
-
-// The first visible window with this name; empty while there is none.
-QRect windowNamed(const QString &name)
-{
-    return geometryOf(windowId(name));
 }
 
 // What xprop prints for this property of the window (or of the root window).
@@ -402,30 +395,19 @@ private slots:
         QCOMPARE(normal.process.exitCode(), 0);
         QCOMPARE(pulse->countSourceOutputs(kClient), 0);
 
-        // In debug mode the file plays and the system is not recorded.
+        // In debug mode the file plays and the system is not recorded. A FIFO at the
+        // settings path holds nothing up: the defaults are used and the terminal says why.
         Program debug(*pulse,
-                      {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}});
+                      {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}},
+                      "@fifo");
         const auto playing = debug.waitForLine(30000, [](const StateLine &line) {
             return line.hasPage && line.events > 0 && line.audio == QLatin1String("Test audio");
         });
-        QVERIFY2(playing, qPrintable(debug.output()));
+        const QString output = debug.output();
+        QVERIFY2(playing, qPrintable(output));
+        QVERIFY2(output.contains("was damaged (it is not a regular file)"), qPrintable(output));
         QCOMPARE(pulse->countSourceOutputs(kClient), 0);
         QVERIFY(debug.stop(SIGTERM, 5000) >= 0);
-    }
-
-    // A FIFO at the settings path holds nothing up: the program starts with the defaults and
-    // says why in the terminal.
-    void startsPastASettingsFifo()
-    {
-        Program bopling(*pulse,
-                        {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}},
-                        "@fifo");
-        const auto running = bopling.waitForLine(
-            30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; });
-        const QString output = bopling.output();
-        QVERIFY2(running, qPrintable(output));
-        QVERIFY2(output.contains("was damaged (it is not a regular file)"), qPrintable(output));
-        QVERIFY(bopling.stop(SIGTERM, 5000) >= 0);
     }
 
     // A sound server that takes the connection and never answers holds the capture's build:
@@ -477,7 +459,7 @@ private slots:
         QRect tray;
         QVERIFY2(QTest::qWaitFor(
                      [&] {
-                         tray = windowNamed(QStringLiteral("^panel$"));
+                         tray = geometryOf(windowId(QStringLiteral("^panel$")));
                          return tray.width() > 8;
                      },
                      15000),
@@ -500,7 +482,7 @@ private slots:
         xdotool({"key", "Up", "Up", "Up", "Up", "Return"});
         QVERIFY2(bopling.waitForLine(10000, [](const StateLine &line) { return line.unlocked; }),
                  "the panel was not unlocked");
-        QVERIFY2(menuOpens(pointAt(windowNamed(QStringLiteral("^Bopling$"))) +
+        QVERIFY2(menuOpens(pointAt(geometryOf(windowId(QStringLiteral("^Bopling$")))) +
                            QStringList{"click", "3"}),
                  "no menu on the panel");
         const qsizetype seen = bopling.lines().size();

@@ -27,25 +27,19 @@ function* run([scene, layout, W, H, size]) {
   const light = lightHost(qxHost);
   const { qx, scene: drawn } = startPage({
     now: () => now,
-    setTimeout: (fn, ms) => {
-      timers.set(next, { at: now + ms, fn });
-      return next++;
-    },
+    setTimeout: (fn, ms) => (timers.set(next, { at: now + ms, fn }), next++),
     clearTimeout: (id) => timers.delete(id),
     present: light.present,
     post: () => {},
     size: () => ({ W, H }),
   });
-  // Every timer due by `until`, in order of time, then the clock at `until`.
+  // Every timer due by `until`, in order of time (the earlier set first), then the clock at `until`.
   const advance = (ms) => {
     const until = now + ms;
-    for (;;) {
-      let first = null;
-      for (const [id, t] of timers) if (t.at <= until && (!first || t.at < first.at)) first = { id, at: t.at, fn: t.fn };
-      if (!first) break;
-      timers.delete(first.id);
-      now = Math.max(now, first.at);
-      first.fn();
+    for (let due; (due = [...timers].filter(([, t]) => t.at <= until).sort((a, b) => a[1].at - b[1].at)[0]);) {
+      timers.delete(due[0]);
+      now = Math.max(now, due[1].at);
+      due[1].fn();
     }
     now = until;
   };
@@ -70,10 +64,7 @@ function* all() {
 const steps = all();
 function step() {
   const { value: buf, done } = steps.next();
-  if (done) {
-    qxHost.postMessage({ ready: true });
-    return;
-  }
+  if (done) return qxHost.postMessage({ ready: true });
   if (buf && typeof qxHost.caseDone === 'function') qxHost.caseDone(buf);
   qxHost.setTimeout(step, 0);
 }
