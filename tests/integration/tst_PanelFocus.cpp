@@ -1,10 +1,10 @@
+#include "Desktop.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,16 +12,9 @@
 
 #include <optional>
 
-namespace {
+using namespace bopling::desktop;
 
-// Runs `program` while the event loop turns: its output.
-QByteArray run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
-    return process.readAllStandardOutput();
-}
+namespace {
 
 bool inSway()
 {
@@ -52,24 +45,10 @@ qint64 focusedPid()
 {
     if (inSway())
         return focusedIn(QJsonDocument::fromJson(sway(QStringLiteral("-r -t get_tree"))).object());
-    const QByteArray window = run(QStringLiteral("xdotool"), {"getwindowfocus"}).trimmed();
-    return run(QStringLiteral("xdotool"), {"getwindowpid", QString::fromLatin1(window)})
+    const QByteArray window = xdotool(QStringLiteral("getwindowfocus")).trimmed();
+    return xdotool(QStringLiteral("getwindowpid ") + QString::fromLatin1(window))
         .trimmed()
         .toLongLong();
-}
-
-// The geometry of the panel of process `pid` while it is mapped.
-std::optional<QRect> panelOf(qint64 pid)
-{
-    static const QRegularExpression geometry(
-        QStringLiteral("Position: (\\d+),(\\d+).*\\n.*Geometry: (\\d+)x(\\d+)"));
-    const QRegularExpressionMatch match = geometry.match(QString::fromLocal8Bit(
-        run(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(pid),
-                                        "--name", "^Bopling$", "getwindowgeometry", "%@"})));
-    if (!match.hasMatch())
-        return std::nullopt;
-    return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
-                 match.captured(4).toInt());
 }
 
 // A left click at `point` by the user's hands (sway's own cursor when it runs).
@@ -81,7 +60,7 @@ void click(QPoint point)
                             "seat - cursor release button1")
                  .arg(at));
     else
-        run(QStringLiteral("xdotool"), QStringLiteral("mousemove %1 click 1").arg(at).split(' '));
+        xdotool(QStringLiteral("mousemove %1 click 1").arg(at));
 }
 
 } // namespace
@@ -125,14 +104,11 @@ private slots:
         const qint64 panel = bopling.processId();
         // In its corner of the 1440 x 900 screen, also where the compositor would centre it.
         const QRect corner(784, 404, 640, 480);
-        QVERIFY(QTest::qWaitFor([&] { return panelOf(panel) == corner; }, 60000));
+        QString window;
+        QVERIFY(QTest::qWaitFor([&] { return panelOf(panel, &window) == corner; }, 60000));
         // What window managers read to decide about the focus: no input, no
         // offer to take the focus when asked. openbox manages the panel and
         // keeps it on top; sway is left out of it (no WM_STATE).
-        const QString window = QString::fromLatin1(
-            run(QStringLiteral("xdotool"),
-                {"search", "--onlyvisible", "--pid", QString::number(panel), "--name", "^Bopling$"})
-                .trimmed());
         const QByteArray hints =
             run(QStringLiteral("xprop"), {"-id", window, "WM_HINTS", "WM_PROTOCOLS", "WM_STATE"});
         QVERIFY2(hints.contains("input or input focus: False") && !hints.contains("WM_TAKE_FOCUS"),

@@ -1,3 +1,4 @@
+#include "Desktop.h"
 #include "app/StatusMenu.h"
 #include "overlay/Placement.h"
 #include "settings/Settings.h"
@@ -19,23 +20,9 @@
 #include <vector>
 
 using namespace bopling;
+using namespace bopling::desktop;
 
 namespace {
-
-// Runs `program` while the event loop turns: its output.
-QByteArray run(const QString &program, const QString &arguments)
-{
-    QProcess process;
-    process.start(program, arguments.split(QLatin1Char(' ')));
-    (void)QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000);
-    return process.readAllStandardOutput();
-}
-
-// xdotool is the user's hands.
-QByteArray xdotool(const QString &arguments)
-{
-    return run(QStringLiteral("xdotool"), arguments);
-}
 
 QString at(QPoint p)
 {
@@ -83,23 +70,13 @@ public:
     }
 
     // The panel's geometry, while it is mapped.
-    std::optional<QRect> panel()
-    {
-        static const QRegularExpression geometry(
-            QStringLiteral("Window (\\d+)\\n.*Position: (\\d+),(\\d+).*\\n.*Geometry: 640x480"));
-        const QRegularExpressionMatch match = geometry.match(QString::fromLocal8Bit(
-            xdotool(QStringLiteral("search --onlyvisible --name ^Bopling$ getwindowgeometry %@"))));
-        if (!match.hasMatch())
-            return std::nullopt;
-        window = match.captured(1);
-        return QRect(match.captured(2).toInt(), match.captured(3).toInt(), 640, 480);
-    }
+    std::optional<QRect> panel() { return panelOf(process.processId(), &window); }
 
     // The opacity property of the panel as xprop shows it; -1 when it has none.
     qint64 opacity() const
     {
         const QByteArray out =
-            run(QStringLiteral("xprop"), "-id " + window + " _NET_WM_WINDOW_OPACITY");
+            run(QStringLiteral("xprop"), {"-id", window, "_NET_WM_WINDOW_OPACITY"});
         return out.contains('=') ? out.split('=').last().trimmed().toLongLong() : -1;
     }
 

@@ -1,3 +1,4 @@
+#include "Desktop.h"
 #include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
 #include "support/PrivatePulse.h"
@@ -173,10 +174,7 @@ public:
 // What the command prints.
 QString run(const QString &program, const QStringList &arguments)
 {
-    QProcess tool;
-    tool.start(program, arguments);
-    tool.waitForFinished(5000);
-    return QString::fromLocal8Bit(tool.readAllStandardOutput());
+    return QString::fromLocal8Bit(desktop::run(program, arguments));
 }
 
 // What xdotool prints for these arguments.
