@@ -74,8 +74,7 @@ class CreatureWindowTest : public QObject
 
     QString write(const QString &name, const QByteArray &bytes)
     {
-        files::write(dir.filePath(name), bytes);
-        return dir.filePath(name);
+        return files::write(dir.filePath(name), bytes);
     }
 
     QString picture(const QString &name, QColor colour)

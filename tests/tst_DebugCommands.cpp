@@ -72,8 +72,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("qx-cmd.txt");
         const auto take = [&](const QByteArray &bytes) {
-            files::write(path, bytes);
-            const QString text = takeCommandFile(path).value_or("(none)");
+            const QString text = takeCommandFile(files::write(path, bytes)).value_or("(none)");
             return QFile::remove(path) ? text + " (left)" : text;
         };
         QCOMPARE(take("windowinfo /w"), "windowinfo /w");
