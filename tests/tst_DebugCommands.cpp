@@ -84,8 +84,8 @@ private slots:
             QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
             QVERIFY(!takeCommandFile(path) && QFile::remove(path));
         }
-        files::write(dir.filePath("commands"), "windowinfo /w");
-        QVERIFY(QFile::link(dir.filePath("commands"), path) && !takeCommandFile(path));
+        QVERIFY(QFile::link(files::write(dir.filePath("commands"), "windowinfo /w"), path) &&
+                !takeCommandFile(path));
         QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         QVERIFY(!takeCommandFile(path) && QFileInfo(path).exists());
     }
