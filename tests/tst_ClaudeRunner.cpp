@@ -26,20 +26,6 @@ const QString kNotSignedIn = QStringLiteral(
     "Claude Code is not signed in. Open a terminal, run claude once, sign in, then try again.");
 const QString kTooLong = "Claude took longer than 4 minutes, so I stopped it. Try again";
 
-// Notes what it was given in $FAKE_DIR, runs $FAKE_DIR/extra once if there is
-// one, then prints $FAKE_DIR/out and $FAKE_DIR/err.
-const QByteArray kFakeClaude = R"(#!/bin/bash
-echo $$ > "$FAKE_DIR/pid"
-printf '%s\0' "$@" > "$FAKE_DIR/args"
-pwd > "$FAKE_DIR/cwd"
-printf '%s' "$PATH" > "$FAKE_DIR/path"
-readlink /proc/self/fd/0 > "$FAKE_DIR/stdin"
-stat -c %a . photo.jpg > "$FAKE_DIR/modes"
-cp photo.jpg "$FAKE_DIR/photo.jpg"
-mv "$FAKE_DIR/extra" "$FAKE_DIR/extra.$$" 2>/dev/null && . "$FAKE_DIR/extra.$$"
-cat "$FAKE_DIR/out" 2>/dev/null
-cat "$FAKE_DIR/err" >&2 2>/dev/null
-)";
 // Sleeps past any limit of these tests, noting the sleeper.
 const QByteArray kSleep = "sleep 60 & echo $! > \"$FAKE_DIR/sleeper\"; wait\n";
 
@@ -98,7 +84,7 @@ private slots:
         QDir(fake).removeRecursively();
         QDir(at("home")).removeRecursively();
         QVERIFY(QDir().mkpath(fake) && QDir().mkpath(at("home")));
-        QVERIFY(writeFile(at("bin/claude"), kFakeClaude, true));
+        QVERIFY(writeFile(at("bin/claude"), fakeclaude::kRecorder, true));
     }
 
     void answers_data()

@@ -27,21 +27,6 @@ using namespace bopling;
 
 namespace {
 
-// A stand-in for Claude Code: notes its process id, the model it was asked
-// for and the photo it was given, holds on while a "hold" file exists, then
-// prints the reply the test left in "reply.json".
-constexpr char kFakeClaude[] = R"(#!/bin/bash
-dir=$(dirname "$0")
-echo $$ > "$dir/pid"
-while [ $# -gt 0 ]; do
-  [ "$1" = --model ] && echo "$2" > "$dir/model"
-  shift
-done
-cp photo.jpg "$dir/photo.jpg"
-while [ -e "$dir/hold" ]; do sleep 0.05; done
-cat "$dir/reply.json"
-)";
-
 constexpr int kRunTimeout = 30000;
 constexpr int kShowTimeout = 90000;
 
@@ -74,8 +59,7 @@ class CreatureWindowTest : public QObject
 
     QString write(const QString &name, const QByteArray &bytes)
     {
-        files::write(dir.filePath(name), bytes);
-        return dir.filePath(name);
+        return files::write(dir.filePath(name), bytes);
     }
 
     QString picture(const QString &name, QColor colour)
@@ -85,7 +69,7 @@ class CreatureWindowTest : public QObject
 
     void answerWith(const Creature &creature)
     {
-        files::write(bin + "/reply.json", fakeclaude::prose(creature));
+        files::write(bin + "/out", fakeclaude::prose(creature));
     }
 
     QString recorded(const QString &name)
@@ -93,11 +77,18 @@ class CreatureWindowTest : public QObject
         return QString::fromUtf8(files::read(bin + u'/' + name)).trimmed();
     }
 
+    QString model()
+    {
+        const QStringList args = recorded("args").split(QChar(0));
+        return args.value(args.indexOf("--model") + 1);
+    }
+
     // Starts a run that the fake holds until finishRun(); the window is busy meanwhile.
     void startRun(const std::function<void()> &start)
     {
         QFile::remove(bin + "/pid");
         files::write(bin + "/hold", {});
+        files::write(bin + "/extra", "while [ -e \"$FAKE_DIR/hold\" ]; do sleep 0.05; done\n");
         start();
         QVERIFY(controller->isBusy() && controller->spinner->isSpinning());
         QVERIFY(!controller->create->isEnabled() && !controller->tryAgain->isEnabled() &&
@@ -132,7 +123,8 @@ private slots:
     {
         QVERIFY(dir.isValid());
         bin = dir.filePath("bin");
-        QVERIFY(fakeclaude::writeFile(bin + "/claude", kFakeClaude, true));
+        QVERIFY(fakeclaude::writeFile(bin + "/claude", fakeclaude::kRecorder, true));
+        qputenv("FAKE_DIR", bin.toLocal8Bit());
         qputenv("PATH", (bin + u':').toUtf8() + qgetenv("PATH"));
         // Runs use a folder of their own: a Bopling starting elsewhere on this machine sweeps
         // the shared one and would take the photo from under a run.
@@ -201,7 +193,7 @@ private slots:
         startRun([&] { QTest::keyClick(c.note, Qt::Key_Return); });
         QVERIFY(dropFile(c.drop, picture("blue.png", Qt::blue)));
         finishRun();
-        QCOMPARE(recorded("model"), "sonnet");
+        QCOMPARE(model(), "sonnet");
         QVERIFY(sentRed());
         // Runs get the 4 minutes that the message of a stopped run speaks of.
         QCOMPARE(c.claudeRunner().limit(), std::chrono::minutes(4));
@@ -214,12 +206,12 @@ private slots:
         // Try again at Best quality sends the first photo again. A pick while it runs
         // leaves Save off; a failed run keeps the earlier result, which can be saved.
         c.quality->setCurrentIndex(1);
-        files::write(bin + "/reply.json", "no creature here");
+        files::write(bin + "/out", "no creature here");
         startRun([&] { c.tryAgain->click(); });
         click({"blast"}); // a fifth pick drops the oldest
         QVERIFY(!c.save->isEnabled());
         finishRun();
-        QCOMPARE(recorded("model"), "opus");
+        QCOMPARE(model(), "opus");
         QVERIFY(sentRed());
         QVERIFY(c.status->text().startsWith("Claude Code did not answer.") && c.save->isEnabled());
         QCOMPARE(c.picked(), (QStringList{"zap", "quake", "tornado", "blast"}));

@@ -72,8 +72,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("qx-cmd.txt");
         const auto take = [&](const QByteArray &bytes) {
-            files::write(path, bytes);
-            const QString text = takeCommandFile(path).value_or("(none)");
+            const QString text = takeCommandFile(files::write(path, bytes)).value_or("(none)");
             return QFile::remove(path) ? text + " (left)" : text;
         };
         QCOMPARE(take("windowinfo /w"), "windowinfo /w");
@@ -85,8 +84,8 @@ private slots:
             QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
             QVERIFY(!takeCommandFile(path) && QFile::remove(path));
         }
-        files::write(dir.filePath("commands"), "windowinfo /w");
-        QVERIFY(QFile::link(dir.filePath("commands"), path) && !takeCommandFile(path));
+        QVERIFY(QFile::link(files::write(dir.filePath("commands"), "windowinfo /w"), path) &&
+                !takeCommandFile(path));
         QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         QVERIFY(!takeCommandFile(path) && QFileInfo(path).exists());
     }

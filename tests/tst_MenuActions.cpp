@@ -15,13 +15,6 @@ using namespace bopling;
 
 namespace {
 
-// The path of a settings file in `dir` that holds `json`.
-QString settingsFile(const QTemporaryDir &dir, const QByteArray &json)
-{
-    files::write(dir.filePath(QStringLiteral("settings.json")), json);
-    return dir.filePath(QStringLiteral("settings.json"));
-}
-
 // The menu's actions over a settings file and a creature folder holding Rex
 // and Mo, with every call-back recorded; each push to the page as the
 // settings file held it then.
@@ -51,7 +44,8 @@ struct Harness
          [this](const Creature &creature) { edited << creature.name; },
          [this](const QUrl &url) { opened << url; }}};
 
-    explicit Harness(const QByteArray &before = "{}") : settings(settingsFile(dir, before))
+    explicit Harness(const QByteArray &before = "{}")
+        : settings(files::write(dir.filePath("settings.json"), before))
     {
         library.save(samples::creature(QStringLiteral("Rex")));
         library.save(samples::creature(QStringLiteral("Mo")));

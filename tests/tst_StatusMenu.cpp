@@ -42,8 +42,7 @@ class StatusMenuTest : public QObject
     // settings read from a file holding `json`.
     QStringList rows(StatusMenuState state, const QByteArray &json, const QList<int> &rows)
     {
-        files::write(dir.filePath(QStringLiteral("settings.json")), json);
-        state.readSettings(Settings(dir.filePath(QStringLiteral("settings.json"))));
+        state.readSettings(Settings(files::write(dir.filePath("settings.json"), json)));
         const QList<MenuItem> menu = buildStatusMenu(state);
         QStringList lines;
         for (int row : rows)

@@ -25,8 +25,7 @@ QString tobblePath()
 // Writes `bytes` to `path`, dated `secondsAgo` seconds back.
 void writeFile(const QString &path, const QByteArray &bytes, int secondsAgo = 0)
 {
-    files::write(path, bytes);
-    QFile file(path);
+    QFile file(files::write(path, bytes));
     QVERIFY(file.open(QIODevice::ReadWrite));
     QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
                              QFileDevice::FileModificationTime));

@@ -75,8 +75,7 @@ class TestCreatureTool : public QObject
 
     QString write(const QString &name, const QByteArray &bytes)
     {
-        files::write(dir.filePath(name), bytes);
-        return dir.filePath(name);
+        return files::write(dir.filePath(name), bytes);
     }
 
     QStringList tmpEntries() const

@@ -197,8 +197,8 @@ private slots:
             {"layout", "strip"},  {"stripSize", 2},    {"cornerSize", 3},
             {"scene", "walk"},    {"warriorCount", 0}, {"intensity", 0},
             {"beatPulse", false}, {"monsters", false}, {"familiars", QJsonArray()}};
-        files::write(tmp->filePath("stored.json"), QJsonDocument(stored).toJson());
-        const Settings store(tmp->filePath("stored.json"));
+        const Settings store(
+            files::write(tmp->filePath("stored.json"), QJsonDocument(stored).toJson()));
         QCOMPARE(ScriptCalls::config(RendererConfig::from(store, QSizeF(1510.9, 96.5))),
                  "qx.config({W:1510,H:96,layout:'strip',intensity:0,tobble:false,warriors:false,"
                  "warriorCount:0,pulse:false,monsters:false,scale:2,scene:'walk',size:2})");

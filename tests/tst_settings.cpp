@@ -80,8 +80,7 @@ class SettingsTest : public QObject
 
     std::unique_ptr<Settings> storeWith(const QByteArray &json)
     {
-        files::write(file(), json);
-        return std::make_unique<Settings>(file());
+        return std::make_unique<Settings>(files::write(file(), json));
     }
 
     QJsonObject onDisk() const { return object(files::read(file())); }

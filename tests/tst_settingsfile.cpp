@@ -122,8 +122,8 @@ private slots:
 
     void writeOnAFullDiskLeavesThePreviousFile()
     {
-        files::write(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})");
-        const QByteArray before = files::read(file());
+        const QByteArray before =
+            files::read(files::write(file(), R"({"cornerSize": 2, "migratedFromDotscope": true})"));
         Settings s(file());
         QVERIFY(logLines.isEmpty());
         {
@@ -171,8 +171,7 @@ private slots:
     void inPlaceRewritesLoseNothing()
     {
         const QByteArray content = R"({"cornerSize": 2, "familiars": ["A", "B"], "paused": true})";
-        files::write(file(), content);
-        Settings s(file());
+        Settings s(files::write(file(), content));
         std::atomic<bool> stop{false};
         std::thread writer([&] {
             while (!stop.load()) {
@@ -204,8 +203,8 @@ private slots:
         const QByteArray earlierJson =
             R"({"layout": "strip", "cornerSize": 3, "corner": "topLeft", "old": [1, "x"]})";
         files::write(earlier(), earlierJson);
-        files::write(file(), R"({"cornerSize": 0, "corner": 17})");
-        QVERIFY(Settings(file(), earlier()).migratedFromDotscope());
+        QVERIFY(Settings(files::write(file(), R"({"cornerSize": 0, "corner": 17})"), earlier())
+                    .migratedFromDotscope());
         QCOMPARE(readObject(file()), (QJsonObject{{"layout", "strip"},
                                                   {"cornerSize", 0},
                                                   {"corner", 17},

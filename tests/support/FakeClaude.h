@@ -27,6 +27,21 @@ inline QByteArray png(int width, int height, QColor colour = QColor(200, 0, 0))
     return bytes;
 }
 
+// Notes what it was given in $FAKE_DIR, runs $FAKE_DIR/extra once if there is
+// one, then prints $FAKE_DIR/out and $FAKE_DIR/err.
+inline const QByteArray kRecorder = R"(#!/bin/bash
+echo $$ > "$FAKE_DIR/pid"
+printf '%s\0' "$@" > "$FAKE_DIR/args"
+pwd > "$FAKE_DIR/cwd"
+printf '%s' "$PATH" > "$FAKE_DIR/path"
+readlink /proc/self/fd/0 > "$FAKE_DIR/stdin"
+stat -c %a . photo.jpg > "$FAKE_DIR/modes"
+cp photo.jpg "$FAKE_DIR/photo.jpg"
+mv "$FAKE_DIR/extra" "$FAKE_DIR/extra.$$" 2>/dev/null && . "$FAKE_DIR/extra.$$"
+cat "$FAKE_DIR/out" 2>/dev/null
+cat "$FAKE_DIR/err" >&2 2>/dev/null
+)";
+
 inline QByteArray answer(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);

@@ -9,12 +9,14 @@
 namespace bopling::files {
 
 // Writes `data` to `path`, making its folder first; a test cannot go on when that fails.
-inline void write(const QString &path, const QByteArray &data)
+// Returns the path.
+inline QString write(const QString &path, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
         qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 // The bytes of the file, or none when it cannot be read.

@@ -196,12 +196,6 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
         return nullptr;
     }
     file.close();
-    return startPlayingFile(sink, file.fileName(), rate, channels);
-}
-
-std::unique_ptr<QProcess> PrivatePulse::startPlayingFile(const QString &sink, const QString &path,
-                                                         int rate, int channels)
-{
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
     pacat->start(
@@ -210,7 +204,7 @@ std::unique_ptr<QProcess> PrivatePulse::startPlayingFile(const QString &sink, co
                        "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
             .arg(rate)
             .arg(channels)
-            .arg(sink, path)
+            .arg(sink, file.fileName())
             .split(' '));
     if (!pacat->waitForStarted(10'000)) {
         error = "pacat did not start: " + pacat->errorString();
