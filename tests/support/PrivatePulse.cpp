@@ -196,6 +196,12 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
         return nullptr;
     }
     file.close();
+    return startPlayingFile(sink, file.fileName(), rate, channels);
+}
+
+std::unique_ptr<QProcess> PrivatePulse::startPlayingFile(const QString &sink, const QString &path,
+                                                         int rate, int channels)
+{
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
     pacat->start(
@@ -204,7 +210,7 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
                        "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
             .arg(rate)
             .arg(channels)
-            .arg(sink, file.fileName())
+            .arg(sink, path)
             .split(' '));
     if (!pacat->waitForStarted(10'000)) {
         error = "pacat did not start: " + pacat->errorString();

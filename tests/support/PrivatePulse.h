@@ -70,6 +70,9 @@ public:
     std::unique_ptr<QProcess> startPlaying(const QString &sink,
                                            const std::vector<float> &interleaved, int rate,
                                            int channels, double seconds = 30.0);
+    // The same for a raw file of interleaved 32-bit float frames, played once.
+    std::unique_ptr<QProcess> startPlayingFile(const QString &sink, const QString &path, int rate,
+                                               int channels);
 
 private:
     Options options;
