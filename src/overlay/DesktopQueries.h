@@ -27,6 +27,11 @@ public:
     // Marks `window` as shown on every desktop and skipped by task bars and
     // pagers. Works before and after the window is mapped.
     virtual void preparePanel(QWindow *window) = 0;
+    // Puts the mapped `window` into the layer above normal windows, or back
+    // among them. Qt's own stays-on-top flag cannot be used for this: changing
+    // it makes Qt replace the native window the next time it is shown, and the
+    // new one has none of the hints above.
+    virtual void keepAbove(QWindow *window, bool above) = 0;
 
     // The pointer in Qt's global coordinates.
     virtual QPoint pointerPosition();
@@ -74,6 +79,7 @@ class NullDesktopQueries final : public DesktopQueries
 {
 public:
     void preparePanel(QWindow *) override {}
+    void keepAbove(QWindow *, bool) override {}
     bool escapeHeld() override { return false; }
     bool watchButtonPresses(std::function<void()>) override { return false; }
     bool watchEscapePresses(std::function<void()>) override { return false; }

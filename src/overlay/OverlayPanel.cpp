@@ -124,9 +124,7 @@ void OverlayPanel::followOwnWindows()
     if (open == ownWindowsOpen)
         return;
     ownWindowsOpen = open;
-    // On the QWindow, as for click-through: the same native window keeps its hints.
-    if (QWindow *window = windowHandle())
-        window->setFlag(Qt::WindowStaysOnTopHint, !open);
+    DesktopQueries::create()->keepAbove(windowHandle(), !open);
     if (!open && isVisible())
         raise();
 }
@@ -189,8 +187,9 @@ void OverlayPanel::orderFrontRegardless()
         raise();
         return;
     }
-    // Shown again, the panel opens above every normal window: the program's
-    // own open windows go back above it.
+    // Shown again, the panel opens above every normal window: it steps down,
+    // and the program's own open windows go back above it.
+    DesktopQueries::create()->keepAbove(windowHandle(), false);
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (isOwnWindow(window))
             window->raise();

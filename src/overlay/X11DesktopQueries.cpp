@@ -22,6 +22,7 @@ namespace {
 // _NET_WM_DESKTOP value that means "every desktop".
 constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 // _NET_WM_STATE client message actions and source indication (an application).
+constexpr std::uint32_t kStateRemove = 0;
 constexpr std::uint32_t kStateAdd = 1;
 constexpr std::uint32_t kSourceApplication = 1;
 // The Escape key's keysym.
@@ -126,28 +127,36 @@ void X11DesktopQueries::preparePanel(QWindow *window)
                             1, &kAllDesktops);
     } else {
         // Once mapped, only requests to the root window change them.
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        const auto send = [&](std::uint32_t type, std::uint32_t d0, std::uint32_t d1,
-                              std::uint32_t d2, std::uint32_t d3) {
-            xcb_client_message_event_t event{};
-            event.response_type = XCB_CLIENT_MESSAGE;
-            event.format = 32;
-            event.window = id;
-            event.type = type;
-            event.data.data32[0] = d0;
-            event.data.data32[1] = d1;
-            event.data.data32[2] = d2;
-            event.data.data32[3] = d3;
-            xcb_send_event(connection, 0, screen->root,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
-                               XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                           reinterpret_cast<const char *>(&event));
-        };
-        send(state, kStateAdd, wanted[0], wanted[1], kSourceApplication);
-        send(state, kStateAdd, wanted[2], XCB_ATOM_NONE, kSourceApplication);
-        send(desktop, kAllDesktops, kSourceApplication, 0, 0);
+        sendToWindowManager(id, state, {kStateAdd, wanted[0], wanted[1], kSourceApplication});
+        sendToWindowManager(id, state, {kStateAdd, wanted[2], XCB_ATOM_NONE, kSourceApplication});
+        sendToWindowManager(id, desktop, {kAllDesktops, kSourceApplication, 0, 0});
     }
     xcb_flush(connection);
+}
+
+void X11DesktopQueries::keepAbove(QWindow *window, bool above)
+{
+    if (!window || !window->isVisible())
+        return;
+    sendToWindowManager(static_cast<std::uint32_t>(window->winId()), atom("_NET_WM_STATE"),
+                        {above ? kStateAdd : kStateRemove, atom("_NET_WM_STATE_ABOVE"),
+                         XCB_ATOM_NONE, kSourceApplication});
+    xcb_flush(connection);
+}
+
+void X11DesktopQueries::sendToWindowManager(std::uint32_t window, std::uint32_t type,
+                                            const std::array<std::uint32_t, 4> &data)
+{
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(connection, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
 }
 
 bool X11DesktopQueries::escapeHeld()

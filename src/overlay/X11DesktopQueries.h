@@ -2,6 +2,7 @@
 
 #include "overlay/DesktopQueries.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -23,6 +24,7 @@ public:
     ~X11DesktopQueries() override;
 
     void preparePanel(QWindow *window) override;
+    void keepAbove(QWindow *window, bool above) override;
     bool pointerOverOwnWindow() override;
     bool escapeHeld() override;
     bool buttonHeld() override;
@@ -35,6 +37,9 @@ public:
 
 private:
     std::uint32_t atom(const char *name);
+    // A client message about `window` to the window manager, through the root window.
+    void sendToWindowManager(std::uint32_t window, std::uint32_t type,
+                             const std::array<std::uint32_t, 4> &data);
     // The key code that carries Escape in the current keyboard map; 0 if none.
     std::uint8_t escapeKeyCode();
     // Opens the second connection; false when the display refuses it.

@@ -288,6 +288,23 @@ private slots:
         below.setGeometry(200, 200, 1240, 700);
         QTRY_COMPARE_WITH_TIMEOUT(bopling->panel(), std::optional(corner), 1500);
         QVERIFY(clickGoesThrough(corner.center()));
+
+        // Again while one of Bopling's own windows is open (here, without Claude
+        // Code, the message about its page): the panel steps down below it and
+        // comes back as the same window, still on every desktop.
+        const QString panel = bopling->window;
+        const auto panelState = [&] {
+            return run(QStringLiteral("xprop"), {"-id", panel, "_NET_WM_STATE", "_NET_WM_DESKTOP"});
+        };
+        choose("New creature from photo");
+        QTRY_VERIFY_WITH_TIMEOUT(!panelState().contains("_NET_WM_STATE_ABOVE"), 5000);
+        below.showFullScreen();
+        xdotool(QStringLiteral("windowactivate --sync %1").arg(below.winId()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run(QStringLiteral("xwininfo"), {"-id", panel}).contains("IsUnMapped"), 1500);
+        below.showNormal();
+        QTRY_VERIFY_WITH_TIMEOUT(panelState().contains("= 4294967295"), 1500);
+        QVERIFY(panelState().contains("_NET_WM_STATE_SKIP_TASKBAR"));
     }
 };
 
