@@ -1,5 +1,5 @@
 #include "Desktop.h"
-#include "support/Files.h"
+#include "support/FakeClaude.h"
 #include "support/PrivatePulse.h"
 
 #include <QDir>
@@ -76,6 +76,8 @@ public:
         const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
         ::bind(socket, reinterpret_cast<sockaddr *>(&stale), sizeof stale);
         ::close(socket);
+        // A claude to find, so that the menu offers the creature window.
+        fakeclaude::writeFile(home.filePath(".local/bin/claude"), "#!/bin/sh\n", true);
         // "@log" stands for the state log in this run's home.
         for (auto it = variables.begin(); it != variables.end(); ++it)
             env.insert(it.key(), it.value() == QLatin1String("@log") ? logPath() : it.value());
