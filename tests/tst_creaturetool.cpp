@@ -118,9 +118,13 @@ private slots:
         const Run big = runTool({"preview", creature, "idle", dir.filePath("big.png"), "5000"});
         QCOMPARE(big.exitCode, 1);
         QVERIFY2(big.err.contains("too large to draw at scale 5000"), big.err.constData());
-        // A scale that is no scale is a usage error.
-        const Run zero = runTool({"preview", creature, "idle", png, "0"});
-        QVERIFY(zero.exitCode == 2 && zero.err.startsWith("Usage:"));
+        // No command, a scale that is no scale, a model the tool does not offer: usage errors.
+        for (const QStringList &arguments :
+             {QStringList{}, QStringList{"preview", creature, "idle", png, "0"},
+              QStringList{"draw", png, "--model", "haiku"}}) {
+            const Run usage = runTool(arguments);
+            QVERIFY(usage.exitCode == 2 && usage.err.startsWith("Usage:"));
+        }
     }
 
     // A photo through a fake Claude Code CLI, as a user checks the set-up, without one, and
