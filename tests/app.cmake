@@ -1,6 +1,5 @@
 # Tests of the app area: placement, the panel, the controller and the program.
 bopling_add_test(NAME tst_placement SOURCES tst_Placement.cpp LIBS bopling_placement)
-bopling_add_test(NAME tst_hover_fade SOURCES tst_HoverFade.cpp LIBS bopling_placement)
 bopling_add_test(NAME tst_status_menu SOURCES tst_StatusMenu.cpp LIBS bopling_appcore)
 bopling_add_test(NAME tst_menu_actions SOURCES tst_MenuActions.cpp LIBS bopling_appcore
   bopling_render_core)

@@ -1,15 +1,7 @@
 # Tests of the audio area.
 bopling_add_test(NAME tst_analyzer
   SOURCES tst_analyzer.cpp support/AnalyzerProbe.h
-  LIBS bopling_audio bopling_synth
-  LABELS unit)
-bopling_add_test(NAME tst_analyzer_tempo
-  SOURCES tst_analyzer_tempo.cpp support/AnalyzerProbe.h
-  LIBS bopling_audio bopling_synth
-  LABELS unit)
-bopling_add_test(NAME tst_file_feeder
-  SOURCES tst_file_feeder.cpp
-  LIBS bopling_audio PkgConfig::SNDFILE
+  LIBS bopling_audio bopling_synth PkgConfig::SNDFILE
   LABELS unit)
 
 # bopling-analyze FILE on the 48 kHz demo track: the snapshot due after 20 × 33 ms of audio

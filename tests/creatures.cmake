@@ -1,7 +1,5 @@
 # Tests of the creatures area.
-bopling_add_test(NAME tst_creaturecheck SOURCES tst_creaturecheck.cpp LIBS bopling_creatures LABELS unit)
-bopling_add_test(NAME tst_creaturelibrary SOURCES tst_creaturelibrary.cpp LIBS bopling_creatures
-  LABELS unit)
+bopling_add_test(NAME tst_creatures SOURCES tst_creatures.cpp LIBS bopling_creatures LABELS unit)
 bopling_add_test(NAME tst_ClaudeRunner SOURCES tst_ClaudeRunner.cpp LIBS bopling_creatures
   LABELS unit)
 

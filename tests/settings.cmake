@@ -1,3 +1,2 @@
 # Tests of the settings area.
 bopling_add_test(NAME tst_settings SOURCES tst_settings.cpp LIBS bopling_settings LABELS unit)
-bopling_add_test(NAME tst_settingsfile SOURCES tst_settingsfile.cpp LIBS bopling_settings LABELS unit)

@@ -1,3 +1,4 @@
+#include "overlay/HoverFade.h"
 #include "overlay/Placement.h"
 #include "overlay/PlacementActions.h"
 #include "settings/Settings.h"
@@ -11,7 +12,8 @@
 using namespace bopling;
 
 // Placement on a 1440 × 900 primary screen (number 1) with a 1920 × 1080 one
-// (number 2) to its right, the actions against a recording panel.
+// (number 2) to its right, the actions against a recording panel; the hover
+// fade against a clock and an opacity of its own.
 class PlacementTest : public QObject
 {
     Q_OBJECT
@@ -24,6 +26,29 @@ class PlacementTest : public QObject
     int configsSent = 0;
 
     Frame frameOn(const Frame &visible) { return panelFrame(*settings, {1, visible, {}}); }
+
+    double now = 100;
+    double opacity = 1;
+    HoverFade fade{[this] { return now; },
+                   {[this] { return opacity; }, [this](double a) { opacity = a; }}};
+
+    // Steps the running fade every 16 ms until it ends (or `steps` run out); the seconds it took.
+    double finish(int steps = 1000)
+    {
+        const double start = now;
+        while (fade.fading() && steps-- > 0) {
+            now += 0.016;
+            fade.step();
+        }
+        return now - start;
+    }
+
+    // Hover ticks every 60 ms for `seconds`.
+    void ticks(double seconds, bool hover)
+    {
+        for (const double end = now + seconds; now < end - 1e-9; now += 0.06)
+            fade.update(true, hover, false);
+    }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
@@ -166,6 +191,30 @@ private slots:
         frame = {1500, 100, 640, 480};
         actions->windowManagerMoveEnded({100, 100});
         QCOMPARE(settings->savedPosition(Layout::corner, 2), QPointF(60, 100));
+    }
+
+    void fadesOutAndInAtItsRatesFromWhereItIs()
+    {
+        fade.update(false, true, false); // the setting is off
+        QVERIFY(!fade.fading());
+        fade.update(true, true, false);
+        QVERIFY(qAbs(finish() - 0.15) < 0.017);
+        QCOMPARE(opacity, 0.12);
+        // Away for 0.2 s twice: the delay starts afresh, it stays faded.
+        ticks(0.2, false);
+        ticks(0.06, true);
+        ticks(0.3, false);
+        QVERIFY(opacity == 0.12 && !fade.fading());
+        fade.update(true, false, false);
+        QVERIFY(qAbs(finish() - 0.3) < 0.017);
+        QCOMPARE(opacity, 1.0);
+        // Reversed half-way by a grab, the fade goes on from where it was.
+        fade.update(true, true, false);
+        finish(5);
+        const double halfWay = opacity;
+        fade.update(true, true, true);
+        QVERIFY(qAbs(finish() - (1 - halfWay) / HoverFade::kFadeInRate) < 0.017);
+        QCOMPARE(opacity, 1.0);
     }
 };
 

@@ -3,9 +3,6 @@
 #include "app/StatusMenu.h"
 #include "support/Files.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -114,37 +111,6 @@ private slots:
         in.lastError.reset();
         in.silentSeconds = 12.01;
         QCOMPARE(statusText(in), "No sound heard");
-    }
-
-    // State log lines are valid JSON whatever the page answered.
-    void stateLogLinesAreValidJson()
-    {
-        struct Row
-        {
-            QString audio;
-            double silentSeconds;
-            QVariant answer;
-            QByteArray js; // as a one-element compact JSON array
-            QByteArray secondsText;
-        };
-        for (const Row &row : {Row{"Paused", 3.0, 17, "[null]", "3.0"}, // not text
-                               Row{"Cannot listen: \"odd\" error", 0.0, "oops \"}",
-                                   "[\"oops \\\"}\"]", "0.0"}, // text that is not JSON is quoted
-                               Row{"x", qQNaN(), {}, "[null]", "0"}}) {
-            StateLogEntry entry;
-            entry.audio = row.audio;
-            entry.silentSeconds = row.silentSeconds;
-            entry.js = StateLogEntry::pageAnswer(row.answer);
-            const QByteArray line = stateLogLine(entry);
-            QVERIFY(line.endsWith("}\n"));
-            QVERIFY(line.contains("\"silentSeconds\":" + row.secondsText + ",\"js\""));
-            QJsonParseError error{};
-            const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
-            QVERIFY2(error.error == QJsonParseError::NoError, line.constData());
-            QCOMPARE(object.value("audio").toString(), row.audio);
-            QCOMPARE(QJsonDocument(QJsonArray{object.value("js")}).toJson(QJsonDocument::Compact),
-                     row.js);
-        }
     }
 
     // The state log is appended to its own file, never through a link planted at its path.

@@ -1,13 +1,18 @@
 #include "SyntheticMusic.h"
 #include "audio/Analyzer.h"
+#include "audio/FileFeeder.h"
+#include "audio/MonoFileReader.h"
 #include "support/AnalyzerProbe.h"
 
+#include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <mutex>
 #include <numbers>
 #include <optional>
 #include <vector>
@@ -15,6 +20,8 @@
 #if defined(__SSE2__)
 #include <xmmintrin.h>
 #endif
+
+#include <sndfile.h>
 
 using namespace bopling;
 
@@ -81,6 +88,96 @@ struct FlushToZero
     ~FlushToZero() { _mm_setcsr(saved); }
 };
 #endif
+
+// Renders and pushes music in 20 ms blocks, as both audio sources do.
+class Player
+{
+public:
+    Player(Analyzer &analyzer, double rate, double bpm) : analyzer(analyzer), music(rate, bpm) {}
+
+    // Pushes this many seconds at `gain`, with a snapshot after every block; returns the events.
+    QString play(double seconds, float gain, SyntheticMusic::Mix mix = {})
+    {
+        const double rate = music.sampleRate();
+        const auto frames = static_cast<std::size_t>(rate / 50);
+        std::vector<float> block(frames);
+        QString events;
+        for (auto left = static_cast<std::size_t>(seconds * rate); left > 0;) {
+            const auto chunk = std::span(block).first(std::min(frames, left));
+            music.render(chunk, mix);
+            std::ranges::for_each(chunk, [gain](float &x) { x *= gain; });
+            analyzer.push(chunk, rate);
+            last = analyzer.takeSnapshot();
+            events += last.events;
+            left -= chunk.size();
+        }
+        return events;
+    }
+    // Digital silence while the music's time line runs on.
+    QString silence(double seconds) { return play(seconds, 0.0f); }
+
+    Snapshot last;
+
+private:
+    Analyzer &analyzer;
+    SyntheticMusic music;
+};
+
+float ramp(int frame, int channel)
+{
+    return static_cast<float>((frame % 1000) * 0.001 - 0.4 + 0.3 * channel);
+}
+
+QString tempPath(const QString &name)
+{
+    static QTemporaryDir dir;
+    return dir.filePath(name);
+}
+
+// Writes a float WAV whose sample i of channel c is ramp(i, c); returns its path.
+QString writeWav(const QString &name, int rate, int channels, int frames)
+{
+    const QString path = tempPath(name + QStringLiteral(".wav"));
+    SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        qFatal("cannot write %s", qPrintable(path));
+    std::vector<float> data(static_cast<std::size_t>(frames) * channels);
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c)
+            data[static_cast<std::size_t>(i) * channels + c] = ramp(i, c);
+    }
+    sf_writef_float(file, data.data(), frames);
+    sf_close(file);
+    return path;
+}
+
+struct Delivery
+{
+    std::size_t size;
+    double rate;
+    float first;
+};
+
+// Collects what a feeder delivers, from its thread.
+struct Receiver
+{
+    std::mutex lock;
+    std::vector<Delivery> deliveries;
+
+    void attach(FileFeeder &feeder)
+    {
+        feeder.onSamples = [this](std::span<const float> samples, double rate) {
+            std::lock_guard guard(lock);
+            deliveries.push_back({samples.size(), rate, samples.empty() ? 0.0f : samples[0]});
+        };
+    }
+    std::vector<Delivery> received()
+    {
+        std::lock_guard guard(lock);
+        return deliveries;
+    }
+};
 
 } // namespace
 
@@ -228,6 +325,127 @@ private slots:
             // The case guarded against did happen: the peak reached zero.
             QCOMPARE(probe.state().peak[0], 0.0);
         }
+    }
+
+    void tempoOfDrumLoops_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("bpm");
+        QTest::newRow("148 BPM") << 48000.0 << 148.0;
+        QTest::newRow("124 BPM at 44100 Hz") << 44100.0 << 124.0;
+    }
+    void tempoOfDrumLoops()
+    {
+        QFETCH(double, rate);
+        QFETCH(double, bpm);
+        Analyzer analyzer([] { return 0.0; });
+        Player player(analyzer, rate, bpm);
+        player.play(10.0, 0.5);
+        QVERIFY2(std::abs(player.last.bpm - bpm) / bpm < 0.02,
+                 qPrintable(QString::number(player.last.bpm)));
+        QVERIFY(player.last.tempoConfidence > 0.15);
+    }
+
+    void silenceClearsTempoAfterTwoSeconds()
+    {
+        Analyzer analyzer([] { return 0.0; });
+        Player player(analyzer, 48000, 120);
+        player.play(8.0, 0.5);
+        QVERIFY(player.last.bpm > 0);
+
+        const double hop = 512.0 / 48000;
+        player.silence(1.9);
+        QVERIFY(player.last.bpm > 0);
+        // Silence counts from the first hop whose newest 512 samples are all zero.
+        QCOMPARE_LT(std::abs(player.last.silentSeconds - 1.9), 2 * hop);
+        QCOMPARE(player.last.levels[3], 0.0);
+        QVERIFY(player.last.silent);
+
+        player.silence(0.3);
+        QCOMPARE(player.last.bpm + player.last.tempoConfidence, 0.0);
+        QCOMPARE_LT(std::abs(player.last.silentSeconds - 2.2), 2 * hop);
+
+        // Sound ends the silence at once; the tempo needs three seconds to return.
+        player.play(1.0, 0.5);
+        QCOMPARE(player.last.silentSeconds + player.last.bpm, 0.0);
+        player.play(3.0, 0.5);
+        QVERIFY(player.last.bpm > 0);
+    }
+
+    // 4.5 s without any block: silent, and the tempo starts over.
+    void gapWithoutBlocks()
+    {
+        double now = 1000;
+        Analyzer analyzer([&now] { return now; });
+        Player player(analyzer, 48000, 120);
+        player.play(8.0, 0.5);
+        QVERIFY(player.last.bpm > 0);
+
+        now += 4.5;
+        const Snapshot s = analyzer.takeSnapshot();
+        QCOMPARE_LT(std::abs(s.silentSeconds - 4.5), 1e-9);
+        QVERIFY(s.silent);
+        QCOMPARE(s.bpm, 0.0);
+        // The gap enters only the reported value: a second look does not count it twice.
+        QCOMPARE_LT(std::abs(analyzer.takeSnapshot().silentSeconds - 4.5), 1e-9);
+        // Blocks return: the silence ends; the tempo has to be found again.
+        player.play(1.0, 0.5);
+        QCOMPARE(player.last.silentSeconds + player.last.bpm, 0.0);
+    }
+
+    void dropOnSurge()
+    {
+        Analyzer analyzer([] { return 0.0; });
+        Player player(analyzer, 48000, 120);
+        const SyntheticMusic::Mix breakdown{0.0f, 0.0f, 1.0f, 0.0f, 1.0f};
+
+        QCOMPARE(player.play(8.0, 0.05, breakdown).count('d'), 0);
+        // The surge: full drums at ten times the level.
+        const QString surge = player.play(3.0, 0.5);
+        QCOMPARE(surge.count('d'), 1);
+        // The first kick of the surge carries it.
+        QVERIFY(surge.indexOf('d') < surge.indexOf('k') + 4);
+
+        // A second surge 8 s later is within 14 s of the first: no drop.
+        QCOMPARE(player.play(5.0, 0.05, breakdown).count('d'), 0);
+        QCOMPARE(player.play(3.0, 0.5).count('d'), 0);
+    }
+
+    // A file that cannot be read: neither the reader nor a feeder delivers anything.
+    void unreadableFile()
+    {
+        const QString path = tempPath(QStringLiteral("missing.flac"));
+        MonoFileReader reader(path);
+        QVERIFY(!reader.isOpen() && !reader.errorString().isEmpty() && reader.nextBlock().empty());
+
+        Receiver receiver;
+        FileFeeder feeder;
+        receiver.attach(feeder);
+        feeder.start(path);
+        QTest::qWait(100); // several ticks' worth of time
+        QVERIFY(receiver.received().empty());
+    }
+
+    void feederPlaysInALoop()
+    {
+        const QString path = writeWav(QStringLiteral("loop"), 48000, 2, 1000);
+        Receiver receiver;
+        {
+            FileFeeder feeder;
+            receiver.attach(feeder);
+            feeder.start(path);
+            QVERIFY(QTest::qWaitFor([&] { return receiver.received().size() >= 4; }, 10'000));
+            const std::vector<Delivery> got = receiver.received();
+            const std::size_t sizes[] = {960, 40, 960, 40};
+            for (std::size_t i = 0; i < 4; ++i)
+                QVERIFY(got[i].size == sizes[i] && got[i].rate == 48000.0);
+            QCOMPARE(got[2].first, got[0].first); // the loop starts again from the first frame
+            QCOMPARE(got[0].first, ramp(0, 0) / 2 + ramp(0, 1) / 2); // the mono mix
+        }
+        // The feeder is gone: nothing more arrives.
+        const std::size_t count = receiver.received().size();
+        QTest::qWait(60);
+        QCOMPARE(receiver.received().size(), count);
     }
 };
 

@@ -118,16 +118,12 @@ private slots:
         const Run big = runTool({"preview", creature, "idle", dir.filePath("big.png"), "5000"});
         QCOMPARE(big.exitCode, 1);
         QVERIFY2(big.err.contains("too large to draw at scale 5000"), big.err.constData());
-    }
-
-    void usageErrors()
-    {
+        // No command, a scale that is no scale, a model the tool does not offer: usage errors.
         for (const QStringList &arguments :
-             {QStringList{}, QStringList{"draw", "x.png", "--model", "haiku"},
-              QStringList{"preview", "x.json", "idle", "o.png", "0"}}) {
-            const Run run = runTool(arguments);
-            QCOMPARE(run.exitCode, 2);
-            QVERIFY(run.err.startsWith("Usage:"));
+             {QStringList{}, QStringList{"preview", creature, "idle", png, "0"},
+              QStringList{"draw", png, "--model", "haiku"}}) {
+            const Run usage = runTool(arguments);
+            QVERIFY(usage.exitCode == 2 && usage.err.startsWith("Usage:"));
         }
     }
 

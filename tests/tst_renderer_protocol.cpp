@@ -1,10 +1,8 @@
 #include "creatures/CreatureLibrary.h"
 #include "render/FamiliarsCall.h"
-#include "render/RendererLog.h"
 #include "render/RendererProtocol.h"
 #include "render/ScriptCalls.h"
 #include "settings/Settings.h"
-#include "settings/SystemLog.h"
 #include "support/Files.h"
 
 #include <QFile>
@@ -16,7 +14,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 
 #include <clocale>
 #include <cstdio>
@@ -263,27 +260,6 @@ private slots:
         settings->setFamiliars({"Rex", "Tobble"});
         QCOMPARE(call.familiarsJSON().count("\"name\""), 1);
         QCOMPARE(settings->familiars(), (QStringList{"Rex", "Tobble"}));
-    }
-
-    // The renderer log: written in UTC, appended to, and the system log gets every line.
-    void rendererLogFallsBackToTheSystemLog()
-    {
-        QStringList systemLines;
-        const SystemLogSink previous =
-            setSystemLogSink([&](const QString &line) { systemLines << line; });
-        RendererLog log(tmp->filePath("deep/state/Bopling"));
-        log.append("first", QDateTime(QDate(2025, 3, 1), QTime(8, 15, 30), Qt::UTC));
-        log.append("second", QDateTime(QDate(2025, 3, 1), QTime(10, 0, 5), QTimeZone(3600)));
-        QCOMPARE(files::lines(log.filePath()),
-                 (QStringList{"2025-03-01T08:15:30Z first", "2025-03-01T09:00:05Z second"}));
-        // The state folder's place is taken by a file, so nothing can be created below it.
-        files::write(tmp->filePath("state"), "");
-        RendererLog unwritable(tmp->filePath("state/Bopling"));
-        unwritable.append("lost");
-        setSystemLogSink(previous);
-        QVERIFY(!QFile::exists(unwritable.filePath()));
-        QCOMPARE(systemLines.size(), 3);
-        QCOMPARE(systemLines.last(), "Bopling: renderer error: lost");
     }
 };
 

@@ -1,10 +1,7 @@
-#include "creatures/window/CreatureWindowController.h"
 #include "support/CreatureSamples.h"
-#include "support/FakeClaude.h"
 #include "support/Files.h"
 #include "support/PrivatePulse.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -127,14 +124,6 @@ private slots:
         env.insert(QStringLiteral("QX_DEBUG"), QStringLiteral("1"));
         env.insert(QStringLiteral("QX_CMD_DIR"), folder.path());
         env.insert(QStringLiteral("QX_LOG"), home.filePath(QStringLiteral("state.log")));
-        // A claude that notes its arguments and draws "Fuzz".
-        const QString bin = home.filePath(QStringLiteral("bin"));
-        QVERIFY(fakeclaude::writeFile(bin + QStringLiteral("/claude"),
-                                      "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" +
-                                          path("args").toUtf8() + "\"\ncat <<'EOF'\n" +
-                                          fakeclaude::prose(samples::creature("Fuzz")) + "\nEOF\n",
-                                      true));
-        env.insert(QStringLiteral("PATH"), bin + u':' + env.value(QStringLiteral("PATH")));
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::MergedChannels);
         program.start(kProgram, {});
@@ -186,23 +175,6 @@ private slots:
         for (int y = 0; y < argb.height(); ++y)
             for (int x = 0; x < argb.width(); ++x)
                 QCOMPARE(qAlpha(argb.pixel(x, y)), 255);
-
-        // Another scene reaches the page and the panel shows it.
-        QVERIFY(run("set scene walk"));
-        QVERIFY2(pageSays(R"("scene":"walk")"), "the scene did not change");
-        const QImage walk =
-            QImage::fromData(ask("snapshot " + path("w.png").toUtf8(), "w.png"), "PNG");
-        QCOMPARE(walk.size(), image.size());
-        QVERIFY(walk != image);
-        QVERIFY(run("set scene campfire"));
-    }
-
-    void dragMovesTheFrame()
-    {
-        const QList<double> before = frameOf(windowInfo("set layout corner\nset corner topLeft\n"));
-        const QList<double> after = frameOf(windowInfo("drag 30 -20\n"));
-        QCOMPARE(before.size(), 4);
-        QCOMPARE(after, (QList<double>{before[0] + 30, before[1] - 20, before[2], before[3]}));
     }
 
     // With fading on, the override fades the panel wherever the pointer is;
@@ -215,54 +187,6 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(windowInfo().trimmed().endsWith(QLatin1String(fade)),
                                       qPrintable(windowInfo()), 5000);
         }
-    }
-
-    void makeCreatureWritesItsFiles()
-    {
-        const QString out = path("qx-creature-out.json");
-        const QString error = path("qx-creature-err.txt");
-        const QRegularExpression seconds(QStringLiteral("^\\d+\\.\\d s$"));
-        files::write(path("pet.png"), fakeclaude::png(8, 8));
-        const QByteArray time =
-            ask("makecreature " + path("pet.png").toUtf8() + " opus  a fluffy cat",
-                QStringLiteral("qx-creature-time.txt"));
-        QVERIFY2(seconds.match(QString::fromUtf8(time)).hasMatch(), time.constData());
-        QCOMPARE(Creature::decode(files::read(out)).name, QStringLiteral("Fuzz"));
-        QVERIFY(!QFile::exists(error));
-        const QByteArray args = files::read(path("args"));
-        QVERIFY2(args.contains("\nopus\n") && args.contains("a fluffy cat"), args.constData());
-
-        // Not a picture: the run fails, and says why in the error file.
-        files::write(path("pet.txt"), "purr");
-        QVERIFY(!ask("makecreature " + path("pet.txt").toUtf8(), "qx-creature-time.txt").isEmpty());
-        QVERIFY(!files::read(error).isEmpty());
-        QVERIFY(!QFile::exists(out));
-    }
-
-    void creatureWindowSnapshots()
-    {
-        files::write(path("wisp.json"), samples::creature("Wisp").encode());
-        // The new-creature view shows the photo above the result, the edit
-        // view only the result; both are taller than an empty window.
-        const auto shot = [&](const QByteArray &mode) {
-            return QImage::fromData(ask("creaturewindow " + path("wisp.json").toUtf8() + ' ' +
-                                            path("pet.png").toUtf8() + ' ' +
-                                            path("window.png").toUtf8() + mode,
-                                        QStringLiteral("window.png")));
-        };
-        const QImage created = shot({}), edited = shot(" edit");
-        QCOMPARE(created.width(), CreatureWindowController::kWidth);
-        QCOMPARE(edited.width(), CreatureWindowController::kWidth);
-        QVERIFY(created.height() > edited.height() &&
-                edited.height() > CreatureWindowController::kMinHeight);
-    }
-
-    void scriptReachesThePage()
-    {
-        QVERIFY(send("js qx.realStats = qx.stats; qx.stats = () => ({poked: 'a b'})"));
-        QVERIFY(pageSays(R"("js":{"poked":"a b"})"));
-        // The page's own statistics again, for the tests after this one.
-        QVERIFY(send("js qx.stats = qx.realStats"));
     }
 
     void setPausedAndIntegers()

@@ -1,5 +1,4 @@
 #include "Desktop.h"
-#include "support/CreatureSamples.h"
 #include "support/FakeClaude.h"
 #include "support/PrivatePulse.h"
 
@@ -37,7 +36,6 @@ const QString kClient = QStringLiteral("Bopling");
 struct StateLine
 {
     QString audio;
-    double silentSeconds = 0;
     bool hasPage = false; // the page answered the statistics call
     int ticks = 0;
     int events = 0;
@@ -52,7 +50,7 @@ class Program
 {
 public:
     Program(PrivatePulse &pulse, const QHash<QString, QString> &variables,
-            const QByteArray &settingsJson = {}, const QByteArray &claude = {})
+            const QByteArray &settingsJson = {})
     {
         QProcessEnvironment env = pulse.environment();
         for (const char *name : {"QX_DEBUG", "QX_TEST_AUDIO", "QX_LOG"})
@@ -78,8 +76,8 @@ public:
         const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
         ::bind(socket, reinterpret_cast<sockaddr *>(&stale), sizeof stale);
         ::close(socket);
-        if (!claude.isEmpty())
-            fakeclaude::writeFile(home.filePath(QStringLiteral(".local/bin/claude")), claude, true);
+        // A claude to find, so that the menu offers the creature window.
+        fakeclaude::writeFile(home.filePath(".local/bin/claude"), "#!/bin/sh\n", true);
         // "@log" stands for the state log in this run's home.
         for (auto it = variables.begin(); it != variables.end(); ++it)
             env.insert(it.key(), it.value() == QLatin1String("@log") ? logPath() : it.value());
@@ -118,14 +116,9 @@ public:
                 continue;
             const QJsonObject object = QJsonDocument::fromJson(text).object();
             const QJsonObject page = object["js"].toObject();
-            StateLine line{object["audio"].toString(),
-                           object["silentSeconds"].toDouble(),
-                           !page.isEmpty(),
-                           page["ticks"].toInt(),
-                           0,
-                           page["asleep"].toBool(),
-                           page["scene"].toString(),
-                           object["unlocked"].toBool()};
+            StateLine line{
+                object["audio"].toString(), !page.isEmpty(),          page["ticks"].toInt(),      0,
+                page["asleep"].toBool(),    page["scene"].toString(), object["unlocked"].toBool()};
             for (const QJsonValue count : page["events"].toObject())
                 line.events += count.toInt();
             result.append(line);
@@ -232,14 +225,6 @@ QString xprop(const QString &window, const QString &property)
                                          : QStringList{"-id", window, property});
 }
 
-// The window with its title bar and borders.
-QRect withFrame(const QString &window)
-{
-    const QStringList sides = xprop(window, "_NET_FRAME_EXTENTS").section(u'=', 1).split(u',');
-    const auto side = [&](int i) { return sides.value(i).trimmed().toInt(); };
-    return geometryOf(window).adjusted(-side(0), -side(2), side(1), side(3));
-}
-
 // `upper` is stacked above `lower` by the window manager.
 bool stackedAbove(const QString &upper, const QString &lower)
 {
@@ -307,33 +292,18 @@ private slots:
         QVERIFY(maps.open(QIODevice::ReadOnly));
         QVERIFY2(!maps.readAll().contains("_dri.so"), "an OpenGL driver is loaded");
 
-        // Nothing plays: the page gets one silent tick for the whole stretch
-        // and the party sleeps.
-        qsizetype seen = bopling.lines().size();
-        const auto asleep = bopling.waitForLine(
-            20000, [](const StateLine &line) { return line.asleep && line.silentSeconds > 1.5; },
-            seen);
-        QVERIFY2(asleep, fail());
-        const auto later = bopling.waitForLine(
-            10000, [](const StateLine &) { return true; }, bopling.lines().size());
-        QVERIFY2(later, fail());
-        QCOMPARE(later->ticks, asleep->ticks);
-        QCOMPARE(later->events, asleep->events);
-        QVERIFY(later->asleep);
-
         // Music in the default sink: ticks with events reach the page.
         QProcess player; // as a music player would
         player.setProcessEnvironment(pulse->environment());
         player.start(QStringLiteral("paplay"), {kDemoTrack});
         QVERIFY(player.waitForStarted());
-        seen = bopling.lines().size();
         const auto dancing = bopling.waitForLine(
             20000,
             [&](const StateLine &line) {
-                return line.events >= later->events + 5 && line.ticks > later->ticks + 5 &&
+                return line.events >= listening->events + 5 && line.ticks > listening->ticks + 5 &&
                        !line.asleep && line.audio == QLatin1String("Listening to system audio");
             },
-            seen);
+            bopling.lines().size());
         QVERIFY2(dancing, fail());
         player.kill();
         player.waitForFinished();
@@ -443,7 +413,7 @@ private slots:
                         {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}});
         const auto ready = bopling.waitForLine(
             30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; });
-        QString output = bopling.output();
+        const QString output = bopling.output();
         QVERIFY2(ready, qPrintable(output));
         QVERIFY2(output.contains(QLatin1String("the menu appears in the tray once one runs")),
                  qPrintable(output));
@@ -489,30 +459,19 @@ private slots:
                      10000, [](const StateLine &line) { return line.scene == "campfire"; }, seen),
                  qPrintable(bopling.output()));
         QVERIFY(bopling.stop(SIGTERM, 5000) >= 0);
-
-        // With the tray already there, nothing is said about it.
-        Program docked(*pulse, {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}});
-        QTest::qWait(3000);
-        QVERIFY(docked.stop(SIGTERM, 5000) >= 0);
-        output = docked.output();
-        QVERIFY2(!output.contains(QLatin1String("tray")), qPrintable(output));
         trayer.kill();
         trayer.waitForFinished();
     }
 
     // Started again, Bopling hands over to the running one, which opens its
     // menu beside its panel. The creature window opened from it, and its
-    // file chooser, show above the panel, and a drawing from a fake claude
-    // leaves the grown window whole on the screen.
+    // file chooser, show above the panel.
     void secondStartOpensTheMenuAndOwnWindowsStayInView()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             QSKIP("needs xdotool (scripts/install-deps)");
-        Program bopling(
-            *pulse, {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}}, {},
-            "#!/bin/sh\ncat <<'EOF'\n" + fakeclaude::prose(samples::creature()) + "\nEOF\n");
-        const QString photo = bopling.home.filePath(QStringLiteral("pet.png"));
-        fakeclaude::writeFile(photo, fakeclaude::png(64, 48));
+        Program bopling(*pulse,
+                        {{"QX_DEBUG", "1"}, {"QX_TEST_AUDIO", kDemoTrack}, {"QX_LOG", "@log"}});
         QVERIFY2(bopling.waitForLine(
                      30000, [](const StateLine &line) { return line.hasPage && line.ticks > 0; }),
                  qPrintable(bopling.output()));
@@ -542,16 +501,8 @@ private slots:
         const QString chooser = windowId(QStringLiteral("^Pick a photo"), 5000);
         QVERIFY2(!chooser.isEmpty(), "no file chooser");
         QVERIFY(QTest::qWaitFor([&] { return stackedAbove(chooser, panel); }, 5000));
-        xdotool({"type", "--delay", "5", photo});
-        xdotool({"key", "Return"});
+        xdotool({"key", "Escape"});
         QVERIFY(QTest::qWaitFor([&] { return windowId("^Pick a photo").isEmpty(); }, 5000));
-        // Return starts the run; the result makes the window grow.
-        const int empty = geometryOf(window).height();
-        xdotool({"key", "Return"});
-        QVERIFY2(QTest::qWaitFor([&] { return geometryOf(window).height() > empty + 200; }, 15000),
-                 qPrintable(bopling.output()));
-        QTest::qWait(500);
-        QVERIFY(QRect(0, 0, 1440, 900).contains(withFrame(window)));
 
         // Closed, the panel floats again.
         xdotool({"key", "alt+F4"});

@@ -14,7 +14,6 @@ public:
     std::optional<QString> outputUID = QStringLiteral("sink-a");
     std::int32_t startStatus = 0;
     std::optional<CaptureFormat> format = CaptureFormat{48000.0, 2, true};
-    std::function<void()> duringCreateTap; // runs inside createTap, to hold a build up
 
     QStringList taps; // the output of every createTap
     bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
@@ -29,8 +28,6 @@ public:
     CaptureResult createTap(const QString &uid) override
     {
         taps << uid;
-        if (duringCreateTap)
-            duringCreateTap();
         tapAlive = true;
         return {0, 100};
     }

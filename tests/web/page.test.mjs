@@ -116,16 +116,6 @@ test('15 frames a second while the scene moves, a beat at once, and only the cha
   assert.equal(pacer.changed(px, w), null);
 });
 
-test('the same error is posted once in a while, but every one is counted', () => {
-  const p = page();
-  for (let i = 0; i < 5; i++) p.qx.tick('noise');
-  assert.equal(p.posted.length, 1);
-  assert.equal(p.qx.stats().errors, 5);
-  p.run(6);
-  p.qx.tick('noise');
-  assert.equal(p.posted.length, 2, 'after a few seconds it is posted again');
-});
-
 test('asleep and slowed down, each repaint covers every pixel that changed', () => {
   for (const familiar of [tobble(), creature(Array(30).fill('a'.repeat(12)), { name: 'Tall' })]) {
     const p = page();

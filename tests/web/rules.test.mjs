@@ -18,11 +18,6 @@ test('malformed configurations are refused with a reason', async (t) => {
   for (const [arg, re] of rows) await t.test(JSON.stringify(arg), () => assert.throws(() => R.parseConfig(arg), re));
 });
 
-test('a panel size out of range is clamped and the rest applied', () => {
-  const cfg = R.parseConfig({ W: 0, H: 99999, layout: 'strip' });
-  assert.deepEqual([cfg.W, cfg.H, cfg.layout], [1, 16384, 'strip']);
-});
-
 test('ticks: silent, full, and malformed', async (t) => {
   assert.deepEqual(R.parseTick({ silent: true }), { silent: true });
   const full = R.parseTick(new Function("return ({lv:[0.42,0.10,0.00,0.63],bpm:121.9,conf:0.37,en:0.58,ev:'kh'})")());
