@@ -45,6 +45,13 @@ if(BOPLING_GUI)
   bopling_add_test(NAME tst_panel_focus SOURCES integration/tst_PanelFocus.cpp
     LIBS Qt6::Widgets LABELS integration TIMEOUT 120)
   add_dependencies(tst_panel_focus bopling demo-track)
+  # A mouse for the headless compositor.
+  pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+  add_executable(virtual-pointer support/VirtualPointer.c)
+  target_link_libraries(virtual-pointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+  add_dependencies(tst_panel_focus virtual-pointer)
+  target_compile_definitions(tst_panel_focus PRIVATE
+    VIRTUAL_POINTER="$<TARGET_FILE:virtual-pointer>")
   add_test(NAME tst_panel_focus_xwayland
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-session $<TARGET_FILE:tst_panel_focus>)
   set_tests_properties(tst_panel_focus_xwayland PROPERTIES LABELS integration TIMEOUT 120)
