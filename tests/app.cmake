@@ -8,7 +8,7 @@ bopling_add_test(NAME tst_debug_commands SOURCES tst_DebugCommands.cpp LIBS bopl
 
 if(BOPLING_GUI)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
-  bopling_add_test(NAME tst_tray_icon SOURCES tst_TrayIcon.cpp LIBS bopling_ui
+  bopling_add_test(NAME tst_tray_icon SOURCES tst_TrayIcon.cpp LIBS bopling_ui Qt6::DBus
     LABELS integration TIMEOUT 60)
   bopling_add_test(NAME tst_overlay_panel SOURCES tst_OverlayPanel.cpp
     LIBS bopling_overlay PkgConfig::XCB LABELS integration TIMEOUT 60)

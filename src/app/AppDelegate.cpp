@@ -181,6 +181,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     status = std::make_unique<TrayIcon>(QIcon(resourcePath(QStringLiteral("icons/bopling.svg"))));
     status->buildMenu = [this] { return menuItems(); };
     status->onAction = [this](const MenuItem &item) { perform(item); };
+    status->openElsewhere = [this] { openMenuBesidePanel(); };
     status->show();
     status->openOnRightClick(drag);
 

@@ -132,6 +132,22 @@ std::optional<QRect> DesktopSession::swayFullScreenArea()
                  rect[QLatin1String("width")].toInt(), rect[QLatin1String("height")].toInt());
 }
 
+bool DesktopSession::xembedTrayRuns()
+{
+    auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    // The tray of the first screen, the one Qt docks in.
+    xcb_get_selection_owner_reply_t *owner = xcb_get_selection_owner_reply(
+        connection,
+        xcb_get_selection_owner(connection, internAtom(connection, "_NET_SYSTEM_TRAY_S0")),
+        nullptr);
+    const bool runs = owner && owner->owner != XCB_WINDOW_NONE;
+    std::free(owner);
+    return runs;
+}
+
 DesktopSession DesktopSession::current()
 {
     DesktopSession session;

@@ -31,6 +31,9 @@ struct DesktopSession
     // The session of the display the application is connected to.
     static DesktopSession current();
 
+    // Whether an XEmbed system tray runs on the display.
+    static bool xembedTrayRuns();
+
     // Under sway, the area its focused window covers while it is full screen,
     // asked over sway's IPC socket ($SWAYSOCK). XWayland does not see native
     // Wayland windows at all, so their full screen is known only this way.
