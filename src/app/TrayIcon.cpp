@@ -85,13 +85,18 @@ bool TrayIcon::show()
             dockTimer->stop();
     });
     dockTimer->start(kDockCheckMilliseconds);
-    // Starting it again always works; openbox and others take Alt + right-click for themselves.
+    // Starting Bopling again always works. openbox and others take Alt +
+    // right-click for themselves, and in a Wayland session it works only
+    // while an X11 window has the keyboard: on GNOME hardly ever.
     std::fputs("Bopling: no system tray is running yet; the menu appears in the tray once one "
                "runs. Until then, start Bopling again (from the application menu or with "
-               "\"bopling\") to open its menu next to the panel. Where the window manager "
-               "leaves Alt + right-click alone, holding Alt over the panel and right-clicking it "
-               "opens the menu too.\n",
+               "\"bopling\") to open its menu next to the panel.",
                stderr);
+    if (!DesktopSession::current().xwayland)
+        std::fputs(" Where the window manager leaves Alt + right-click alone, holding Alt over "
+                   "the panel and right-clicking it opens the menu too.",
+                   stderr);
+    std::fputs("\n", stderr);
     return false;
 }
 
