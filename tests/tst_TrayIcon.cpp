@@ -138,6 +138,10 @@ private slots:
                       "--", "5", "5"});
         QTRY_VERIFY(openedElsewhere);
         QVERIFY(!tray.menu()->isVisible());
+        // Bopling's own way to the menu still opens it as a window.
+        tray.popupBeside(QRect(700, 400, 640, 480));
+        QTRY_VERIFY(tray.menu()->isVisible());
+        tray.menu()->close();
     }
 
     // The real alert: Return takes the default, Escape cancels.
