@@ -117,8 +117,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(items.size(), 1, 10000);
         const QStringList menu{"call",          "--session", "--dest",  items[0],
                                "--object-path", "/MenuBar",  "--method"};
-        desktop::run(QStringLiteral("gdbus"),
-                     menu + QStringList{"com.canonical.dbusmenu.AboutToShow", "--", "0"});
         const QString layout = QString::fromUtf8(desktop::run(
             QStringLiteral("gdbus"),
             menu + QStringList{"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "@as []"}));
