@@ -41,10 +41,7 @@ signals:
     void registered(const QString &service);
 
 public slots:
-    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString &service)
-    {
-        emit registered(service);
-    }
+    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString &item) { emit registered(item); }
 };
 
 } // namespace
@@ -73,8 +70,8 @@ private slots:
         QVERIFY(submenus.size() == 1 && submenus[0]->actions().value(0)->text() == title);
     }
 
-    // A D-Bus tray that starts after the icon is shown gets the item, reads
-    // its menu, submenus too, and clicks in it as a host does.
+    // A D-Bus tray that starts after the icon is shown gets the item; as a
+    // host does, it reads the menu, submenus too, clicks in it and on the icon.
     void laterDBusTrayShowsTheMenu()
     {
         QDBusConnection host =
@@ -84,14 +81,12 @@ private slots:
         QPixmap square(16, 16);
         square.fill(Qt::darkGreen);
         TrayIcon tray{QIcon(square)};
-        QList<MenuItem> chosen;
         tray.buildMenu = [] {
-            return QList<MenuItem>{
-                MenuItem::command(QStringLiteral("Pause"), MenuAction::togglePause),
-                MenuItem::withSubmenu(
-                    QStringLiteral("Corner"),
-                    {MenuItem::command(QStringLiteral("Top left"), MenuAction::setCorner, 0)})};
+            return QList<MenuItem>{MenuItem::withSubmenu(
+                QStringLiteral("Corner"),
+                {MenuItem::command(QStringLiteral("Top left"), MenuAction::setCorner, 0)})};
         };
+        QList<MenuItem> chosen;
         tray.onAction = [&](const MenuItem &item) { chosen << item; };
         bool openedElsewhere = false;
         tray.openElsewhere = [&] { openedElsewhere = true; };
@@ -103,43 +98,37 @@ private slots:
         watcher.moveToThread(&thread);
         const auto stop = qScopeGuard([&] {
             host.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-            host.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
             thread.quit();
             thread.wait();
         });
         QStringList items;
-        connect(&watcher, &NotifierWatcher::registered, this,
-                [&](const QString &service) { items << service; });
-        QVERIFY(host.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
-                                    QDBusConnection::ExportScriptableSlots |
-                                        QDBusConnection::ExportAllProperties));
+        connect(&watcher, &NotifierWatcher::registered, this, [&](QString item) { items << item; });
+        host.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                            QDBusConnection::ExportScriptableSlots |
+                                QDBusConnection::ExportAllProperties);
         QVERIFY(host.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
         QTRY_COMPARE_WITH_TIMEOUT(items.size(), 1, 10000);
-        const QStringList menu{"call",          "--session", "--dest",  items[0],
-                               "--object-path", "/MenuBar",  "--method"};
-        const QString layout = QString::fromUtf8(desktop::run(
-            QStringLiteral("gdbus"),
-            menu + QStringList{"com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "@as []"}));
+        const auto call = [&](const char *path, const char *method, const QStringList &arguments) {
+            return QString::fromUtf8(
+                desktop::run(QStringLiteral("gdbus"),
+                             QStringList{"call", "--session", "--dest", items[0], "--object-path",
+                                         path, "--method", method, "--"} +
+                                 arguments));
+        };
+        const QString layout =
+            call("/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "@as []"});
         static const QRegularExpression topLeft(
             QStringLiteral("\\((\\d+), \\{[^}]*'label': <'Top left'>"));
         const QRegularExpressionMatch found = topLeft.match(layout);
-        QVERIFY2(layout.contains(QLatin1String("'Pause'")) && found.hasMatch(), qPrintable(layout));
-        desktop::run(QStringLiteral("gdbus"),
-                     menu + QStringList{"com.canonical.dbusmenu.Event", found.captured(1),
-                                        "clicked", "<0>", "0"});
+        QVERIFY2(found.hasMatch(), qPrintable(layout));
+        call("/MenuBar", "com.canonical.dbusmenu.Event",
+             {found.captured(1), "clicked", "<0>", "0"});
         QTRY_COMPARE(chosen.size(), 1);
         QCOMPARE(chosen[0].title, QStringLiteral("Top left"));
-        // A left click on the icon: the host's position is not the pointer's.
-        desktop::run(QStringLiteral("gdbus"),
-                     {"call", "--session", "--dest", items[0], "--object-path",
-                      "/StatusNotifierItem", "--method", "org.kde.StatusNotifierItem.Activate",
-                      "--", "5", "5"});
+        // The host's position of a left click is not the X server's pointer.
+        call("/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate", {"5", "5"});
         QTRY_VERIFY(openedElsewhere);
         QVERIFY(!tray.menu()->isVisible());
-        // Bopling's own way to the menu still opens it as a window.
-        tray.popupBeside(QRect(700, 400, 640, 480));
-        QTRY_VERIFY(tray.menu()->isVisible());
-        tray.menu()->close();
     }
 
     // The real alert: Return takes the default, Escape cancels.
