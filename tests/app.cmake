@@ -7,7 +7,7 @@ bopling_add_test(NAME tst_debug_commands SOURCES tst_DebugCommands.cpp LIBS bopl
 
 if(BOPLING_GUI)
   pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
-  bopling_add_test(NAME tst_tray_icon SOURCES tst_TrayIcon.cpp LIBS bopling_ui
+  bopling_add_test(NAME tst_tray_icon SOURCES tst_TrayIcon.cpp LIBS bopling_ui Qt6::DBus
     LABELS integration TIMEOUT 60)
   bopling_add_test(NAME tst_overlay_panel SOURCES tst_OverlayPanel.cpp
     LIBS bopling_overlay PkgConfig::XCB LABELS integration TIMEOUT 60)
@@ -44,6 +44,13 @@ if(BOPLING_GUI)
   bopling_add_test(NAME tst_panel_focus SOURCES integration/tst_PanelFocus.cpp
     LIBS Qt6::Widgets LABELS integration TIMEOUT 120)
   add_dependencies(tst_panel_focus bopling demo-track)
+  # A mouse for the headless compositor.
+  pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+  add_executable(virtual-pointer support/VirtualPointer.c)
+  target_link_libraries(virtual-pointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+  add_dependencies(tst_panel_focus virtual-pointer)
+  target_compile_definitions(tst_panel_focus PRIVATE
+    VIRTUAL_POINTER="$<TARGET_FILE:virtual-pointer>")
   add_test(NAME tst_panel_focus_xwayland
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-session $<TARGET_FILE:tst_panel_focus>)
   set_tests_properties(tst_panel_focus_xwayland PROPERTIES LABELS integration TIMEOUT 120)

@@ -17,6 +17,7 @@
 #include "creatures/CreatureLibrary.h"
 #include "creatures/window/CreatureWindowController.h"
 #include "overlay/DesktopQueries.h"
+#include "overlay/DesktopSession.h"
 #include "overlay/DragView.h"
 #include "overlay/HoverFade.h"
 #include "overlay/OverlayPanel.h"
@@ -180,6 +181,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     status = std::make_unique<TrayIcon>(QIcon(resourcePath(QStringLiteral("icons/bopling.svg"))));
     status->buildMenu = [this] { return menuItems(); };
     status->onAction = [this](const MenuItem &item) { perform(item); };
+    status->openElsewhere = [this] { openMenuBesidePanel(); };
     status->show();
     status->openOnRightClick(drag);
 
@@ -283,6 +285,7 @@ void AppDelegate::scheduleClaudeLookup()
 void AppDelegate::startMoveAndFullScreenChecks()
 {
     queries = DesktopQueries::create();
+    pointerFreezes = DesktopSession::current().xwayland;
     grabTimer = new QTimer(this);
     grabTimer->setTimerType(Qt::PreciseTimer);
     connect(grabTimer, &QTimer::timeout, this, &AppDelegate::grabCheck);
@@ -315,7 +318,10 @@ void AppDelegate::grabCheck()
 {
     lastGrabCheck.start();
     const QPoint pointer = queries->pointerPosition();
-    const bool hover = debugHover ? *debugHover : panel->geometry().contains(pointer);
+    const bool hover =
+        debugHover ? *debugHover
+                   : panel->geometry().contains(pointer) &&
+                         (!pointerFreezes || queries->pointerInWindow(*panel->windowHandle()));
     // Where the desktop does not report Escape presses, the key's state now is
     // all there is to go by (a tap between two checks goes unseen).
     if (unlocked && !escapeMonitor && queries->escapeHeld())
@@ -329,10 +335,14 @@ void AppDelegate::grabCheck()
     fade->update(settings.fadeOnHover(), hover, grab);
     if (grab != grabbable) {
         grabbable = grab;
-        panel->setIgnoresMouseEvents(!grab);
         drag->setVisible(grab);
         drag->update();
     }
+    // For the pointer test above the panel takes the pointer while it may
+    // fade; under XWayland clicks never pass through to native windows anyway.
+    const bool takesPointer = grab || (pointerFreezes && settings.fadeOnHover());
+    if (panel->ignoresMouseEvents() == takesPointer)
+        panel->setIgnoresMouseEvents(!takesPointer);
     // A panel at rest with the pointer elsewhere stays so until the pointer
     // moves or Bopling itself changes something, and each of those wakes the
     // check; Alt matters only over the panel. Where the desktop does not
@@ -503,6 +513,8 @@ bool AppDelegate::isFullScreenSpace() const
 void AppDelegate::toggleFade()
 {
     settings.setFadeOnHover(!settings.fadeOnHover());
+    // Under XWayland whether the panel takes the pointer goes with the setting.
+    wakeGrabCheck();
 }
 
 void AppDelegate::screensChanged()

@@ -186,6 +186,9 @@ private:
     // Stores a window manager's move once the panel rests.
     QTimer *windowManagerMove = nullptr;
     std::unique_ptr<DesktopQueries> queries;
+    // XWayland keeps the last position it saw when the pointer goes on to a
+    // native Wayland window; only the panel's own window tells it has left.
+    bool pointerFreezes = false;
     QTimer *fullScreenTimer = nullptr;
     bool fullScreenHidden = false;
     std::optional<bool> debugHover;

@@ -1,11 +1,18 @@
 #include "app/TrayIcon.h"
 
+#include "overlay/DesktopSession.h"
+
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +20,28 @@
 namespace bopling {
 
 namespace {
+
+const QString kNotifierWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+constexpr int kWatcherTimeoutMilliseconds = 500;
+// Often enough that the icon docks as a tray starts, cheap enough to go on for good.
+constexpr int kDockCheckMilliseconds = 250;
+
+// Whether a D-Bus tray runs: the watcher, and a host registered with it. Qt
+// asks the same question once, as the first icon is shown, and keeps the
+// answer for the whole run.
+bool statusNotifierHostRuns()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(kNotifierWatcher))
+        return false;
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        kNotifierWatcher, QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << kNotifierWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    const QDBusMessage answer = bus.call(ask, QDBus::Block, kWatcherTimeoutMilliseconds);
+    return answer.type() == QDBusMessage::ReplyMessage &&
+           answer.arguments().value(0).value<QDBusVariant>().variant().toBool();
+}
 
 // Where a menu of `size` opens next to `panel`: above it, else below it,
 // flush with the panel's edge nearer the middle of the screen; where neither
@@ -37,34 +66,67 @@ QPoint besidePanel(const QRect &panel, const QSize &size, const QRect &area)
 } // namespace
 
 TrayIcon::TrayIcon(const QIcon &icon, QObject *parent)
-    : QObject(parent), contextMenu(std::make_unique<QMenu>()), tray(new QSystemTrayIcon(icon, this))
+    : QObject(parent), contextMenu(std::make_unique<QMenu>()), icon(icon)
 {
-    tray->setToolTip(QStringLiteral("Bopling"));
-    tray->setContextMenu(contextMenu.get());
     connect(contextMenu.get(), &QMenu::aboutToShow, this, &TrayIcon::rebuild);
-    // A plain click opens the menu too: the program has no window to show.
-    connect(tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
-        if (why == QSystemTrayIcon::Trigger)
-            popup(QCursor::pos());
-    });
 }
 
 TrayIcon::~TrayIcon() = default;
 
 bool TrayIcon::show()
 {
-    tray->show();
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (dock())
         return true;
-    // The icon docks by itself once a tray starts.
-    // Starting it again always works; openbox and others take Alt + right-click for themselves.
+    // Made now, the icon would take the XEmbed way for good, and a D-Bus
+    // tray that starts later would never hear of it.
+    dockTimer = new QTimer(this);
+    connect(dockTimer, &QTimer::timeout, this, [this] {
+        if (dock())
+            dockTimer->stop();
+    });
+    dockTimer->start(kDockCheckMilliseconds);
+    // Starting Bopling again always works. openbox and others take Alt +
+    // right-click for themselves, and in a Wayland session it works only
+    // while an X11 window has the keyboard: on GNOME hardly ever.
     std::fputs("Bopling: no system tray is running yet; the menu appears in the tray once one "
                "runs. Until then, start Bopling again (from the application menu or with "
-               "\"bopling\") to open its menu next to the panel. Where the window manager "
-               "leaves Alt + right-click alone, holding Alt over the panel and right-clicking it "
-               "opens the menu too.\n",
+               "\"bopling\") to open its menu next to the panel.",
                stderr);
+    if (!DesktopSession::current().xwayland)
+        std::fputs(" Where the window manager leaves Alt + right-click alone, holding Alt over "
+                   "the panel and right-clicking it opens the menu too.",
+                   stderr);
+    std::fputs("\n", stderr);
     return false;
+}
+
+bool TrayIcon::dock()
+{
+    const bool dbusTray = statusNotifierHostRuns();
+    if (!dbusTray && !DesktopSession::xembedTrayRuns())
+        return false;
+    // Qt chooses between the two kinds of tray as the icon is made, for
+    // this one and every later one.
+    tray = new QSystemTrayIcon(icon, this);
+    tray->setToolTip(QStringLiteral("Bopling"));
+    tray->setContextMenu(contextMenu.get());
+    // A plain click opens the menu too: the program has no window to show. A
+    // D-Bus tray's host shows the menu itself on a right-click; on a left
+    // click the pointer's position may be stale (XWayland's, in a Wayland
+    // session).
+    connect(tray, &QSystemTrayIcon::activated, this,
+            [this, dbusTray](QSystemTrayIcon::ActivationReason why) {
+                if (why != QSystemTrayIcon::Trigger)
+                    return;
+                if (!dbusTray)
+                    popup(QCursor::pos());
+                else if (openElsewhere)
+                    openElsewhere();
+            });
+    // Hosts may read the menu before they say that it is about to open.
+    rebuild();
+    tray->show();
+    return true;
 }
 
 void TrayIcon::openOnRightClick(QWidget *widget)

@@ -13,6 +13,7 @@ class QMenu;
 class QPoint;
 class QRect;
 class QSystemTrayIcon;
+class QTimer;
 class QWidget;
 
 namespace bopling {
@@ -20,7 +21,8 @@ namespace bopling {
 // The status item: an icon in the system tray whose menu is built anew from
 // the menu model each time it opens. Without a tray host the program keeps
 // running, says once on standard error how to reach the menu without one, and
-// the icon docks when a tray starts later. Main thread.
+// the icon docks when a tray starts later: an XEmbed tray, or a D-Bus one
+// (StatusNotifierItem), whose host then shows the menu itself. Main thread.
 class TrayIcon final : public QObject
 {
     Q_OBJECT
@@ -33,6 +35,9 @@ public:
     std::function<QList<MenuItem>()> buildMenu;
     // The item the user chose.
     std::function<void(const MenuItem &)> onAction;
+    // Opens the menu somewhere sensible when a D-Bus tray's host reports a
+    // click on the icon: it says where only in its own terms.
+    std::function<void()> openElsewhere;
 
     // Shows the icon; false when the desktop has no tray to show it in yet.
     bool show();
@@ -54,10 +59,16 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Shows the icon if a tray runs now.
+    bool dock();
     void fill(QMenu *menu, const QList<MenuItem> &items);
 
     std::unique_ptr<QMenu> contextMenu;
+    QIcon icon;
+    // Made once a tray runs.
     QSystemTrayIcon *tray = nullptr;
+    // Looks for a tray until one runs.
+    QTimer *dockTimer = nullptr;
 };
 
 } // namespace bopling

@@ -4,6 +4,7 @@
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QWindow>
 
 namespace bopling {
 
@@ -15,6 +16,11 @@ QPoint DesktopQueries::pointerPosition()
 bool DesktopQueries::pointerOverOwnWindow()
 {
     return QGuiApplication::topLevelAt(pointerPosition()) != nullptr;
+}
+
+bool DesktopQueries::pointerInWindow(const QWindow &window)
+{
+    return window.geometry().contains(pointerPosition());
 }
 
 bool DesktopQueries::altHeld()

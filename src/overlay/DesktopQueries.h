@@ -38,6 +38,11 @@ public:
     // Whether the pointer is over one of this application's own windows (a
     // menu, the tray icon, a dialog) rather than another application's.
     virtual bool pointerOverOwnWindow();
+    // Whether the display puts the pointer inside `window` itself, which then
+    // must take the pointer (not ignore mouse events). Under XWayland this is
+    // how a pointer that has gone on to a native Wayland window is told from
+    // one resting on the window: its position stays where it was last seen.
+    virtual bool pointerInWindow(const QWindow &window);
     // Whether an Alt key is held down at this moment.
     virtual bool altHeld();
     // Whether a pointer button is held down at this moment, whichever window

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScreen>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +132,22 @@ std::optional<QRect> DesktopSession::swayFullScreenArea()
                  rect[QLatin1String("width")].toInt(), rect[QLatin1String("height")].toInt());
 }
 
+bool DesktopSession::xembedTrayRuns()
+{
+    auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    // The tray of the first screen, the one Qt docks in.
+    xcb_get_selection_owner_reply_t *owner = xcb_get_selection_owner_reply(
+        connection,
+        xcb_get_selection_owner(connection, internAtom(connection, "_NET_SYSTEM_TRAY_S0")),
+        nullptr);
+    const bool runs = owner && owner->owner != XCB_WINDOW_NONE;
+    std::free(owner);
+    return runs;
+}
+
 DesktopSession DesktopSession::current()
 {
     DesktopSession session;
@@ -137,6 +155,17 @@ DesktopSession DesktopSession::current()
     xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
     if (!connection)
         return session;
+    // XWayland names its outputs XWAYLAND0, XWAYLAND1...; from version 23.1
+    // on it also has an extension of that name.
+    constexpr char kXWayland[] = "XWAYLAND";
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    xcb_query_extension_reply_t *extension = xcb_query_extension_reply(
+        connection, xcb_query_extension(connection, sizeof kXWayland - 1, kXWayland), nullptr);
+    session.xwayland = (extension && extension->present) ||
+                       std::any_of(screens.begin(), screens.end(), [&](const QScreen *screen) {
+                           return screen->name().startsWith(QLatin1String(kXWayland));
+                       });
+    std::free(extension);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     const xcb_atom_t check = internAtom(connection, "_NET_SUPPORTING_WM_CHECK");
     const QByteArray checkWindow = property(connection, root, check, XCB_ATOM_WINDOW);

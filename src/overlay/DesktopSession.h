@@ -15,6 +15,9 @@ struct DesktopSession
     // window): "Openbox", "KWin", "GNOME Shell", "wlroots wm" (sway, Hyprland
     // and the other wlroots compositors); empty when none runs.
     QString windowManager;
+    // Whether the X server is XWayland, which knows the pointer only while it
+    // is over one of its own windows.
+    bool xwayland = false;
 
     // Whether the panel is better left unmanaged (override-redirect). A wlroots
     // compositor centres or tiles the X11 windows it manages, keeps them on one
@@ -27,6 +30,9 @@ struct DesktopSession
 
     // The session of the display the application is connected to.
     static DesktopSession current();
+
+    // Whether an XEmbed system tray runs on the display.
+    static bool xembedTrayRuns();
 
     // Under sway, the area its focused window covers while it is full screen,
     // asked over sway's IPC socket ($SWAYSOCK). XWayland does not see native

@@ -293,11 +293,21 @@ bool X11DesktopQueries::pointerOverOwnWindow()
         if (window->handle())
             own.push_back(static_cast<xcb_window_t>(window->winId()));
     }
+    return pointerInAnyOf(own);
+}
+
+bool X11DesktopQueries::pointerInWindow(const QWindow &window)
+{
+    return window.handle() && pointerInAnyOf({static_cast<xcb_window_t>(window.winId())});
+}
+
+bool X11DesktopQueries::pointerInAnyOf(const std::vector<std::uint32_t> &windows)
+{
     // Down from the root through every window that holds the pointer: the
     // window manager's frame, a tray's socket, and the window inside.
     xcb_window_t window = rootOf(connection);
     for (int depth = 0; window != XCB_WINDOW_NONE && depth < kMaxWindowDepth; ++depth) {
-        if (std::find(own.begin(), own.end(), window) != own.end())
+        if (std::find(windows.begin(), windows.end(), window) != windows.end())
             return true;
         xcb_query_pointer_reply_t *pointer =
             xcb_query_pointer_reply(connection, xcb_query_pointer(connection, window), nullptr);

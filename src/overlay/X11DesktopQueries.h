@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QSocketNotifier;
 struct xcb_connection_t;
@@ -26,6 +27,7 @@ public:
     void preparePanel(QWindow *window) override;
     void keepAbove(QWindow *window, bool above) override;
     bool pointerOverOwnWindow() override;
+    bool pointerInWindow(const QWindow &window) override;
     bool escapeHeld() override;
     bool buttonHeld() override;
     bool watchButtonPresses(std::function<void()> onPress) override;
@@ -52,6 +54,8 @@ private:
     // Replaces the raw events taken with `bits`, without waiting for an answer.
     void selectRawEvents(std::uint32_t bits);
     void readEvents();
+    // Whether one of `windows` holds the pointer, down from the root window.
+    bool pointerInAnyOf(const std::vector<std::uint32_t> &windows);
     // The window named by the root window's _NET_ACTIVE_WINDOW; 0 if none.
     std::uint32_t activeWindow();
     // Watches the state of the window that is active now instead of the one before.
