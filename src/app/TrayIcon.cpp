@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
@@ -23,8 +24,9 @@ namespace {
 
 const QString kNotifierWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 constexpr int kWatcherTimeoutMilliseconds = 500;
-// Often enough that the icon docks as a tray starts, cheap enough to go on for good.
-constexpr int kDockCheckMilliseconds = 250;
+// An XEmbed tray says nothing to the icons to come: it is looked for this
+// often, one question to the X server, for as long as none runs.
+constexpr int kXEmbedCheckMilliseconds = 1000;
 
 // Whether a D-Bus tray runs: the watcher, and a host registered with it. Qt
 // asks the same question once, as the first icon is shown, and keeps the
@@ -78,13 +80,23 @@ bool TrayIcon::show()
     if (dock())
         return true;
     // Made now, the icon would take the XEmbed way for good, and a D-Bus
-    // tray that starts later would never hear of it.
+    // tray that starts later would never hear of it. A D-Bus tray announces
+    // its watcher and its host on the bus.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        auto *watcher = new QDBusServiceWatcher(kNotifierWatcher, bus,
+                                                QDBusServiceWatcher::WatchForRegistration, this);
+        connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
+                &TrayIcon::dockWhenTrayRuns);
+        bus.connect(kNotifierWatcher, QStringLiteral("/StatusNotifierWatcher"), kNotifierWatcher,
+                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(dockWhenTrayRuns()));
+    }
     dockTimer = new QTimer(this);
     connect(dockTimer, &QTimer::timeout, this, [this] {
-        if (dock())
-            dockTimer->stop();
+        if (DesktopSession::xembedTrayRuns())
+            dockWhenTrayRuns();
     });
-    dockTimer->start(kDockCheckMilliseconds);
+    dockTimer->start(kXEmbedCheckMilliseconds);
     // Starting Bopling again always works. openbox and others take Alt +
     // right-click for themselves, and in a Wayland session it works only
     // while an X11 window has the keyboard: on GNOME hardly ever.
@@ -98,6 +110,12 @@ bool TrayIcon::show()
                    stderr);
     std::fputs("\n", stderr);
     return false;
+}
+
+void TrayIcon::dockWhenTrayRuns()
+{
+    if (!tray && dock())
+        dockTimer->stop();
 }
 
 bool TrayIcon::dock()

@@ -58,6 +58,10 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
+private slots:
+    // Shows the icon, if not yet shown, when a tray runs.
+    void dockWhenTrayRuns();
+
 private:
     // Shows the icon if a tray runs now.
     bool dock();
