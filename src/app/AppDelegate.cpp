@@ -662,6 +662,7 @@ QList<MenuItem> AppDelegate::menuItems() const
     for (const Creature &creature : library->all())
         state.creatures.append(creature.name);
     state.unlocked = unlocked;
+    state.fadeUnavailable = panel->layerPanel() != nullptr;
     // Starts the search for the CLI unless one has been started before.
     ClaudeRunner::lookUpClaude();
     state.claudeMissing = claudeMissing();
