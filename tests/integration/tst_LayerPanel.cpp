@@ -118,6 +118,10 @@ private slots:
         start();
         const QRect corner(784, 404, 640, 480);
         QVERIFY(panelAt(corner, kClientColour));
+        // The scene moves: new pictures reach the screen.
+        const QImage first = screenshot(home.path()).copy(corner);
+        QVERIFY(
+            QTest::qWaitFor([&] { return screenshot(home.path()).copy(corner) != first; }, 10000));
 
         // A click on the panel goes to the window below.
         client.write("to 1000 600\npress\nrelease\n");
@@ -153,6 +157,12 @@ private slots:
         // The drag reached no window below.
         QVERIFY(!client.canReadLine());
         send("set move 0\n");
+
+        // The strip, along the bottom edge at its height.
+        send("set layout strip\n");
+        QVERIFY(panelAt(QRect(0, 660, 1440, 240), kClientColour, 10000));
+        send("set layout corner\n");
+        QVERIFY(panelAt(moved, kClientColour, 10000));
 
         // The position is kept for the next start.
         stop();
