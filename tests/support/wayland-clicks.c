@@ -125,29 +125,9 @@ static void ignoreAxis(void *d, struct wl_pointer *p, uint32_t t, uint32_t a, wl
     (void)d, (void)p, (void)t, (void)a, (void)v;
 }
 
-static void ignoreFrame(void *d, struct wl_pointer *p)
-{
-    (void)d, (void)p;
-}
-
-static void ignoreSource(void *d, struct wl_pointer *p, uint32_t s)
-{
-    (void)d, (void)p, (void)s;
-}
-
-static void ignoreStop(void *d, struct wl_pointer *p, uint32_t t, uint32_t a)
-{
-    (void)d, (void)p, (void)t, (void)a;
-}
-
-static void ignoreDiscrete(void *d, struct wl_pointer *p, uint32_t a, int32_t v)
-{
-    (void)d, (void)p, (void)a, (void)v;
-}
-
+// The seat is bound at version 1, whose pointers send only these events.
 static const struct wl_pointer_listener pointerListener = {
-    enter,       ignoreLeave,  motion,     button,         ignoreAxis,
-    ignoreFrame, ignoreSource, ignoreStop, ignoreDiscrete, ignoreDiscrete};
+    .enter = enter, .leave = ignoreLeave, .motion = motion, .button = button, .axis = ignoreAxis};
 
 static void capabilities(void *data, struct wl_seat *s, uint32_t caps)
 {
@@ -159,12 +139,7 @@ static void capabilities(void *data, struct wl_seat *s, uint32_t caps)
     }
 }
 
-static void seatName(void *data, struct wl_seat *s, const char *name)
-{
-    (void)data, (void)s, (void)name;
-}
-
-static const struct wl_seat_listener seatListener = {capabilities, seatName};
+static const struct wl_seat_listener seatListener = {.capabilities = capabilities};
 static const struct xdg_wm_base_listener wmListener = {ping};
 
 static void global(void *data, struct wl_registry *registry, uint32_t id, const char *interface,
@@ -181,7 +156,7 @@ static void global(void *data, struct wl_registry *registry, uint32_t id, const 
     } else if (strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0) {
         pointers = wl_registry_bind(registry, id, &zwlr_virtual_pointer_manager_v1_interface, 1);
     } else if (strcmp(interface, wl_seat_interface.name) == 0 && !seat) {
-        seat = wl_registry_bind(registry, id, &wl_seat_interface, 5);
+        seat = wl_registry_bind(registry, id, &wl_seat_interface, 1);
         wl_seat_add_listener(seat, &seatListener, NULL);
     }
 }
