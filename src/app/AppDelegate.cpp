@@ -304,13 +304,12 @@ void AppDelegate::presentOnLayerSurface()
         if (self)
             self->drag->release();
     };
-    // The keyboard goes to the panel once it is clicked; when it goes
-    // elsewhere, the user clicked elsewhere.
+    // The keyboard goes to the panel once it is clicked.
     layer->onEscape = [self] {
         if (self)
             self->escapePressed();
     };
-    layer->onKeyboardLeft = layer->onEscape;
+    layer->onClickElsewhere = layer->onEscape;
     panel->presentOnLayer(std::move(layer));
 }
 

@@ -462,7 +462,7 @@ void LayerPanel::destroySurface()
     framePending = false;
     configuredOnce = false;
     configuredSize = QSize();
-    inside = false;
+    overSurface = false;
     pressed = false;
     keyboardOurs = false;
     dirty = true;
@@ -500,18 +500,20 @@ void LayerPanel::applyState()
 void LayerPanel::setInputRegion()
 {
     Connection &c = *wayland;
-    // While a button is held every motion counts, wherever the pointer goes.
-    if (!clickThrough && pressed) {
+    // While moving, the whole surface: a press beside the panel locks it
+    // again, and a drag's motion counts wherever the pointer goes.
+    if (!clickThrough) {
         wl_surface_set_input_region(c.surface, nullptr);
         return;
     }
-    wl_region *region = wl_compositor_create_region(c.compositor);
-    if (!clickThrough) {
-        const QPoint at = pictureOffset();
-        wl_region_add(region, at.x(), at.y(), frame.width(), frame.height());
-    }
-    wl_surface_set_input_region(c.surface, region);
-    wl_region_destroy(region);
+    wl_region *empty = wl_compositor_create_region(c.compositor);
+    wl_surface_set_input_region(c.surface, empty);
+    wl_region_destroy(empty);
+}
+
+bool LayerPanel::pointerInside() const
+{
+    return overSurface && !clickThrough && QRectF(pictureOffset(), frame.size()).contains(pointer);
 }
 
 QPoint LayerPanel::pictureOffset() const
@@ -636,19 +638,19 @@ void LayerPanel::drawIfDue()
 
 void LayerPanel::pointerEntered(bool ours, double x, double y)
 {
-    inside = ours;
+    overSurface = ours;
     if (ours)
         pointer = QPointF(x, y);
 }
 
 void LayerPanel::pointerLeft()
 {
-    inside = false;
+    overSurface = false;
 }
 
 void LayerPanel::pointerMoved(double x, double y)
 {
-    if (!inside && !pressed)
+    if (!overSurface && !pressed)
         return;
     pointer = QPointF(x, y);
     if (pressed && onMotion)
@@ -657,16 +659,21 @@ void LayerPanel::pointerMoved(double x, double y)
 
 void LayerPanel::buttonChanged(bool down)
 {
-    if (clickThrough || (!inside && !pressed) || down == pressed)
+    if (clickThrough)
         return;
-    pressed = down;
-    setInputRegion();
-    wl_surface_commit(wayland->surface);
-    if (down) {
+    if (down && !pressed) {
+        if (!pointerInside()) {
+            if (overSurface && onClickElsewhere)
+                onClickElsewhere();
+            return;
+        }
+        pressed = true;
         if (onPress)
             onPress(globalPoint(pointer.x(), pointer.y()));
-    } else if (onRelease) {
-        onRelease();
+    } else if (!down && pressed) {
+        pressed = false;
+        if (onRelease)
+            onRelease();
     }
 }
 
@@ -680,8 +687,8 @@ void LayerPanel::keyboardLeft(bool ours)
     if (!ours || !keyboardOurs)
         return;
     keyboardOurs = false;
-    if (onKeyboardLeft)
-        onKeyboardLeft();
+    if (onClickElsewhere)
+        onClickElsewhere();
 }
 
 void LayerPanel::keyPressed(unsigned key)

@@ -52,23 +52,24 @@ public:
     // then spans the output and the panel is drawn at its place in it, so a
     // drag moves the picture, never the surface under the pointer (whose
     // coordinates compositors report in different ways while a button is
-    // held).
+    // held), and a press beside the panel is seen (it goes no further).
     void setClickThrough(bool clickThrough);
     void show();
     void hide();
 
-    // While it takes the pointer: whether the pointer is over it.
-    bool pointerInside() const { return inside; }
+    // While it takes the pointer: whether the pointer is over the panel.
+    bool pointerInside() const;
 
     // The pointer's button went down, moved while down and came up, with the
     // pointer in Qt's global coordinates.
     std::function<void(QPointF)> onPress;
     std::function<void(QPointF)> onMotion;
     std::function<void()> onRelease;
-    // Escape was pressed while the panel had the keyboard, or the keyboard
-    // went elsewhere (the user clicked another window).
+    // Escape was pressed while the panel had the keyboard.
     std::function<void()> onEscape;
-    std::function<void()> onKeyboardLeft;
+    // While it takes the pointer: a press beside the panel, or the keyboard
+    // went from the panel to another window.
+    std::function<void()> onClickElsewhere;
 
 private:
     explicit LayerPanel(std::unique_ptr<Connection> connection);
@@ -114,7 +115,7 @@ private:
     QSize configuredSize;
     bool dirty = true;
     bool framePending = false;
-    bool inside = false;
+    bool overSurface = false;
     bool pressed = false;
     bool keyboardOurs = false;
     QPointF pointer;
