@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace bopling {
@@ -463,9 +464,16 @@ void LayerPanel::destroySurface()
     configuredOnce = false;
     configuredSize = QSize();
     overSurface = false;
-    pressed = false;
     keyboardOurs = false;
     dirty = true;
+    // A drag on the surface that went (to another output, say) ends where it
+    // got to; its release will not come. Afterwards: the end of a drag
+    // places the panel again, which may be what brought us here.
+    if (std::exchange(pressed, false))
+        QTimer::singleShot(0, this, [this] {
+            if (onRelease)
+                onRelease();
+        });
 }
 
 void LayerPanel::applyState()
