@@ -2,6 +2,8 @@
 
 #include "settings/SystemLog.h"
 
+#include "fractional-scale-v1-client-protocol.h"
+#include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 
 #include <QAbstractEventDispatcher>
@@ -35,6 +37,8 @@ constexpr std::uint32_t kShmVersion = 1;
 // The key and button codes of the Linux input layer.
 constexpr std::uint32_t kEscapeKey = 1;
 constexpr std::uint32_t kLeftButton = 0x110;
+// Fractional scales come in 120ths.
+constexpr double kFractionalScaleUnit = 120;
 
 } // namespace
 
@@ -54,12 +58,19 @@ struct LayerPanel::Connection
     wl_shm *shm = nullptr;
     zwlr_layer_shell_v1 *layerShell = nullptr;
     std::uint32_t layerShellVersion = 0;
+    // Where the compositor offers both, pictures are drawn at its fractional scale.
+    wp_viewporter *viewporter = nullptr;
+    wp_fractional_scale_manager_v1 *fractionalScales = nullptr;
     wl_seat *seat = nullptr;
     wl_pointer *pointer = nullptr;
     wl_keyboard *keyboard = nullptr;
     std::vector<Output> outputs;
     wl_surface *surface = nullptr;
     zwlr_layer_surface_v1 *layerSurface = nullptr;
+    wp_viewport *viewport = nullptr;
+    wp_fractional_scale_v1 *fractionalScale = nullptr;
+    // The compositor's preferred scale for the surface; 0 until it says.
+    double preferredScale = 0;
     wl_callback *frame = nullptr;
     wl_output *surfaceOutput = nullptr;
     QSocketNotifier *notifier = nullptr;
@@ -71,6 +82,10 @@ struct LayerPanel::Connection
             notifier->setEnabled(false);
         if (frame)
             wl_callback_destroy(frame);
+        if (viewport)
+            wp_viewport_destroy(viewport);
+        if (fractionalScale)
+            wp_fractional_scale_v1_destroy(fractionalScale);
         if (layerSurface)
             zwlr_layer_surface_v1_destroy(layerSurface);
         if (surface)
@@ -85,6 +100,10 @@ struct LayerPanel::Connection
             wl_output_destroy(output.output);
         if (layerShell)
             zwlr_layer_shell_v1_destroy(layerShell);
+        if (viewporter)
+            wp_viewporter_destroy(viewporter);
+        if (fractionalScales)
+            wp_fractional_scale_manager_v1_destroy(fractionalScales);
         if (shm)
             wl_shm_destroy(shm);
         if (compositor)
@@ -167,6 +186,12 @@ struct LayerPanelListeners
                     c.layerShellVersion = std::min(version, kLayerShellVersion);
                     c.layerShell = static_cast<zwlr_layer_shell_v1 *>(
                         bind(&zwlr_layer_shell_v1_interface, kLayerShellVersion));
+                } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
+                    c.viewporter = static_cast<wp_viewporter *>(bind(&wp_viewporter_interface, 1));
+                } else if (std::strcmp(interface, wp_fractional_scale_manager_v1_interface.name) ==
+                           0) {
+                    c.fractionalScales = static_cast<wp_fractional_scale_manager_v1 *>(
+                        bind(&wp_fractional_scale_manager_v1_interface, 1));
                 } else if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c.seat) {
                     c.seat = static_cast<wl_seat *>(bind(&wl_seat_interface, kSeatVersion));
                     wl_seat_add_listener(c.seat, &seat, data);
@@ -251,6 +276,15 @@ struct LayerPanelListeners
                         std::uint32_t width,
                         std::uint32_t height) { panel(data)->configured(serial, width, height); },
         .closed = [](void *data, zwlr_layer_surface_v1 *) { panel(data)->closed(); },
+    };
+
+    static constexpr wp_fractional_scale_v1_listener fractionalScale{
+        .preferred_scale =
+            [](void *data, wp_fractional_scale_v1 *, std::uint32_t scale) {
+                LayerPanel *p = panel(data);
+                p->wayland->preferredScale = scale / kFractionalScaleUnit;
+                p->contentChanged();
+            },
     };
 
     static constexpr wl_callback_listener frame{
@@ -438,6 +472,13 @@ void LayerPanel::createSurface()
     c.layerSurface = zwlr_layer_shell_v1_get_layer_surface(
         c.layerShell, c.surface, c.surfaceOutput, ZWLR_LAYER_SHELL_V1_LAYER_TOP, "bopling");
     zwlr_layer_surface_v1_add_listener(c.layerSurface, &LayerPanelListeners::layerSurface, this);
+    if (c.viewporter && c.fractionalScales) {
+        c.viewport = wp_viewporter_get_viewport(c.viewporter, c.surface);
+        c.fractionalScale =
+            wp_fractional_scale_manager_v1_get_fractional_scale(c.fractionalScales, c.surface);
+        wp_fractional_scale_v1_add_listener(c.fractionalScale,
+                                            &LayerPanelListeners::fractionalScale, this);
+    }
     applyState();
     // The first commit carries no picture: the compositor answers with the size.
     wl_surface_commit(c.surface);
@@ -449,6 +490,13 @@ void LayerPanel::destroySurface()
     Connection &c = *wayland;
     if (c.frame)
         wl_callback_destroy(c.frame);
+    if (c.viewport)
+        wp_viewport_destroy(c.viewport);
+    if (c.fractionalScale)
+        wp_fractional_scale_v1_destroy(c.fractionalScale);
+    c.viewport = nullptr;
+    c.fractionalScale = nullptr;
+    c.preferredScale = 0;
     if (c.layerSurface)
         zwlr_layer_surface_v1_destroy(c.layerSurface);
     if (c.surface)
@@ -614,13 +662,19 @@ void LayerPanel::drawIfDue()
                      configuredSize.height() > 0 ? configuredSize.height() : frame.height());
     if (size.isEmpty())
         return;
-    int scale = 1;
-    for (const Connection::Output &output : c.outputs)
-        if (output.output == c.surfaceOutput)
-            scale = output.scale;
+    // At a fractional scale the buffer has the surface's size in device
+    // pixels and the viewport shows it at the surface's size; otherwise the
+    // output's whole scale. Either way each picture pixel covers whole device
+    // pixels (SceneView::paint).
+    const bool fractional = c.viewport && c.preferredScale > 0;
+    double scale = fractional ? c.preferredScale : 1;
+    if (!fractional)
+        for (const Connection::Output &output : c.outputs)
+            if (output.output == c.surfaceOutput)
+                scale = output.scale;
     // A buffer comes free when the compositor releases it, and the picture
     // goes then, at the next frame.
-    Buffer *buffer = freeBuffer(size * scale);
+    Buffer *buffer = freeBuffer(QSize(qRound(size.width() * scale), qRound(size.height() * scale)));
     if (!buffer)
         return;
     buffer->image.setDevicePixelRatio(1);
@@ -632,7 +686,12 @@ void LayerPanel::drawIfDue()
         painter.setClipRect(QRect(QPoint(), frame.size()));
         paintContent(painter, scale);
     }
-    wl_surface_set_buffer_scale(c.surface, scale);
+    if (fractional) {
+        wl_surface_set_buffer_scale(c.surface, 1);
+        wp_viewport_set_destination(c.viewport, size.width(), size.height());
+    } else {
+        wl_surface_set_buffer_scale(c.surface, int(scale));
+    }
     wl_surface_attach(c.surface, buffer->buffer, 0, 0);
     wl_surface_damage(c.surface, 0, 0, INT_MAX, INT_MAX);
     c.frame = wl_surface_frame(c.surface);
