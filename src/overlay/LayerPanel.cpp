@@ -80,16 +80,7 @@ struct LayerPanel::Connection
         // The notifier belongs to the panel; it may be the one calling here.
         if (notifier)
             notifier->setEnabled(false);
-        if (frame)
-            wl_callback_destroy(frame);
-        if (viewport)
-            wp_viewport_destroy(viewport);
-        if (fractionalScale)
-            wp_fractional_scale_v1_destroy(fractionalScale);
-        if (layerSurface)
-            zwlr_layer_surface_v1_destroy(layerSurface);
-        if (surface)
-            wl_surface_destroy(surface);
+        destroySurface();
         if (pointer)
             wl_pointer_destroy(pointer);
         if (keyboard)
@@ -112,6 +103,27 @@ struct LayerPanel::Connection
             wl_registry_destroy(registry);
         if (display)
             wl_display_disconnect(display);
+    }
+
+    // The surface and what hangs on it.
+    void destroySurface()
+    {
+        if (frame)
+            wl_callback_destroy(frame);
+        if (viewport)
+            wp_viewport_destroy(viewport);
+        if (fractionalScale)
+            wp_fractional_scale_v1_destroy(fractionalScale);
+        if (layerSurface)
+            zwlr_layer_surface_v1_destroy(layerSurface);
+        if (surface)
+            wl_surface_destroy(surface);
+        frame = nullptr;
+        viewport = nullptr;
+        fractionalScale = nullptr;
+        layerSurface = nullptr;
+        surface = nullptr;
+        preferredScale = 0;
     }
 
     Output *output(wl_output *object)
@@ -487,23 +499,7 @@ void LayerPanel::createSurface()
 
 void LayerPanel::destroySurface()
 {
-    Connection &c = *wayland;
-    if (c.frame)
-        wl_callback_destroy(c.frame);
-    if (c.viewport)
-        wp_viewport_destroy(c.viewport);
-    if (c.fractionalScale)
-        wp_fractional_scale_v1_destroy(c.fractionalScale);
-    c.viewport = nullptr;
-    c.fractionalScale = nullptr;
-    c.preferredScale = 0;
-    if (c.layerSurface)
-        zwlr_layer_surface_v1_destroy(c.layerSurface);
-    if (c.surface)
-        wl_surface_destroy(c.surface);
-    c.frame = nullptr;
-    c.layerSurface = nullptr;
-    c.surface = nullptr;
+    wayland->destroySurface();
     // A destroyed surface shows no buffer any more.
     for (auto &buffer : buffers)
         if (buffer)
