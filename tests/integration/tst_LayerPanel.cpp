@@ -141,6 +141,11 @@ private slots:
                                 10000));
         sway(QStringLiteral("[app_id=bopling-clicks] fullscreen disable"));
         QVERIFY(panelAt(corner, kClientColour, 10000));
+        // The opposite corner, held by its own edges.
+        send("set corner topLeft\n");
+        QVERIFY(panelAt(QRect(16, 16, 640, 480), kClientColour, 10000));
+        send("set corner bottomRight\n");
+        QVERIFY(panelAt(corner, kClientColour, 10000));
 
         // Moving: a drag by (-300, -200), in steps as a hand would.
         send("set move 1\n");
