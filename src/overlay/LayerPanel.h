@@ -56,6 +56,7 @@ public:
     void setClickThrough(bool clickThrough);
     void show();
     void hide();
+    bool isShown() const { return shown; }
 
     // While it takes the pointer: whether the pointer is over the panel.
     bool pointerInside() const;

@@ -110,6 +110,11 @@ void OverlayPanel::presentOnLayer(std::unique_ptr<LayerPanel> surface)
     hide();
 }
 
+bool OverlayPanel::onScreen() const
+{
+    return layer ? layer->isShown() : isVisible();
+}
+
 bool OverlayPanel::pointerInside(QPoint pointer) const
 {
     return layer ? layer->pointerInside() : geometry().contains(pointer);

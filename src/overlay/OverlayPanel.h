@@ -56,6 +56,8 @@ public:
     // compositor's own, and this window stays unmapped: it keeps the frame.
     void presentOnLayer(std::unique_ptr<LayerPanel> layer);
     LayerPanel *layerPanel() const { return layer.get(); }
+    // Shown on screen, by this window or by the layer surface.
+    bool onScreen() const;
     // Whether the pointer at `pointer` (Qt's global coordinates) is over the
     // panel. A layer surface knows only while it takes the pointer.
     bool pointerInside(QPoint pointer) const;
