@@ -55,3 +55,26 @@ if(BOPLING_GUI)
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-session $<TARGET_FILE:tst_panel_focus>)
   set_tests_properties(tst_panel_focus_xwayland PROPERTIES LABELS integration TIMEOUT 120)
 endif()
+
+if(BOPLING_GUI)
+  # The panel as a layer surface under sway, over a native window that records clicks.
+  pkg_get_variable(WAYLAND_SCANNER wayland-scanner wayland_scanner)
+  set(pointer_xml ${CMAKE_CURRENT_SOURCE_DIR}/support/wlr-virtual-pointer-unstable-v1.xml)
+  set(pointer_code ${CMAKE_CURRENT_BINARY_DIR}/wlr-virtual-pointer-unstable-v1)
+  add_custom_command(OUTPUT ${pointer_code}-client-protocol.h ${pointer_code}-protocol.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${pointer_xml} ${pointer_code}-client-protocol.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${pointer_xml} ${pointer_code}-protocol.c
+    DEPENDS ${pointer_xml} VERBATIM)
+  add_executable(bopling-wayland-clicks support/wayland-clicks.c
+    ${pointer_code}-client-protocol.h ${pointer_code}-protocol.c)
+  target_include_directories(bopling-wayland-clicks PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+  target_link_libraries(bopling-wayland-clicks PRIVATE bopling_wayland_protocols)
+  set_target_properties(bopling-wayland-clicks PROPERTIES C_STANDARD 11)
+  add_executable(tst_layer_panel integration/tst_LayerPanel.cpp)
+  target_link_libraries(tst_layer_panel PRIVATE Qt6::Gui Qt6::Test)
+  target_compile_definitions(tst_layer_panel PRIVATE BOPLING_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  add_dependencies(tst_layer_panel bopling bopling-wayland-clicks demo-track)
+  add_test(NAME tst_layer_panel
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-session $<TARGET_FILE:tst_layer_panel>)
+  set_tests_properties(tst_layer_panel PROPERTIES LABELS integration TIMEOUT 240)
+endif()

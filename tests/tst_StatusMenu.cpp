@@ -93,6 +93,18 @@ private slots:
         QCOMPARE(rows(missing, R"({"familiars":[]})", {11, 12}),
                  (QStringList{"[ ] New creature from photo… (needs Claude Code)",
                               "> Familiars (up to 3): [ ] Tobble"}));
+
+        // A panel that never sees the pointer says so on the fade row, and only it.
+        const auto fadeTip = [](const StatusMenuState &state) {
+            for (const MenuItem &item : buildStatusMenu(state))
+                if (item.action == MenuAction::toggleFade)
+                    return item.toolTip;
+            return QStringLiteral("no fade row");
+        };
+        StatusMenuState layer;
+        layer.fadeUnavailable = true;
+        QVERIFY(fadeTip(layer).startsWith(QLatin1String("Not available on this panel")));
+        QCOMPARE(fadeTip({}), QString());
     }
 
     void statusLineFirstRuleThatAppliesWins()

@@ -20,10 +20,12 @@
 #include "overlay/DesktopSession.h"
 #include "overlay/DragView.h"
 #include "overlay/HoverFade.h"
+#include "overlay/LayerPanel.h"
 #include "overlay/OverlayPanel.h"
 #include "render/FamiliarsCall.h"
 #include "render/LightHost.h"
 #include "render/RendererProtocol.h"
+#include "render/SceneView.h"
 #include "render/ScriptCalls.h"
 #include "settings/Resources.h"
 #include "settings/Settings.h"
@@ -33,6 +35,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -173,6 +176,7 @@ bool AppDelegate::applicationDidFinishLaunching()
     };
 
     // 5-6.
+    presentOnLayerSurface();
     applyPlacement();
     panel->setWindowTitle(QStringLiteral("Bopling"));
     panel->orderFrontRegardless();
@@ -267,6 +271,50 @@ void AppDelegate::observeScreens()
     connect(app, &QGuiApplication::primaryScreenChanged, this, &AppDelegate::screensChanged);
 }
 
+void AppDelegate::presentOnLayerSurface()
+{
+    // The light host's picture can be drawn anywhere; the web host's only in its own window.
+    const QPointer<SceneView> scene = qobject_cast<SceneView *>(host->view());
+    if (x11PanelOnly || !scene)
+        return;
+    std::unique_ptr<LayerPanel> layer = LayerPanel::connect();
+    if (!layer)
+        return;
+    const QPointer<AppDelegate> self(this);
+    layer->paintContent = [self, scene](QPainter &painter, double scale) {
+        if (scene)
+            scene->paint(painter, scale);
+        if (self && self->grabbable) {
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            const Frame frame = self->panel->frame();
+            DragView::paintFrame(painter, QRectF(0, 0, frame.width, frame.height));
+        }
+    };
+    scene->onPictureChanged = [surface = layer.get()] { surface->contentChanged(); };
+    // The surface's drags go through the drag layer, as the mouse's do.
+    layer->onPress = [self](QPointF at) {
+        if (!self)
+            return;
+        const Frame frame = self->panel->frame();
+        self->drag->pressAt(DragView::storedLocation(at), QPointF(frame.x, frame.y));
+    };
+    layer->onMotion = [self](QPointF at) {
+        if (self)
+            self->drag->dragTo(DragView::storedLocation(at));
+    };
+    layer->onRelease = [self] {
+        if (self)
+            self->drag->release();
+    };
+    // The keyboard goes to the panel once it is clicked.
+    layer->onEscape = [self] {
+        if (self)
+            self->escapePressed();
+    };
+    layer->onClickElsewhere = layer->onEscape;
+    panel->presentOnLayer(std::move(layer));
+}
+
 void AppDelegate::startCreatureRunner()
 {
     ClaudeRunner::sweepTemporaryFolders();
@@ -285,7 +333,8 @@ void AppDelegate::scheduleClaudeLookup()
 void AppDelegate::startMoveAndFullScreenChecks()
 {
     queries = DesktopQueries::create();
-    pointerFreezes = DesktopSession::current().xwayland;
+    // A layer surface is a native Wayland window: it knows the pointer itself.
+    pointerFreezes = DesktopSession::current().xwayland && !panel->layerPanel();
     grabTimer = new QTimer(this);
     grabTimer->setTimerType(Qt::PreciseTimer);
     connect(grabTimer, &QTimer::timeout, this, &AppDelegate::grabCheck);
@@ -320,7 +369,7 @@ void AppDelegate::grabCheck()
     const QPoint pointer = queries->pointerPosition();
     const bool hover =
         debugHover ? *debugHover
-                   : panel->geometry().contains(pointer) &&
+                   : panel->pointerInside(pointer) &&
                          (!pointerFreezes || queries->pointerInWindow(*panel->windowHandle()));
     // Where the desktop does not report Escape presses, the key's state now is
     // all there is to go by (a tap between two checks goes unseen).
@@ -372,7 +421,7 @@ void AppDelegate::wakeGrabCheck()
 
 bool AppDelegate::pointerOverPanel() const
 {
-    return panel->geometry().contains(queries->pointerPosition());
+    return panel->pointerInside(queries->pointerPosition());
 }
 
 void AppDelegate::buttonPressedSomewhere()
@@ -503,6 +552,9 @@ void AppDelegate::checkFullScreen()
 
 bool AppDelegate::isFullScreenSpace() const
 {
+    // The compositor keeps its top layer below full-screen windows itself.
+    if (panel->layerPanel())
+        return false;
     const QScreen *screen = panel->screen();
     if (!screen)
         return false;
@@ -622,6 +674,7 @@ QList<MenuItem> AppDelegate::menuItems() const
     for (const Creature &creature : library->all())
         state.creatures.append(creature.name);
     state.unlocked = unlocked;
+    state.fadeUnavailable = panel->layerPanel() != nullptr;
     // Starts the search for the CLI unless one has been started before.
     ClaudeRunner::lookUpClaude();
     state.claudeMissing = claudeMissing();

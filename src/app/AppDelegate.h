@@ -128,6 +128,8 @@ public:
     OverlayPanel &overlayPanel() const { return *panel; }
     RendererHost *rendererHost() const { return host.get(); }
 
+    // Keeps the panel an X11 window where the compositor offers layer surfaces.
+    bool x11PanelOnly = false;
     // Makes the renderer host at start-up; the light host when unset.
     std::function<std::unique_ptr<RendererHost>(const QString &webFolder)> makeRendererHost;
 
@@ -136,6 +138,8 @@ private:
     friend class DebugChannel;
 
     void observeScreens();
+    // Shows the panel on a layer surface where the compositor offers them.
+    void presentOnLayerSurface();
     void startAudioSource();
     // Back to the full frame rate, with a tick now: sound is back or pause
     // was toggled.

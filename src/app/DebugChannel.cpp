@@ -160,7 +160,7 @@ void DebugChannel::windowInfo(const QString &path)
     const OverlayPanel &panel = *controller.panel;
     WindowFacts facts;
     facts.frame = panel.frame();
-    facts.visible = panel.isVisible();
+    facts.visible = panel.onScreen();
     facts.level =
         panel.windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? OverlayPanel::kFloatingLevel : 0;
     facts.screens = int(QGuiApplication::screens().size());

@@ -10,7 +10,7 @@ namespace bopling {
 namespace {
 
 const char kHelp[] =
-    "Usage: bopling [--renderer=light|web] [--help | --version]\n"
+    "Usage: bopling [--renderer=light|web] [--panel=auto|x11] [--help | --version]\n"
     "\n"
     "Bopling listens to whatever the computer plays and turns it into a little\n"
     "pixel-art scene of warriors, monsters and familiar creatures that fight to\n"
@@ -22,6 +22,11 @@ const char kHelp[] =
     "  --renderer=light  Draws the scene in Bopling itself (the default).\n"
     "  --renderer=web    Shows the scene in a web engine instead (needs the\n"
     "                    bopling-web package).\n"
+    "  --panel=auto      Shows the scene on a layer surface of the compositor where\n"
+    "                    it offers them (sway, KWin, Hyprland...) and the scene is\n"
+    "                    drawn by Bopling itself; elsewhere in an X11 window (the\n"
+    "                    default).\n"
+    "  --panel=x11       Always in an X11 window (XWayland on Wayland desktops).\n"
     "  --help     Shows this text.\n"
     "  --version  Shows the version.\n"
     "\n"
@@ -52,6 +57,24 @@ std::optional<int> LaunchOptions::answerCommandLine(int argc, char *argv[])
         }
     }
     return std::nullopt;
+}
+
+bool LaunchOptions::x11PanelAsked(int argc, char *argv[], QString *error)
+{
+    std::optional<QString> value;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument.startsWith(QLatin1String("--panel=")))
+            value = argument.mid(8);
+        else if (argument == QLatin1String("--panel"))
+            value = i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString();
+    }
+    if (!value || *value == QLatin1String("auto"))
+        return false;
+    if (*value == QLatin1String("x11"))
+        return true;
+    *error = QStringLiteral("unknown panel \"%1\" (use --panel=auto or --panel=x11)").arg(*value);
+    return false;
 }
 
 LaunchOptions LaunchOptions::fromEnvironment(const QHash<QString, QString> &env)

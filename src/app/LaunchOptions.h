@@ -25,6 +25,10 @@ struct LaunchOptions
     // exists: the exit status, or nothing when the program should run. Other
     // arguments are left to Qt.
     static std::optional<int> answerCommandLine(int argc, char *argv[]);
+    // Whether "--panel=x11" (or "--panel x11") asks for the X11 panel even
+    // where the compositor offers layer surfaces; "--panel=auto" is the
+    // default. Any other value is false with the reason in `error`.
+    static bool x11PanelAsked(int argc, char *argv[], QString *error);
     // The process environment as a map, copied once.
     static QHash<QString, QString> processEnvironment();
 };

@@ -222,6 +222,10 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
                                    state.beatPulse));
     items.append(MenuItem::command(QStringLiteral("Fade on hover"), MenuAction::toggleFade, 0,
                                    state.fadeOnHover));
+    if (state.fadeUnavailable)
+        items.last().toolTip = QStringLiteral(
+            "Not available on this panel: the compositor lets every click and every pointer "
+            "movement through it, so it never learns that the pointer is over it.");
     items.append(MenuItem::separatorItem());
 
     items.append(state.unlocked ? MenuItem::label(QStringLiteral(

@@ -47,6 +47,8 @@ struct MenuItem
     // A creature's name, for items that stand for one.
     QString representedObject;
     bool checked = false;
+    // Shown when the pointer rests on the item; empty for none.
+    QString toolTip;
     // Items without an action are shown disabled; items with a submenu set it.
     bool enabled = false;
     QList<MenuItem> submenu;
@@ -84,6 +86,9 @@ struct StatusMenuState
 
     // The panel is unlocked for moving.
     bool unlocked = false;
+    // The panel cannot see the pointer pass over it (a click-through layer
+    // surface), so fading on hover cannot work.
+    bool fadeUnavailable = false;
     // The search for Claude Code has ended without finding it.
     bool claudeMissing = false;
 

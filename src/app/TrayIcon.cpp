@@ -209,6 +209,10 @@ void TrayIcon::fill(QMenu *menu, const QList<MenuItem> &items)
         action->setEnabled(item.enabled && item.action != MenuAction::none);
         action->setCheckable(item.checked);
         action->setChecked(item.checked);
+        if (!item.toolTip.isEmpty()) {
+            action->setToolTip(item.toolTip);
+            menu->setToolTipsVisible(true);
+        }
         connect(action, &QAction::triggered, this, [this, item] {
             if (onAction)
                 onAction(item);

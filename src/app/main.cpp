@@ -12,10 +12,11 @@ int main(int argc, char *argv[])
 {
     if (const std::optional<int> status = bopling::LaunchOptions::answerCommandLine(argc, argv))
         return *status;
-    QString wrongRenderer;
-    const auto wanted = bopling::RendererChoice::fromArguments(argc, argv, &wrongRenderer);
-    if (!wrongRenderer.isEmpty()) {
-        std::fprintf(stderr, "bopling: %s\n", qPrintable(wrongRenderer));
+    QString wrongArgument;
+    const auto wanted = bopling::RendererChoice::fromArguments(argc, argv, &wrongArgument);
+    const bool x11Panel = bopling::LaunchOptions::x11PanelAsked(argc, argv, &wrongArgument);
+    if (!wrongArgument.isEmpty()) {
+        std::fprintf(stderr, "bopling: %s\n", qPrintable(wrongArgument));
         return 2;
     }
     // A second start (autostart and the application menu, say) opens the
@@ -39,6 +40,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     bopling::AppDelegate delegate;
+    delegate.x11PanelOnly = x11Panel;
     delegate.makeRendererHost = [&renderer](const QString &webFolder) {
         return renderer.makeHost(webFolder);
     };

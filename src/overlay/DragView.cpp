@@ -22,16 +22,15 @@ constexpr double kBorderWidth = 1.5;
 constexpr double kDashOn = 4;
 constexpr double kDashOff = 3.4;
 
-// A point in Qt's global coordinates as a point with y upwards.
-QPointF storedPoint(QPointF qtPoint)
+} // namespace
+
+QPointF DragView::storedLocation(QPointF qtPoint)
 {
     const QScreen *primary = QGuiApplication::primaryScreen();
     const Frame point = frameFromQt(QRectF(qtPoint, QSizeF(0, 0)),
                                     primary ? QRectF(primary->geometry()) : QRectF());
     return {point.x, point.y};
 }
-
-} // namespace
 
 DragView::DragView(QWidget *parent) : QWidget(parent)
 {
@@ -41,41 +40,60 @@ DragView::DragView(QWidget *parent) : QWidget(parent)
 
 QPointF DragView::pointerLocation()
 {
-    return storedPoint(QCursor::pos());
+    return storedLocation(QCursor::pos());
+}
+
+void DragView::pressAt(QPointF location, QPointF panelOrigin)
+{
+    dragging = true;
+    grab = location - panelOrigin;
+}
+
+void DragView::dragTo(QPointF location)
+{
+    if (onDrag)
+        onDrag(location, grab);
+}
+
+void DragView::release()
+{
+    dragging = false;
+    if (onEnd)
+        onEnd();
 }
 
 void DragView::mousePressEvent(QMouseEvent *event)
 {
-    dragging = true;
     QPointF origin;
     if (const QWidget *panel = window(); panel && panel != this) {
         const QRect area = panel->geometry();
-        origin = storedPoint(QPointF(area.x(), area.y() + area.height()));
+        origin = storedLocation(QPointF(area.x(), area.y() + area.height()));
     }
-    grab = storedPoint(event->globalPosition()) - origin;
+    pressAt(storedLocation(event->globalPosition()), origin);
     event->accept();
 }
 
 void DragView::mouseMoveEvent(QMouseEvent *event)
 {
-    if (onDrag)
-        onDrag(pointerLocation(), grab);
+    dragTo(pointerLocation());
     event->accept();
 }
 
 void DragView::mouseReleaseEvent(QMouseEvent *event)
 {
-    dragging = false;
-    if (onEnd)
-        onEnd();
+    release();
     event->accept();
 }
 
 void DragView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    paintFrame(painter, rect());
+}
+
+void DragView::paintFrame(QPainter &painter, const QRectF &bounds)
+{
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF bounds = rect();
     painter.fillRect(bounds, QColor::fromRgbF(1, 1, 1, kFillAlpha));
 
     QPen pen(QColor::fromRgbF(1, 1, 1, kBorderAlpha), kBorderWidth);

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QPainter;
+
 namespace bopling {
 
 // A transparent layer above the page that, while shown, takes every click on
@@ -27,6 +29,18 @@ public:
     bool isDragging() const { return dragging; }
     // The pointer in global coordinates with y upwards.
     static QPointF pointerLocation();
+    // A point in Qt's global coordinates with y upwards.
+    static QPointF storedLocation(QPointF qtPoint);
+
+    // A drag the panel's layer surface reports, in the same steps as the
+    // mouse's here: the button went down at `location` over a panel whose
+    // origin is `panelOrigin`, the pointer moved, the button came up.
+    void pressAt(QPointF location, QPointF panelOrigin);
+    void dragTo(QPointF location);
+    void release();
+
+    // The fill and the dashed border over `bounds`.
+    static void paintFrame(QPainter &painter, const QRectF &bounds);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;

@@ -2,6 +2,7 @@
 
 #include "overlay/DesktopQueries.h"
 #include "overlay/DesktopSession.h"
+#include "overlay/LayerPanel.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -89,6 +90,34 @@ void OverlayPanel::setFrame(const Frame &frame)
     requested.push_back(target.topLeft());
     setGeometry(target);
     update();
+    if (layer) {
+        const QScreen *screen = QGuiApplication::screenAt(target.center());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            // A panel across the whole width is the strip (whose width is
+            // even, so it may leave one pixel): it keeps to both sides.
+            const QRect area = screen->availableGeometry();
+            const bool strip = target.x() == area.x() && target.width() >= area.width() - 1;
+            layer->setGeometry(target, area, strip, screen->name());
+        }
+    }
+}
+
+void OverlayPanel::presentOnLayer(std::unique_ptr<LayerPanel> surface)
+{
+    layer = std::move(surface);
+    hide();
+}
+
+bool OverlayPanel::onScreen() const
+{
+    return layer ? layer->isShown() : isVisible();
+}
+
+bool OverlayPanel::pointerInside(QPoint pointer) const
+{
+    return layer ? layer->pointerInside() : geometry().contains(pointer);
 }
 
 bool OverlayPanel::ignoresMouseEvents() const
@@ -99,6 +128,8 @@ bool OverlayPanel::ignoresMouseEvents() const
 void OverlayPanel::setIgnoresMouseEvents(bool ignores)
 {
     clickThrough = ignores;
+    if (layer)
+        layer->setClickThrough(ignores);
     // On the QWindow, not the widget: setWindowFlags() would re-create the
     // native window and lose its hints and position.
     if (QWindow *window = windowHandle())
@@ -182,6 +213,10 @@ void OverlayPanel::moveEvent(QMoveEvent *event)
 
 void OverlayPanel::orderFrontRegardless()
 {
+    if (layer) {
+        layer->show();
+        return;
+    }
     show();
     if (!ownWindowsOpen) {
         raise();
@@ -198,6 +233,10 @@ void OverlayPanel::orderFrontRegardless()
 
 void OverlayPanel::orderOut()
 {
+    if (layer) {
+        layer->hide();
+        return;
+    }
     hide();
 }
 

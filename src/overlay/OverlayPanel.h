@@ -6,8 +6,11 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 
 namespace bopling {
+
+class LayerPanel;
 
 // The floating panel that carries the scene: frameless, translucent, always on
 // top, on every desktop, out of task bars and pagers, never taking focus, and
@@ -49,6 +52,16 @@ public:
     double alphaValue() const;
     void setAlphaValue(double alpha);
 
+    // From now on the panel is shown by `layer`, a surface of the
+    // compositor's own, and this window stays unmapped: it keeps the frame.
+    void presentOnLayer(std::unique_ptr<LayerPanel> layer);
+    LayerPanel *layerPanel() const { return layer.get(); }
+    // Shown on screen, by this window or by the layer surface.
+    bool onScreen() const;
+    // Whether the pointer at `pointer` (Qt's global coordinates) is over the
+    // panel. A layer surface knows only while it takes the pointer.
+    bool pointerInside(QPoint pointer) const;
+
     // The panel was moved by someone else than setFrame(), the window manager
     // for instance.
     std::function<void()> onMovedElsewhere;
@@ -66,6 +79,7 @@ private:
     bool isOwnWindow(const QWidget *window) const;
 
     QWidget *content = nullptr;
+    std::unique_ptr<LayerPanel> layer;
     bool ownWindowsOpen = false;
     bool clickThrough = true;
     // The input shape is to be set again at the next expose.

@@ -67,7 +67,7 @@ void LightHost::startRun()
         if (sameSize)
             sceneView->pictureChanged(changed);
         else
-            sceneView->update();
+            sceneView->pictureReplaced();
     };
     run->onFailure = [this](const QString &reason) { runFailed(reason); };
     run->start();

@@ -119,7 +119,8 @@ private slots:
             bopling.terminate();
             bopling.waitForFinished(10000);
         });
-        bopling.start(QStringLiteral(BOPLING_BINARY_DIR "/bopling"), {});
+        // The X11 panel, also under sway, which would take a layer surface.
+        bopling.start(QStringLiteral(BOPLING_BINARY_DIR "/bopling"), {"--panel=x11"});
         const qint64 panel = bopling.processId();
         // In its corner of the 1440 x 900 screen, also where the compositor would centre it.
         const QRect corner(784, 404, 640, 480);
