@@ -108,11 +108,8 @@ private slots:
 
     void cleanup()
     {
-        if (player) {
-            player->kill();
-            player->waitForFinished();
-            player.reset();
-        }
+        if (player)
+            stopPlaying(player);
         tap.reset(); // stops and waits, so nothing is captured any more
     }
 
@@ -210,11 +207,59 @@ private slots:
         QCOMPARE(captured->peakSince(mark), 0.0f);
     }
 
+    // Two applications play into the sink at once: clicks (left only, so 0.4 in
+    // mono, silence between them) and a steady tone of 0.5. Listening to the
+    // clicks hears them alone, also after the tone stops; when they stop the
+    // tap hears nothing, the tone playing again included; their next stream is
+    // heard again.
+    void listensToOneApplication()
+    {
+        auto clicks = pulse->startPlaying("bopling_a", stereo(1.0, true), kRate, 2, 60, "Clicker");
+        auto tone = pulse->startPlaying("bopling_a", stereo(1.0, false), kRate, 2, 60, "toner");
+        QVERIFY2(clicks && tone, qPrintable(pulse->errorString()));
+        QVERIFY2(startTap(kTimeoutMs, QStringLiteral("clicker")), qPrintable(tapError()));
+        const auto onlyClicks = [&](std::size_t from) {
+            const float peak = captured->peakSince(from);
+            return peak > 0.39f && peak < 0.41f;
+        };
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > std::size_t(kRate); }, kTimeoutMs));
+        QVERIFY2(onlyClicks(0), qPrintable(QString::number(captured->peakSince(0))));
+
+        stopPlaying(tone);
+        std::size_t mark = captured->size();
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > mark + kRate; }, kTimeoutMs));
+        QVERIFY(onlyClicks(mark));
+
+        const int before = rebuilds();
+        stopPlaying(clicks);
+        QVERIFY(QTest::qWaitFor([&] { return rebuilds() > before; }, kTimeoutMs));
+        tone = pulse->startPlaying("bopling_a", stereo(1.0, false), kRate, 2, 60, "toner");
+        mark = captured->size();
+        QTest::qWait(1500);
+        QVERIFY(tap->running() && !tap->lastError());
+        QCOMPARE(captured->peakSince(mark), 0.0f);
+        QCOMPARE(pulse->countSourceOutputs(QStringLiteral("Bopling")), 0);
+
+        clicks = pulse->startPlaying("bopling_b", stereo(1.0, true), kRate, 2, 60, "Clicker");
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > mark + kRate; }, kTimeoutMs));
+        QVERIFY(onlyClicks(mark));
+        stopPlaying(clicks);
+        stopPlaying(tone);
+    }
+
 private:
-    // A new tap on the libpulse backend, started; true once it runs.
-    bool startTap(int waitMs = kTimeoutMs)
+    static void stopPlaying(std::unique_ptr<QProcess> &player)
+    {
+        player->kill();
+        player->waitForFinished();
+        player.reset();
+    }
+    // A new tap on the libpulse backend, started (listening to `application`
+    // when given); true once it runs.
+    bool startTap(int waitMs = kTimeoutMs, const std::optional<QString> &application = {})
     {
         tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
+        tap->listenTo(application);
         tap->onSamples = [this](const std::vector<float> &block, double rate) {
             captured->take(block, rate);
         };

@@ -15,8 +15,9 @@ public:
     std::int32_t startStatus = 0;
     std::optional<CaptureFormat> format = CaptureFormat{48000.0, 2, true};
     std::function<void()> duringCreateTap; // runs inside createTap, to hold a build up
+    std::vector<PlaybackStream> streams;
 
-    QStringList taps; // the output of every createTap
+    QStringList taps; // the output of every createTap, "#" and the stream when it has one
     bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
     bool listening = false;
 
@@ -26,9 +27,10 @@ public:
     bool anythingAlive() const { return tapAlive || aggregateAlive || ioAlive || deviceRunning; }
 
     std::optional<QString> defaultOutputUID() override { return outputUID; }
-    CaptureResult createTap(const QString &uid) override
+    std::optional<std::vector<PlaybackStream>> playbackStreams() override { return streams; }
+    CaptureResult createTap(const QString &uid, std::optional<std::uint32_t> stream) override
     {
-        taps << uid;
+        taps << (stream ? uid + u'#' + QString::number(*stream) : uid);
         if (duringCreateTap)
             duringCreateTap();
         tapAlive = true;

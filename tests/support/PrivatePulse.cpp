@@ -180,7 +180,8 @@ int PrivatePulse::countSourceOutputs(const QString &applicationName)
 
 std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
                                                      const std::vector<float> &interleaved,
-                                                     int rate, int channels, double seconds)
+                                                     int rate, int channels, double seconds,
+                                                     const QString &client)
 {
     if (interleaved.empty() || channels <= 0 || rate <= 0)
         return nullptr;
@@ -196,22 +197,22 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
         return nullptr;
     }
     file.close();
-    return startPlayingFile(sink, file.fileName(), rate, channels);
+    return startPlayingFile(sink, file.fileName(), rate, channels, client);
 }
 
 std::unique_ptr<QProcess> PrivatePulse::startPlayingFile(const QString &sink, const QString &path,
-                                                         int rate, int channels)
+                                                         int rate, int channels,
+                                                         const QString &client)
 {
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
-    pacat->start(
-        "pacat",
-        QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
-                       "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
-            .arg(rate)
-            .arg(channels)
-            .arg(sink, path)
-            .split(' '));
+    pacat->start("pacat", QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
+                                         "--rate=%1 --channels=%2 --device=%3 %4")
+                                  .arg(rate)
+                                  .arg(channels)
+                                  .arg(sink, path)
+                                  .split(' ') +
+                              QStringList{"--client-name=" + client});
     if (!pacat->waitForStarted(10'000)) {
         error = "pacat did not start: " + pacat->errorString();
         return nullptr;
