@@ -181,6 +181,7 @@ void AudioTap::stopOnCtl()
     wanted = false;
     cancelRetryTimer();
     cancelDebounce();
+    cancelStreamPoll();
     removeDeviceListener();
     tearDown();
     std::lock_guard guard(lock);
@@ -208,6 +209,7 @@ void AudioTap::retryOnCtl()
 void AudioTap::rebuild()
 {
     cancelRetryTimer();
+    cancelStreamPoll();
     if (!wanted)
         return;
     const ControlQueue::Millis now = ctl->now();
@@ -230,9 +232,31 @@ void AudioTap::rebuild()
     }
     if (nowRunning) {
         failures = 0;
+        if (application && !builtStream)
+            pollForStream();
         return;
     }
     afterFailedBuild();
+}
+
+void AudioTap::pollForStream()
+{
+    // The server's word on a new stream does not always come (a stream that
+    // starts while the last one is being torn down), so an application that
+    // plays nothing is also looked for now and then.
+    streamPoll = ctl->postAfter(kStreamPollInterval, [this] {
+        streamPoll.reset();
+        deviceCheck();
+        if (wanted && application && !builtStream && !streamPoll)
+            pollForStream();
+    });
+}
+
+void AudioTap::cancelStreamPoll()
+{
+    if (streamPoll)
+        ctl->cancel(*streamPoll);
+    streamPoll.reset();
 }
 
 void AudioTap::afterFailedBuild()
@@ -346,6 +370,7 @@ void AudioTap::tearDown()
 void AudioTap::giveUp(const QString &message)
 {
     wanted = false;
+    cancelStreamPoll();
     tearDown();
     removeDeviceListener();
     gaveUp = true;

@@ -40,6 +40,8 @@ public:
     static constexpr int kRebuildsPerWindow = 5;
     static constexpr int kFailuresBeforeGivingUp = 10;
     static constexpr std::chrono::milliseconds kDeviceChangeDebounce{1'000};
+    // How often an application listened to that plays nothing is looked for.
+    static constexpr std::chrono::milliseconds kStreamPollInterval{2'000};
 
     // `ctl` defaults to a ThreadControlQueue named "qx.tap.ctl"; tests pass a
     // VirtualControlQueue to run the schedule in virtual time.
@@ -112,6 +114,8 @@ private:
     void giveUp(const QString &message);
     void afterFailedBuild();
     void followStream();
+    void pollForStream();
+    void cancelStreamPoll();
     void captureLost(std::uint64_t generation, std::int32_t status);
     void installDeviceListener();
     void removeDeviceListener();
@@ -158,6 +162,7 @@ private:
     bool gaveUp = false;
     std::deque<ControlQueue::Millis> rebuildStamps;
     std::optional<ControlQueue::TimerId> debounce;
+    std::optional<ControlQueue::TimerId> streamPoll;
     // Counts builds so a loss reported for an earlier capture is ignored.
     std::uint64_t buildGeneration = 0;
 };

@@ -20,22 +20,9 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kTimeoutMs = 15'000;
 
-// Interleaved stereo: a click every half second on the left channel only (20 ms of a
-// decaying square wave from 0.8), or a 441 Hz tone of height 0.5 on both.
 std::vector<float> stereo(double seconds, bool clicks)
 {
-    const int frames = int(seconds * kRate);
-    std::vector<float> out(std::size_t(frames) * 2, 0.0f);
-    for (int f = 0; f < frames; ++f) {
-        float *frame = &out[std::size_t(f) * 2];
-        const double t = double(f % (kRate / 2)) / kRate;
-        if (!clicks)
-            frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / kRate));
-        else if (t < 0.02)
-            frame[0] =
-                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
-    }
-    return out;
+    return PrivatePulse::testSignal(kRate, seconds, clicks);
 }
 
 // What reached onSamples, shared with the audio thread, and an analyzer fed with it.

@@ -178,6 +178,22 @@ int PrivatePulse::countSourceOutputs(const QString &applicationName)
     }));
 }
 
+std::vector<float> PrivatePulse::testSignal(int rate, double seconds, bool clicks)
+{
+    const int frames = int(seconds * rate);
+    std::vector<float> out(std::size_t(frames) * 2, 0.0f);
+    for (int f = 0; f < frames; ++f) {
+        float *frame = &out[std::size_t(f) * 2];
+        const double t = double(f % (rate / 2)) / rate;
+        if (!clicks)
+            frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / rate));
+        else if (t < 0.02)
+            frame[0] =
+                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
+    }
+    return out;
+}
+
 std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
                                                      const std::vector<float> &interleaved,
                                                      int rate, int channels, double seconds,

@@ -65,6 +65,10 @@ public:
     QList<SourceOutput> sourceOutputs();
     int countSourceOutputs(const QString &applicationName);
 
+    // Interleaved stereo at `rate`: a click every half second on the left channel only
+    // (20 ms of a decaying square wave from 0.8), or a 441 Hz tone of height 0.5 on both.
+    static std::vector<float> testSignal(int rate, double seconds, bool clicks);
+
     // Starts pacat playing the frames into `sink`, repeated for `seconds`, as the
     // application `client`; ending the returned process stops it. None when pacat
     // does not start.
