@@ -353,23 +353,31 @@ private slots:
     }
 
     // A media player announces tracks: the page shows each title as it came,
-    // cut at 5,000 characters, and nothing once song titles are off.
+    // cut at 5,000 characters; not while another application is listened to,
+    // and nothing once song titles are off.
     void songTitlesReachThePage()
     {
+        const auto next = [](const QJsonObject &s) { return !s.isEmpty(); };
         QVERIFY(QDBusConnection::sessionBus().registerService("org.mpris.MediaPlayer2.boptest"));
-        const QString hostile =
-            QStringLiteral("\"Quote\" 'n' \\back\\slash\nnew\u2028line </script> ") +
-            QString(5000, u'x') + QStringLiteral("tail");
+        QVERIFY(run("set listen Some Other Player"));
+        announce("Not this one", {});
+        QTest::qWait(500);
+        QCOMPARE(pageStats(next).value("nowPlaying"), QJsonValue(QJsonValue::Null));
+
+        QVERIFY(run("set listen boptest"));
+        const QString hostile = QStringLiteral("\"Quote\" 'n' \\back\\slash\nnew\u2028line ") +
+                                QString(5000, u'x') + QStringLiteral("tail");
         announce(hostile, {"Ann", "Bo"});
         const QJsonObject shown =
             pageStats([](const QJsonObject &s) { return s.value("nowPlaying").isString(); });
         QCOMPARE(shown.value("nowPlaying").toString(), hostile.left(5000));
 
         QVERIFY(run("set songTitles false"));
-        QVERIFY(!pageStats([](const QJsonObject &s) {
-                     return s.value("nowPlaying").isNull();
-                 }).isEmpty());
-        QVERIFY(run("set songTitles true"));
+        QCOMPARE(pageStats(next).value("nowPlaying"), QJsonValue(QJsonValue::Null));
+        announce("Quiet please", {});
+        QTest::qWait(500);
+        QCOMPARE(pageStats(next).value("nowPlaying"), QJsonValue(QJsonValue::Null));
+        QVERIFY(run("set songTitles true\nset listen everything"));
         QDBusConnection::sessionBus().unregisterService("org.mpris.MediaPlayer2.boptest");
     }
 
