@@ -37,7 +37,7 @@ export function bannerText(text) {
 export function fitText(text, width) {
   if (textWidth(text) <= width) return text;
   const n = Math.max(0, Math.floor((width + 1) / 6) - 2);
-  return text.slice(0, n).trimEnd() + '..';
+  return text.slice(0, n).replace(/\s+$/, '') + '..';
 }
 
 export const bannerDrawing = {
