@@ -32,9 +32,10 @@ if(BOPLING_GUI)
 endif()
 
 if(BOPLING_GUI)
-  # The debug command channel end to end, through the command file only.
+  # The debug command channel end to end, through the command file only; the test
+  # plays the sound and is the media player on the session bus.
   bopling_add_test(NAME tst_debug_channel SOURCES integration/tst_DebugChannel.cpp
-    LIBS bopling_private_pulse bopling_creatures LABELS integration TIMEOUT 180)
+    LIBS bopling_private_pulse bopling_creatures Qt6::DBus LABELS integration TIMEOUT 240)
   add_dependencies(tst_debug_channel bopling)
 endif()
 

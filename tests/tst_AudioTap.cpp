@@ -189,6 +189,40 @@ private slots:
         QCOMPARE(rig.queue->nextTimerIn(), std::nullopt);
     }
 
+    // One application's streams: its newest playing one is recorded; when it ends
+    // the tap runs on without recording; the streams an application starts and
+    // ends, however many, never make the tap give up.
+    void listeningFollowsTheApplication()
+    {
+        Rig rig;
+        const auto streams = [&](std::vector<PlaybackStream> now) {
+            rig.backend->streams = std::move(now);
+        };
+        streams({{4, "Spotify", "spotify", {}, "sink-a", false},
+                 {7, "Spotify", "spotify", {}, "sink-b", true},
+                 {9, "Chime", "chime", {}, "sink-a", false}});
+        rig.tap->listenTo(QStringLiteral("SPOTIFY"));
+        rig.run(&AudioTap::start);
+        QCOMPARE(rig.backend->taps, QStringList{"sink-a#4"});
+        QCOMPARE(rig.tap->playbackStreams().size(), 3u);
+
+        for (std::uint32_t index = 10; index < 20; ++index) {
+            streams({{9, "Chime", "chime", {}, "sink-a", false}}); // the track ended
+            rig.backend->loseCapture(-10);
+            rig.queue->runPending();
+            QVERIFY(rig.tap->running() && !rig.tap->lastError());
+            streams({{index, "Spotify", "spotify", {}, "sink-a", false}});
+            rig.switchOutput(QStringLiteral("sink-a")); // the server says a stream came
+        }
+        QVERIFY(!rig.tap->hasGivenUp());
+        QCOMPARE(rig.backend->taps.size(), 11);
+        QCOMPARE(rig.backend->taps.last(), "sink-a#19");
+
+        rig.tap->listenTo(std::nullopt);
+        rig.queue->runPending();
+        QCOMPARE(rig.backend->taps.last(), "sink-a");
+    }
+
     // Buffers of one IO cycle and the mono block they give (none = no call at all).
     void conversion_data()
     {

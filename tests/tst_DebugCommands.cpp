@@ -54,6 +54,10 @@ private slots:
             << Commands{Set{Key::layout, Layout::corner}, Set{Key::corner, Corner::bottomRight},
                         Set{Key::scene, Scene::walk}, Set{Key::monsters, false},
                         Set{Key::hover, Hover(false)}};
+        QTest::newRow("set: listen takes the rest of the line, songTitles true or 1")
+            << "set listen Google Chrome \nset songTitles true\nset songTitles no"
+            << Commands{Set{Key::listen, QStringLiteral("Google Chrome")},
+                        Set{Key::songTitles, true}, Set{Key::songTitles, false}};
         QTest::newRow("set: exactly three words; an unknown key still counts")
             << "set paused\nset paused 1 2\nset  volume   11" << Commands{Set{std::nullopt, {}}};
     }

@@ -62,7 +62,7 @@ private slots:
         QCOMPARE(rows(gaveUp, "{}", {1, 2, 3}),
                  (QStringList{"[ ] Open Sound Settings...", "[ ] Retry", "----"}));
 
-        QCOMPARE(rows({}, R"({"layout":"strip"})", {5, 6, 8, 9, 19, 22}),
+        QCOMPARE(rows({}, R"({"layout":"strip"})", {7, 8, 10, 11, 21, 24}),
                  (QStringList{"[ ] Corner panel", "[x] Bottom strip #1",
                               "> Corner (off): [ ] Top left, [ ] Top right #1, "
                               "[ ] Bottom left #2, [x] Bottom right #3",
@@ -71,7 +71,7 @@ private slots:
         StatusMenuState moving;
         moving.unlocked = true;
         QCOMPARE(
-            rows(moving, R"({"paused":true,"warriors":false,"warriorCount":0})", {13, 14, 19, 22}),
+            rows(moving, R"({"paused":true,"warriors":false,"warriorCount":0})", {15, 16, 21, 24}),
             (QStringList{"[ ] Warriors",
                          "> Number of warriors: [ ] Auto #-1, [x] 0 (none), [ ] 1 #1, "
                          "[ ] 2 #2, [ ] 3 #3, [ ] 4 #4, [ ] 5 #5, [ ] 6 #6, [ ] 7 #7, [ ] 8 #8",
@@ -80,17 +80,17 @@ private slots:
         // Three familiars chosen: only they can be clicked. Creature items carry the name.
         StatusMenuState library;
         library.creatures = QStringList{"Rex", "Mo", "Mr Pip"};
-        QCOMPARE(rows(library, R"({"familiars":["Mo","Tobble","Rex"]})", {12, 13, 14}),
+        QCOMPARE(rows(library, R"({"familiars":["Mo","Tobble","Rex"]})", {14, 15, 16}),
                  (QStringList{"> Familiars (up to 3): [x] Tobble, [x] Rex, [x] Mo, Mr Pip",
                               "> Edit a creature: [ ] Edit Rex…, [ ] Edit Mo…, [ ] Edit Mr Pip…",
                               "> Remove a creature: [ ] Remove Rex…, [ ] Remove Mo…, "
                               "[ ] Remove Mr Pip…"}));
-        for (int row : {12, 13, 14})
+        for (int row : {14, 15, 16})
             QCOMPARE(buildStatusMenu(library)[row].submenu.last().representedObject, "Mr Pip");
 
         StatusMenuState missing;
         missing.claudeMissing = true;
-        QCOMPARE(rows(missing, R"({"familiars":[]})", {11, 12}),
+        QCOMPARE(rows(missing, R"({"familiars":[]})", {13, 14}),
                  (QStringList{"[ ] New creature from photo… (needs Claude Code)",
                               "> Familiars (up to 3): [ ] Tobble"}));
 
@@ -105,6 +105,19 @@ private slots:
         layer.fadeUnavailable = true;
         QVERIFY(fadeTip(layer).startsWith(QLatin1String("Not available on this panel")));
         QCOMPARE(fadeTip({}), QString());
+
+        // "Listen to": everything, what plays now, and the choice that does not play.
+        StatusMenuState listening;
+        listening.playing = {{"Firefox", "firefox", false}, {"mpv", {}, false}};
+        QCOMPARE(rows(listening, R"({"listenTo":"Spotify","songTitles":false})", {4, 5}),
+                 (QStringList{"> Listen to: [ ] Everything, [ ] Firefox, [ ] mpv, "
+                              "[x] Spotify (not playing)",
+                              "[ ] Show song titles"}));
+        listening.playing[1].chosen = true;
+        QCOMPARE(rows(listening, R"({"listenTo":"MPV"})", {4, 5}),
+                 (QStringList{"> Listen to: [ ] Everything, [ ] Firefox, [x] mpv",
+                              "[x] Show song titles"}));
+        QCOMPARE(buildStatusMenu(listening)[4].submenu[1].icon, "firefox");
     }
 
     void statusLineFirstRuleThatAppliesWins()
@@ -123,6 +136,10 @@ private slots:
         in.lastError.reset();
         in.silentSeconds = 12.01;
         QCOMPARE(statusText(in), "No sound heard");
+        in.listeningTo = "Spotify"; // one application may well be quiet
+        QCOMPARE(statusText(in), "Listening to Spotify");
+        in.song = "Song 2 - Blur";
+        QCOMPARE(statusText(in), "Listening to Spotify: Song 2 - Blur");
     }
 
     // The state log is appended to its own file, never through a link planted at its path.

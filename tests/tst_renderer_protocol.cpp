@@ -199,6 +199,12 @@ private slots:
         QCOMPARE(ScriptCalls::config(RendererConfig::from(store, QSizeF(1510.9, 96.5))),
                  "qx.config({W:1510,H:96,layout:'strip',intensity:0,tobble:false,warriors:false,"
                  "warriorCount:0,pulse:false,monsters:false,scale:2,scene:'walk',size:2})");
+
+        // A song text is cut before a character it would split, never inside it.
+        const QString title = QString(ScriptCalls::kMaxSongText - 1, u'a') + QStringLiteral("😀!");
+        QCOMPARE(ScriptCalls::nowPlaying(title, QStringLiteral("\\\t")),
+                 "qx.nowPlaying({title:\"" + title.left(ScriptCalls::kMaxSongText - 1) +
+                     "\",artist:\"\\\\\\u0009\"})");
     }
 
     void familiarsPruneStaleNames_data()

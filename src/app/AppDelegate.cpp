@@ -78,6 +78,34 @@ QList<ScreenInfo> currentScreens()
     return screens;
 }
 
+// The longest song text the status line shows.
+constexpr qsizetype kStatusSongLength = 80;
+
+// "Listen to"'s rows for the applications that play now: one per name (the
+// program's file name for a stream without one), in the order they started.
+QList<ListenChoice> listenChoices(const std::vector<PlaybackStream> &streams,
+                                  const std::optional<QString> &chosen)
+{
+    QList<ListenChoice> choices;
+    for (const PlaybackStream &stream : streams) {
+        const QString name = stream.application.isEmpty() ? stream.binary : stream.application;
+        if (name.trimmed().isEmpty())
+            continue;
+        const bool isChosen = chosen && AudioTap::belongsTo(stream, *chosen);
+        const auto same = std::find_if(choices.begin(), choices.end(), [&](const ListenChoice &c) {
+            return c.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (same != choices.end()) {
+            same->chosen = same->chosen || isChosen;
+            if (same->icon.isEmpty())
+                same->icon = stream.icon;
+            continue;
+        }
+        choices.append({name, stream.icon, isChosen});
+    }
+    return choices;
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
@@ -85,7 +113,8 @@ AppDelegate::AppDelegate(QHash<QString, QString> environment, QObject *parent)
       settings(settingsFor(options)), panel(std::make_unique<OverlayPanel>()),
       tap(std::make_unique<AudioTap>(std::make_unique<PulseBackend>())),
       analyzer(std::make_shared<Analyzer>()), feeder(std::make_unique<FileFeeder>()),
-      drag(new DragView), library(std::make_unique<CreatureLibrary>())
+      players(std::make_unique<MediaPlayers>()), drag(new DragView),
+      library(std::make_unique<CreatureLibrary>())
 {
     const auto evaluate = [this](const QString &script) {
         if (host)
@@ -206,6 +235,12 @@ bool AppDelegate::applicationDidFinishLaunching()
     // 12. SIGTERM and SIGINT end the program through the way out.
     signalSources = std::make_unique<TerminationSignals>();
     connect(signalSources.get(), &TerminationSignals::received, this, [this] { quit(); });
+
+    // What is listened to, and the media players whose songs are shown.
+    tap->listenTo(settings.listenTo());
+    players->setApplication(settings.listenTo());
+    players->onTrack = [this](const MediaPlayers::Track &track) { songChanged(track); };
+    players->start();
 
     // 13-14.
     startAudioSource();
@@ -613,6 +648,29 @@ void AppDelegate::quit()
     QCoreApplication::quit();
 }
 
+void AppDelegate::listenTo(const QString &application)
+{
+    settings.setListenTo(application.trimmed().isEmpty() ? std::nullopt
+                                                         : std::optional(application));
+    tap->listenTo(settings.listenTo());
+    players->setApplication(settings.listenTo());
+    // Tempo and silence start over with what is heard now.
+    analyzer->reset();
+}
+
+void AppDelegate::setSongTitles(bool on)
+{
+    settings.setSongTitles(on);
+    if (!on && protocol->pageReady() && host)
+        host->evaluate(ScriptCalls::hideNowPlaying());
+}
+
+void AppDelegate::songChanged(const MediaPlayers::Track &track)
+{
+    if (settings.songTitles() && protocol->pageReady() && host)
+        host->evaluate(ScriptCalls::nowPlaying(track.title, track.artist));
+}
+
 QString AppDelegate::statusText() const
 {
     StatusInputs in;
@@ -623,6 +681,16 @@ QString AppDelegate::statusText() const
     in.gaveUp = tap->hasGivenUp();
     in.lastError = tap->lastError();
     in.silentSeconds = protocol->silentSeconds();
+    in.listeningTo = settings.listenTo();
+    if (const std::optional<MediaPlayers::Track> song = players->playing();
+        song && settings.songTitles()) {
+        const QString text = song->artist.isEmpty()
+                                 ? song->title
+                                 : song->title + QStringLiteral(" - ") + song->artist;
+        in.song = text.size() > kStatusSongLength
+                      ? text.left(kStatusSongLength - 1).trimmed() + QChar(0x2026)
+                      : text;
+    }
     return bopling::statusText(in);
 }
 
@@ -671,6 +739,7 @@ QList<MenuItem> AppDelegate::menuItems() const
     state.silentSeconds = protocol->silentSeconds();
     state.gaveUp = tap->hasGivenUp();
     state.lastError = tap->lastError();
+    state.playing = listenChoices(tap->playbackStreams(), state.listenTo);
     for (const Creature &creature : library->all())
         state.creatures.append(creature.name);
     state.unlocked = unlocked;
@@ -702,6 +771,12 @@ void AppDelegate::perform(const MenuItem &item)
         break;
     case MenuAction::retryTap:
         retryTap();
+        break;
+    case MenuAction::listenTo:
+        listenTo(item.representedObject);
+        break;
+    case MenuAction::toggleSongTitles:
+        setSongTitles(!settings.songTitles());
         break;
     case MenuAction::setLayout:
         setLayout(item.tag);

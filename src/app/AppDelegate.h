@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LaunchOptions.h"
+#include "app/MediaPlayers.h"
 #include "app/StatusMenu.h"
 #include "overlay/PlacementActions.h"
 
@@ -102,6 +103,11 @@ public:
     void retryTap();
     void openPrivacy();
     void quit();
+    // "Listen to": one application by the name the menu shows, or, with an
+    // empty name, everything.
+    void listenTo(const QString &application);
+    // "Show song titles"; turning it off takes a shown title off the page.
+    void setSongTitles(bool on);
 
     // The creature window, made on first use: for a new creature, or to edit
     // a stored one.
@@ -145,6 +151,8 @@ private:
     // was toggled.
     void resumeFrames();
     void writeStateLine();
+    // A media player started a new track: the page shows it for a while.
+    void songChanged(const MediaPlayers::Track &track);
     // Start-up and way-out steps that belong to features built separately: the
     // creature runner, moving the panel by hand and full-screen hiding.
     void startCreatureRunner();
@@ -175,6 +183,7 @@ private:
     // Shared with the audio callbacks, which hold the analyzer, not the controller.
     std::shared_ptr<Analyzer> analyzer;
     std::unique_ptr<FileFeeder> feeder;
+    std::unique_ptr<MediaPlayers> players;
     std::unique_ptr<TrayIcon> status;
     std::unique_ptr<TerminationSignals> signalSources;
     QTimer *timer = nullptr;

@@ -311,6 +311,15 @@ void DebugChannel::change(Key key, const SetValue &value)
     case Key::hover:
         controller.setDebugHover(std::get<Hover>(value));
         break;
+    case Key::listen: {
+        const QString name = std::get<QString>(value);
+        controller.listenTo(
+            name.compare(QLatin1String("everything"), Qt::CaseInsensitive) == 0 ? QString() : name);
+        break;
+    }
+    case Key::songTitles:
+        controller.setSongTitles(flag());
+        break;
     }
 }
 

@@ -86,6 +86,8 @@ Set setCommand(const QString &key, const QString &value)
         {QStringLiteral("warriors"), Key::warriors},
         {QStringLiteral("warriorCount"), Key::warriorCount},
         {QStringLiteral("monsters"), Key::monsters},
+        {QStringLiteral("listen"), Key::listen},
+        {QStringLiteral("songTitles"), Key::songTitles},
     };
     const auto found = keys.find(key);
     if (found == keys.end())
@@ -113,6 +115,12 @@ Set setCommand(const QString &key, const QString &value)
         break;
     case Key::hover:
         set.value = value == QLatin1String("none") ? Hover() : Hover(flag);
+        break;
+    case Key::listen:
+        set.value = value;
+        break;
+    case Key::songTitles:
+        set.value = flag || value == QLatin1String("true");
         break;
     case Key::tobble:
     case Key::paused:
@@ -186,6 +194,10 @@ std::optional<DebugCommand> parseDebugCommand(const QString &line)
         return Drag{*dx, *dy};
     }
     if (command == QLatin1String("set")) {
+        // An application's name may hold spaces: the rest of the line is the value.
+        if (const QStringList keyAndName = splitWords(rest, 2);
+            keyAndName.size() == 2 && keyAndName[0] == QLatin1String("listen"))
+            return setCommand(keyAndName[0], keyAndName[1].trimmed());
         const QStringList parts = splitAll(rest);
         if (parts.size() != 2)
             return std::nullopt;

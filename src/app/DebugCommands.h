@@ -88,17 +88,21 @@ enum class Key {
     scene,
     warriors,
     warriorCount,
-    monsters
+    monsters,
+    listen,
+    songTitles
 };
 
 // The hover override: none returns to the pointer test.
 using Hover = std::optional<bool>;
 
-using SetValue = std::variant<std::monostate, bool, int, Layout, Corner, Scene, Hover>;
+using SetValue = std::variant<std::monostate, bool, int, Layout, Corner, Scene, Hover, QString>;
 
 // `set KEY VALUE`, read by the key's rule: layout, corner and scene by their
 // names; sizes, intensity and the warrior count as integers, stored as given
-// (the settings' readers clamp); the rest as flags, true only for "1".
+// (the settings' readers clamp); `listen` as the rest of the line, an application's name as
+// the menu shows it (spaces and all) or "everything"; `songTitles` true for "1" or "true";
+// the rest as flags, true only for "1".
 struct Set
 {
     // None: a key not in the table, which changes nothing (but the placement

@@ -14,9 +14,12 @@ QString statusText(const StatusInputs &in)
         return QStringLiteral("Check the sound server, then choose Retry");
     if (in.lastError)
         return QStringLiteral("Cannot listen: ") + *in.lastError;
-    if (in.silentSeconds > kNoSoundSeconds)
+    // One application that plays nothing is no fault of the sound server.
+    if (in.silentSeconds > kNoSoundSeconds && !in.listeningTo)
         return QStringLiteral("No sound heard");
-    return QStringLiteral("Listening to system audio");
+    const QString heard =
+        QStringLiteral("Listening to ") + in.listeningTo.value_or(QStringLiteral("system audio"));
+    return in.song ? heard + QStringLiteral(": ") + *in.song : heard;
 }
 
 } // namespace bopling

@@ -17,6 +17,9 @@ struct StatusInputs
     bool gaveUp = false;
     std::optional<QString> lastError;
     double silentSeconds = 0;
+    // The one application listened to, if any, and the song playing, if shown.
+    std::optional<QString> listeningTo;
+    std::optional<QString> song;
 };
 
 // Seconds of reported silence after which the status line says nothing is heard.
@@ -24,7 +27,8 @@ inline constexpr double kNoSoundSeconds = 12.0;
 
 // The status line shown first in the menu and written into the state log:
 // the first rule that applies of paused, test audio, connecting, given up,
-// error, no sound, listening.
+// error, no sound (when listening to everything), listening ("Listening to
+// Spotify"), with the song after a colon while one is shown.
 QString statusText(const StatusInputs &inputs);
 
 } // namespace bopling

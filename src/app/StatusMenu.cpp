@@ -71,6 +71,30 @@ QList<MenuItem> familiarItems(const StatusMenuState &state)
     return items;
 }
 
+// "Everything", each application playing now, and the stored choice when it
+// does not play; the one listened to is checked.
+QList<MenuItem> listenItems(const StatusMenuState &state)
+{
+    QList<MenuItem> items{
+        MenuItem::command(QStringLiteral("Everything"), MenuAction::listenTo, 0, !state.listenTo)};
+    bool chosenPlays = false;
+    for (const ListenChoice &choice : state.playing) {
+        MenuItem item = MenuItem::command(choice.name, MenuAction::listenTo, 0,
+                                          state.listenTo && choice.chosen);
+        item.representedObject = choice.name;
+        item.icon = choice.icon;
+        items.append(item);
+        chosenPlays = chosenPlays || item.checked;
+    }
+    if (state.listenTo && !chosenPlays) {
+        MenuItem item = MenuItem::command(*state.listenTo + QStringLiteral(" (not playing)"),
+                                          MenuAction::listenTo, 0, true);
+        item.representedObject = *state.listenTo;
+        items.append(item);
+    }
+    return items;
+}
+
 // One "<verb> <name>…" item per library creature.
 QList<MenuItem> creatureItems(const QStringList &creatures, const QString &verb, MenuAction action)
 {
@@ -150,6 +174,8 @@ void StatusMenuState::readSettings(const Settings &settings)
 {
     paused = settings.paused();
     scene = settings.scene();
+    listenTo = settings.listenTo();
+    songTitles = settings.songTitles();
     layout = settings.layout();
     corner = settings.corner();
     cornerSize = settings.cornerSize();
@@ -184,6 +210,9 @@ QList<MenuItem> buildStatusMenu(const StatusMenuState &state)
     items.append(
         MenuItem::command(QStringLiteral("Walk: the party walks the land, tempo sets the pace"),
                           MenuAction::setScene, int(Scene::walk), walk));
+    items.append(MenuItem::withSubmenu(QStringLiteral("Listen to"), listenItems(state)));
+    items.append(MenuItem::command(QStringLiteral("Show song titles"), MenuAction::toggleSongTitles,
+                                   0, state.songTitles));
     items.append(MenuItem::separatorItem());
 
     items.append(MenuItem::command(QStringLiteral("Corner panel"), MenuAction::setLayout,

@@ -16,6 +16,8 @@ enum class MenuAction {
     openPrivacy,
     retryTap,
     setScene,
+    listenTo,
+    toggleSongTitles,
     setLayout,
     setCorner,
     setSize,
@@ -44,8 +46,10 @@ struct MenuItem
     MenuAction action = MenuAction::none;
     // The stored value the item stands for (a corner, a size...).
     int tag = 0;
-    // A creature's name, for items that stand for one.
+    // A creature's or an application's name, for items that stand for one.
     QString representedObject;
+    // An icon name of the desktop's theme, or empty.
+    QString icon;
     bool checked = false;
     // Shown when the pointer rests on the item; empty for none.
     QString toolTip;
@@ -60,6 +64,15 @@ struct MenuItem
     static MenuItem withSubmenu(const QString &title, QList<MenuItem> items, bool enabled = true);
 };
 
+// An application "Listen to" offers: one that plays now.
+struct ListenChoice
+{
+    QString name;
+    QString icon;
+    // It is the stored choice.
+    bool chosen = false;
+};
+
 // What the menu shows, read when it opens.
 struct StatusMenuState
 {
@@ -70,6 +83,10 @@ struct StatusMenuState
     std::optional<QString> lastError;
 
     Scene scene = Scene::campfire;
+    // The applications playing now, and the stored choice (none: everything).
+    QList<ListenChoice> playing;
+    std::optional<QString> listenTo;
+    bool songTitles = true;
     Layout layout = Layout::corner;
     Corner corner = Corner::bottomRight;
     int cornerSize = 1;
@@ -102,7 +119,8 @@ inline constexpr double kOfferSettingsAfterSeconds = 12.0;
 inline constexpr int kMaxFamiliars = 3;
 
 // The whole status menu for this state, top to bottom: the status line; the
-// sound settings and "Retry" when capture struggles; the scene; the layout;
+// sound settings and "Retry" when capture struggles; the scene; what is listened
+// to and the song titles; the layout;
 // corner, size and intensity; creatures and familiars; the cast; moving the
 // panel; pause and quit.
 QList<MenuItem> buildStatusMenu(const StatusMenuState &state);

@@ -65,6 +65,18 @@ QPoint besidePanel(const QRect &panel, const QSize &size, const QRect &area)
     return {x, y};
 }
 
+// A title as a menu shows it word for word: "&" would mark a shortcut letter
+// and a tab start the shortcut column. Song and application names are not ours.
+QString menuText(QString title)
+{
+    for (QChar &ch : title) {
+        if (ch.category() == QChar::Other_Control || ch == QChar::LineSeparator ||
+            ch == QChar::ParagraphSeparator)
+            ch = u' ';
+    }
+    return title.replace(u'&', QStringLiteral("&&"));
+}
+
 } // namespace
 
 TrayIcon::TrayIcon(const QIcon &icon, QObject *parent)
@@ -200,12 +212,14 @@ void TrayIcon::fill(QMenu *menu, const QList<MenuItem> &items)
             continue;
         }
         if (!item.submenu.isEmpty()) {
-            QMenu *sub = menu->addMenu(item.title);
+            QMenu *sub = menu->addMenu(menuText(item.title));
             sub->setEnabled(item.enabled);
             fill(sub, item.submenu);
             continue;
         }
-        QAction *action = menu->addAction(item.title);
+        QAction *action = menu->addAction(menuText(item.title));
+        if (!item.icon.isEmpty())
+            action->setIcon(QIcon::fromTheme(item.icon));
         action->setEnabled(item.enabled && item.action != MenuAction::none);
         action->setCheckable(item.checked);
         action->setChecked(item.checked);

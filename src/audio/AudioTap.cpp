@@ -19,6 +19,14 @@ QString withStatus(const char *what, std::int32_t status)
     return QStringLiteral("%1 (%2)").arg(QLatin1String(what)).arg(status);
 }
 
+// The same stream on the same output; whether it is paused does not matter.
+bool sameStream(const std::optional<PlaybackStream> &a, const std::optional<PlaybackStream> &b)
+{
+    if (!a || !b)
+        return !a && !b;
+    return a->index == b->index && a->output == b->output;
+}
+
 } // namespace
 
 AudioTap::AudioTap(std::unique_ptr<CaptureBackend> backend, std::unique_ptr<ControlQueue> ctl)
@@ -49,6 +57,21 @@ void AudioTap::stop()
 void AudioTap::retry()
 {
     ctl->post([this] { retryOnCtl(); });
+}
+
+void AudioTap::listenTo(std::optional<QString> app)
+{
+    ctl->post([this, app = std::move(app)] {
+        if (app == application)
+            return;
+        application = app;
+        if (!wanted)
+            return;
+        // The user's choice, not a restart of a struggling capture.
+        failures = 0;
+        rebuildStamps.clear();
+        rebuild();
+    });
 }
 
 bool AudioTap::stopAndWait(double timeoutSeconds)
@@ -99,6 +122,36 @@ std::optional<QString> AudioTap::lastError() const
     return _lastError;
 }
 
+std::vector<PlaybackStream> AudioTap::playbackStreams() const
+{
+    std::lock_guard guard(lock);
+    return _streams;
+}
+
+bool AudioTap::belongsTo(const PlaybackStream &stream, const QString &application)
+{
+    if (application.isEmpty())
+        return false;
+    return stream.application.compare(application, Qt::CaseInsensitive) == 0 ||
+           stream.binary.compare(application, Qt::CaseInsensitive) == 0;
+}
+
+std::optional<PlaybackStream> AudioTap::streamToRecord(const std::vector<PlaybackStream> &streams,
+                                                       const QString &application)
+{
+    std::optional<PlaybackStream> chosen;
+    for (const PlaybackStream &stream : streams) {
+        if (!belongsTo(stream, application))
+            continue;
+        // A playing stream beats a paused one; then the newer one wins.
+        const bool better = !chosen || (chosen->corked && !stream.corked) ||
+                            (chosen->corked == stream.corked && stream.index > chosen->index);
+        if (better)
+            chosen = stream;
+    }
+    return chosen;
+}
+
 std::chrono::milliseconds AudioTap::retryDelay(int failures)
 {
     constexpr int kMaxSeconds = 300;
@@ -128,10 +181,12 @@ void AudioTap::stopOnCtl()
     wanted = false;
     cancelRetryTimer();
     cancelDebounce();
+    cancelStreamPoll();
     removeDeviceListener();
     tearDown();
     std::lock_guard guard(lock);
     _running = false;
+    _streams.clear();
 }
 
 void AudioTap::retryOnCtl()
@@ -154,6 +209,7 @@ void AudioTap::retryOnCtl()
 void AudioTap::rebuild()
 {
     cancelRetryTimer();
+    cancelStreamPoll();
     if (!wanted)
         return;
     const ControlQueue::Millis now = ctl->now();
@@ -176,9 +232,31 @@ void AudioTap::rebuild()
     }
     if (nowRunning) {
         failures = 0;
+        if (application && !builtStream)
+            pollForStream();
         return;
     }
     afterFailedBuild();
+}
+
+void AudioTap::pollForStream()
+{
+    // The server's word on a new stream does not always come (a stream that
+    // starts while the last one is being torn down), so an application that
+    // plays nothing is also looked for now and then.
+    streamPoll = ctl->postAfter(kStreamPollInterval, [this] {
+        streamPoll.reset();
+        deviceCheck();
+        if (wanted && application && !builtStream && !streamPoll)
+            pollForStream();
+    });
+}
+
+void AudioTap::cancelStreamPoll()
+{
+    if (streamPoll)
+        ctl->cancel(*streamPoll);
+    streamPoll.reset();
 }
 
 void AudioTap::afterFailedBuild()
@@ -214,6 +292,7 @@ void AudioTap::attemptBuild()
         _building = true;
     }
     builtUID = defaultOutputUID();
+    builtStream = recordedStream();
     const std::optional<QString> failure = build();
     {
         std::lock_guard guard(lock);
@@ -231,8 +310,14 @@ std::optional<QString> AudioTap::build()
     const std::optional<QString> uid = defaultOutputUID();
     if (!uid)
         return QStringLiteral("no output device");
+    // An application that plays nothing is heard as silence (the party
+    // sleeps), never replaced by anything else; its next stream is a change.
+    if (application && !builtStream)
+        return std::nullopt;
 
-    const CaptureResult tap = backend->createTap(*uid);
+    const CaptureResult tap = builtStream
+                                  ? backend->createTap(builtStream->output, builtStream->index)
+                                  : backend->createTap(*uid, std::nullopt);
     if (tap.status != 0)
         return withStatus("tap failed", tap.status);
     tapID = tap.id;
@@ -285,6 +370,7 @@ void AudioTap::tearDown()
 void AudioTap::giveUp(const QString &message)
 {
     wanted = false;
+    cancelStreamPoll();
     tearDown();
     removeDeviceListener();
     gaveUp = true;
@@ -308,6 +394,12 @@ void AudioTap::captureLost(std::uint64_t generation, std::int32_t status)
             return;
     }
     tearDown();
+    // The stream listened to ended or moved (the server ends its recording
+    // then): a change of what to record, not a failure.
+    if (application && !sameStream(recordedStream(), builtStream)) {
+        followStream();
+        return;
+    }
     {
         std::lock_guard guard(lock);
         _running = false;
@@ -351,15 +443,39 @@ void AudioTap::deviceCheck()
         if (_building)
             return;
     }
-    if (defaultOutputUID() != builtUID) {
+    const bool outputChanged = defaultOutputUID() != builtUID;
+    const bool streamChanged = !sameStream(recordedStream(), builtStream);
+    if (outputChanged) {
         failures = 0;
         rebuild();
+    } else if (application && streamChanged) {
+        followStream();
     }
+}
+
+void AudioTap::followStream()
+{
+    // An application starts and ends streams as it likes (a new one per track
+    // for some players); following them is no restart to be limited.
+    failures = 0;
+    rebuildStamps.clear();
+    rebuild();
 }
 
 std::optional<QString> AudioTap::defaultOutputUID()
 {
     return backend->defaultOutputUID();
+}
+
+std::optional<PlaybackStream> AudioTap::recordedStream()
+{
+    const std::optional<std::vector<PlaybackStream>> streams = backend->playbackStreams();
+    std::optional<PlaybackStream> chosen;
+    if (application && streams)
+        chosen = streamToRecord(*streams, *application);
+    std::lock_guard guard(lock);
+    _streams = streams.value_or(std::vector<PlaybackStream>());
+    return chosen;
 }
 
 void AudioTap::cancelRetryTimer()

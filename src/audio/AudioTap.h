@@ -40,6 +40,8 @@ public:
     static constexpr int kRebuildsPerWindow = 5;
     static constexpr int kFailuresBeforeGivingUp = 10;
     static constexpr std::chrono::milliseconds kDeviceChangeDebounce{1'000};
+    // How often an application listened to that plays nothing is looked for.
+    static constexpr std::chrono::milliseconds kStreamPollInterval{2'000};
 
     // `ctl` defaults to a ThreadControlQueue named "qx.tap.ctl"; tests pass a
     // VirtualControlQueue to run the schedule in virtual time.
@@ -60,6 +62,12 @@ public:
     void stop();
     // Restarts a tap that wants to run or has given up; does nothing after `stop`.
     void retry();
+    // What is recorded from the next build on: one application's playback
+    // streams (matched by name or program file, see belongsTo), or, with none,
+    // everything the default output plays. A running tap is rebuilt at once.
+    // While the application plays nothing the tap runs without recording, and
+    // its next stream is picked up as it starts.
+    void listenTo(std::optional<QString> application);
     // The work of `stop`, then waits for it at most `timeoutSeconds`. Returns true
     // when the stop finished in time.
     bool stopAndWait(double timeoutSeconds);
@@ -75,6 +83,17 @@ public:
     bool hasGivenUp() const;
     // The message of the last failed build, of a lost capture or of giving up.
     std::optional<QString> lastError() const;
+    // The playback streams as last seen by a build or a change check (empty
+    // while the tap is stopped).
+    std::vector<PlaybackStream> playbackStreams() const;
+
+    // Whether `stream` is one of `application`'s: its name or its program
+    // file, letter case aside.
+    static bool belongsTo(const PlaybackStream &stream, const QString &application);
+    // The stream to hear `application` through: its newest one that plays, else
+    // its newest one. None when it has none.
+    static std::optional<PlaybackStream> streamToRecord(const std::vector<PlaybackStream> &streams,
+                                                        const QString &application);
 
     // Retry delay after the n-th failed build in a row (n >= 1): 4, 8, 16, ... 300 s.
     static std::chrono::milliseconds retryDelay(int failures);
@@ -94,12 +113,18 @@ private:
     void tearDown();
     void giveUp(const QString &message);
     void afterFailedBuild();
+    void followStream();
+    void pollForStream();
+    void cancelStreamPoll();
     void captureLost(std::uint64_t generation, std::int32_t status);
     void installDeviceListener();
     void removeDeviceListener();
     void scheduleDeviceCheck();
     void deviceCheck();
     std::optional<QString> defaultOutputUID();
+    // Reads the playback streams (keeping them for playbackStreams()) and
+    // returns the one to record when listening to one application.
+    std::optional<PlaybackStream> recordedStream();
     void cancelRetryTimer();
     void cancelDebounce();
 
@@ -110,6 +135,7 @@ private:
 
     mutable std::mutex lock;
     std::optional<QString> _lastError;
+    std::vector<PlaybackStream> _streams;
     bool _running = false;
     bool _building = false;
     bool _gaveUp = false;
@@ -129,10 +155,14 @@ private:
     bool deviceListener = false;
     bool wanted = false;
     std::optional<QString> builtUID;
+    // The application listened to, and the stream of it the latest build records.
+    std::optional<QString> application;
+    std::optional<PlaybackStream> builtStream;
     int failures = 0;
     bool gaveUp = false;
     std::deque<ControlQueue::Millis> rebuildStamps;
     std::optional<ControlQueue::TimerId> debounce;
+    std::optional<ControlQueue::TimerId> streamPoll;
     // Counts builds so a loss reported for an earlier capture is ignored.
     std::uint64_t buildGeneration = 0;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace bopling {
 
@@ -28,6 +29,19 @@ struct CaptureFormat
     double sampleRate = 0.0;
     std::uint32_t channels = 0;
     bool interleaved = true;
+};
+
+// A stream the sound server plays (PulseAudio: a sink input), as "Listen to"
+// sees it: whose it is and where it goes.
+struct PlaybackStream
+{
+    std::uint32_t index = 0; // the server's id; a newer stream has a higher one
+    QString application;     // the application's name as it gives it
+    QString binary;          // the program's file name, when the server knows it
+    QString icon;            // an icon name of the desktop's theme, or empty
+    QString output;          // the output it plays to (PulseAudio: the sink's name)
+    bool corked = false;     // held by its application (paused)
+    friend bool operator==(const PlaybackStream &, const PlaybackStream &) = default;
 };
 
 // Result of a create call: a status code (0 is success, anything else is the
@@ -63,9 +77,14 @@ public:
     // none when there is no device or no sound server. Changes nothing.
     virtual std::optional<QString> defaultOutputUID() = 0;
 
+    // The streams playing now; none when the server cannot be asked. Changes nothing.
+    virtual std::optional<std::vector<PlaybackStream>> playbackStreams() = 0;
+
     // The tap on the given output's mix (PulseAudio: a record stream object for
-    // the monitor source of that sink). Never a microphone.
-    virtual CaptureResult createTap(const QString &outputUID) = 0;
+    // the monitor source of that sink), or, with `stream`, on that one playback
+    // stream of it alone. Never a microphone.
+    virtual CaptureResult createTap(const QString &outputUID,
+                                    std::optional<std::uint32_t> stream) = 0;
     // The device the IO block is read from (PulseAudio: the stream connected to
     // the monitor source, corked).
     virtual CaptureResult createAggregate(const QString &outputUID) = 0;
@@ -81,7 +100,8 @@ public:
     virtual void destroyAggregate() = 0;
     virtual void destroyTap() = 0;
 
-    // Default-output changes (PulseAudio: server change events). `changed` runs on
+    // Default-output changes (PulseAudio: server change events), and playback
+    // streams that come, go or change (PulseAudio: sink input events). `changed` runs on
     // the backend's thread and should only hand the work on. At most one listener
     // is registered at a time; it survives sound-server restarts.
     virtual std::int32_t addDefaultOutputListener(ChangeBlock changed) = 0;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace bopling {
@@ -38,6 +39,8 @@ struct PulseBackend::State
     pa_context *context = nullptr;
     pa_stream *stream = nullptr;
     QString monitorSource;
+    // The one playback stream (sink input) the record stream is restricted to.
+    std::optional<std::uint32_t> monitorStream;
     pa_sample_spec spec{};
     pa_channel_map channelMap{};
     std::uint32_t nextId = 1;
@@ -191,14 +194,18 @@ struct PulseBackend::State
                 auto *self = static_cast<State *>(data);
                 const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
                 const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-                // The default sink is part of the server's information.
-                if (facility == PA_SUBSCRIPTION_EVENT_SERVER &&
-                    kind == PA_SUBSCRIPTION_EVENT_CHANGE && self->changed)
+                // The default sink is part of the server's information; a
+                // playback stream that comes, goes, moves or pauses may be
+                // the one an application is heard through.
+                const bool server = facility == PA_SUBSCRIPTION_EVENT_SERVER &&
+                                    kind == PA_SUBSCRIPTION_EVENT_CHANGE;
+                if ((server || facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) && self->changed)
                     self->changed();
             },
             this);
-        if (pa_operation *op =
-                pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+        const auto mask =
+            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT);
+        if (pa_operation *op = pa_context_subscribe(context, mask, nullptr, nullptr))
             pa_operation_unref(op);
     }
 
@@ -316,7 +323,60 @@ std::optional<QString> PulseBackend::defaultOutputUID()
     return name;
 }
 
-CaptureResult PulseBackend::createTap(const QString &outputUID)
+std::optional<std::vector<PlaybackStream>> PulseBackend::playbackStreams()
+{
+    pa_threaded_mainloop_lock(state->loop);
+    std::optional<std::vector<PlaybackStream>> result;
+    if (state->ensureContext() == 0) {
+        struct Lists
+        {
+            std::vector<PlaybackStream> streams;
+            std::vector<std::uint32_t> sinkOf; // each stream's sink index
+            std::map<std::uint32_t, QString> sinks;
+        } lists;
+        pa_operation *inputs = pa_context_get_sink_input_info_list(
+            state->context,
+            [](pa_context *, const pa_sink_input_info *info, int eol, void *data) {
+                if (eol || !info)
+                    return;
+                auto *l = static_cast<Lists *>(data);
+                const auto get = [info](const char *key) {
+                    const char *value = pa_proplist_gets(info->proplist, key);
+                    return value ? QString::fromUtf8(value) : QString();
+                };
+                l->streams.push_back({info->index, get(PA_PROP_APPLICATION_NAME),
+                                      get(PA_PROP_APPLICATION_PROCESS_BINARY),
+                                      get(PA_PROP_APPLICATION_ICON_NAME), QString(),
+                                      info->corked != 0});
+                l->sinkOf.push_back(info->sink);
+            },
+            &lists);
+        // The sinks by index, to name each stream's output; asked only once the
+        // streams have come, so no call-back outlives `lists`.
+        const bool answered = state->waitForOperation(inputs) &&
+                              state->waitForOperation(pa_context_get_sink_info_list(
+                                  state->context,
+                                  [](pa_context *, const pa_sink_info *info, int eol, void *data) {
+                                      if (!eol && info && info->name)
+                                          static_cast<Lists *>(data)->sinks[info->index] =
+                                              QString::fromUtf8(info->name);
+                                  },
+                                  &lists));
+        if (answered) {
+            for (std::size_t i = 0; i < lists.streams.size(); ++i) {
+                const auto sink = lists.sinks.find(lists.sinkOf[i]);
+                if (sink != lists.sinks.end())
+                    lists.streams[i].output = sink->second;
+            }
+            result = std::move(lists.streams);
+        }
+    }
+    state->releaseContextIfUnused();
+    pa_threaded_mainloop_unlock(state->loop);
+    return result;
+}
+
+CaptureResult PulseBackend::createTap(const QString &outputUID, std::optional<std::uint32_t> stream)
 {
     pa_threaded_mainloop_lock(state->loop);
     CaptureResult result;
@@ -356,6 +416,7 @@ CaptureResult PulseBackend::createTap(const QString &outputUID)
     state->spec = pa_sample_spec{PA_SAMPLE_FLOAT32NE, sink.spec.rate, sink.spec.channels};
     state->channelMap = sink.map;
     state->monitorSource = QString::fromUtf8(sink.monitor);
+    state->monitorStream = stream;
     state->stream = pa_stream_new(state->context, kStreamName, &state->spec, &state->channelMap);
     if (!state->stream)
         result.status = state->contextError();
@@ -395,7 +456,13 @@ CaptureResult PulseBackend::createAggregate(const QString &)
     const auto flags =
         pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     const QByteArray source = state->monitorSource.toUtf8();
-    if (pa_stream_connect_record(state->stream, source.constData(), &attr, flags) < 0) {
+    // One application's stream alone: the server then hands over that
+    // stream's sound only, before it is mixed with anything else. When the
+    // stream ends or moves, the server ends this one too.
+    if (state->monitorStream &&
+        pa_stream_set_monitor_stream(state->stream, *state->monitorStream) < 0) {
+        result.status = state->contextError();
+    } else if (pa_stream_connect_record(state->stream, source.constData(), &attr, flags) < 0) {
         result.status = state->contextError();
     } else {
         pa_stream *stream = state->stream;

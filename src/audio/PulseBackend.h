@@ -8,7 +8,9 @@ namespace bopling {
 
 // The capture backend for PulseAudio and for PipeWire's PulseAudio service: a
 // record stream ("Bopling Tap", client "Bopling") on the monitor source of the
-// default sink, float32 at the sink's rate and channels, about 10 ms fragments.
+// default sink (or, for one application, on the sink its stream plays to,
+// restricted to that stream), float32 at the sink's rate and channels, about
+// 10 ms fragments.
 // Its threaded main loop is the audio thread "qx.audio". Status codes are
 // libpulse error codes, negated. The server named by PULSE_SERVER (or the
 // user's default server) is used; a server that goes away is reconnected on the
@@ -20,7 +22,8 @@ public:
     ~PulseBackend() override;
 
     std::optional<QString> defaultOutputUID() override;
-    CaptureResult createTap(const QString &outputUID) override;
+    std::optional<std::vector<PlaybackStream>> playbackStreams() override;
+    CaptureResult createTap(const QString &outputUID, std::optional<std::uint32_t> stream) override;
     CaptureResult createAggregate(const QString &outputUID) override;
     std::optional<CaptureFormat> readFormat() override;
     CaptureResult createIoProc(IoBlock io, LostBlock lost) override;

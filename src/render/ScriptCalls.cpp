@@ -25,6 +25,42 @@ int integerPart(double value)
     return int(std::trunc(std::clamp(value, -limit, limit)));
 }
 
+// `text` as a script string literal in double quotes.
+QString quoted(const QString &text)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar ch : text) {
+        switch (ch.unicode()) {
+        case u'"':
+            out += QStringLiteral("\\\"");
+            break;
+        case u'\\':
+            out += QStringLiteral("\\\\");
+            break;
+        default:
+            // Control characters and the two separators that end a line in older script
+            // engines, as \uXXXX.
+            if (ch.unicode() < 0x20 || ch.unicode() == 0x2028 || ch.unicode() == 0x2029 ||
+                ch.unicode() == 0x7f)
+                out += QStringLiteral("\\u%1").arg(ch.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += ch;
+        }
+    }
+    return out + u'"';
+}
+
+// At most kMaxSongText characters, never half of a surrogate pair.
+QString cut(const QString &text)
+{
+    if (text.size() <= ScriptCalls::kMaxSongText)
+        return text;
+    qsizetype end = ScriptCalls::kMaxSongText;
+    if (text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end);
+}
+
 } // namespace
 
 RendererConfig RendererConfig::from(const Settings &settings, const QSizeF &panelFrameSize)
@@ -101,6 +137,17 @@ QString silentTick()
 QString stats()
 {
     return QStringLiteral("JSON.stringify(qx.stats())");
+}
+
+QString nowPlaying(const QString &title, const QString &artist)
+{
+    return QStringLiteral("qx.nowPlaying({title:") + quoted(cut(title)) +
+           QStringLiteral(",artist:") + quoted(cut(artist)) + QStringLiteral("})");
+}
+
+QString hideNowPlaying()
+{
+    return QStringLiteral("qx.nowPlaying(null)");
 }
 
 QString setFamiliars(const QString &familiarsJSON)

@@ -51,6 +51,17 @@ QString stats();
 // "qx.setFamiliars(" + the familiars JSON + ")".
 QString setFamiliars(const QString &familiarsJSON);
 
+// The longest title or artist the page is given, in characters; longer ones are cut.
+inline constexpr qsizetype kMaxSongText = 5000;
+
+// qx.nowPlaying({title:"…",artist:"…"}): the texts as quoted strings with every character
+// that could end a string or a line escaped (quotes, backslashes, control characters,
+// U+2028 and U+2029), each cut to kMaxSongText characters without splitting a character.
+QString nowPlaying(const QString &title, const QString &artist);
+
+// qx.nowPlaying(null): no song shown.
+QString hideNowPlaying();
+
 // printf's "%.<decimals>f" in the C locale. A value that is not finite is written as 0, so a
 // broken number can never turn the call into invalid script.
 QString fixed(double value, int decimals);

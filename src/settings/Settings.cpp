@@ -43,6 +43,8 @@ const QString kFadeOnHover = QStringLiteral("fadeOnHover");
 const QString kFamiliars = QStringLiteral("familiars");
 const QString kTobble = QStringLiteral("tobble");
 const QString kPaused = QStringLiteral("paused");
+const QString kListenTo = QStringLiteral("listenTo");
+const QString kSongTitles = QStringLiteral("songTitles");
 const QString kPositions = QStringLiteral("positions");
 const QString kMigrated = QStringLiteral("migratedFromDotscope");
 
@@ -501,6 +503,32 @@ bool Settings::paused() const
 void Settings::setPaused(bool paused)
 {
     update([&](QJsonObject &v) { v.insert(kPaused, paused); });
+}
+
+std::optional<QString> Settings::listenTo() const
+{
+    const QString name = value(kListenTo).toString().trimmed();
+    return name.isEmpty() ? std::nullopt : std::optional(name);
+}
+
+void Settings::setListenTo(const std::optional<QString> &application)
+{
+    update([&](QJsonObject &v) {
+        if (application && !application->trimmed().isEmpty())
+            v.insert(kListenTo, application->trimmed());
+        else
+            v.remove(kListenTo);
+    });
+}
+
+bool Settings::songTitles() const
+{
+    return boolean(value(kSongTitles), true);
+}
+
+void Settings::setSongTitles(bool on)
+{
+    update([&](QJsonObject &v) { v.insert(kSongTitles, on); });
 }
 
 QStringList Settings::familiars() const

@@ -104,6 +104,12 @@ public:
     void setFadeOnHover(bool on);
     bool paused() const; // default false
     void setPaused(bool paused);
+    // The application "Listen to" records alone, by the name the menu shows; none (the
+    // default, and any text that is blank) for everything the computer plays.
+    std::optional<QString> listenTo() const;
+    void setListenTo(const std::optional<QString> &application);
+    bool songTitles() const; // default true
+    void setSongTitles(bool on);
 
     // The chosen creatures, at most 3 (a longer stored list reads as its first 3). While no
     // list has ever been written, the legacy `tobble` flag decides: ["Tobble"] unless it is

@@ -20,22 +20,9 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kTimeoutMs = 15'000;
 
-// Interleaved stereo: a click every half second on the left channel only (20 ms of a
-// decaying square wave from 0.8), or a 441 Hz tone of height 0.5 on both.
 std::vector<float> stereo(double seconds, bool clicks)
 {
-    const int frames = int(seconds * kRate);
-    std::vector<float> out(std::size_t(frames) * 2, 0.0f);
-    for (int f = 0; f < frames; ++f) {
-        float *frame = &out[std::size_t(f) * 2];
-        const double t = double(f % (kRate / 2)) / kRate;
-        if (!clicks)
-            frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / kRate));
-        else if (t < 0.02)
-            frame[0] =
-                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
-    }
-    return out;
+    return PrivatePulse::testSignal(kRate, seconds, clicks);
 }
 
 // What reached onSamples, shared with the audio thread, and an analyzer fed with it.
@@ -108,11 +95,8 @@ private slots:
 
     void cleanup()
     {
-        if (player) {
-            player->kill();
-            player->waitForFinished();
-            player.reset();
-        }
+        if (player)
+            stopPlaying(player);
         tap.reset(); // stops and waits, so nothing is captured any more
     }
 
@@ -210,11 +194,59 @@ private slots:
         QCOMPARE(captured->peakSince(mark), 0.0f);
     }
 
+    // Two applications play into the sink at once: clicks (left only, so 0.4 in
+    // mono, silence between them) and a steady tone of 0.5. Listening to the
+    // clicks hears them alone, also after the tone stops; when they stop the
+    // tap hears nothing, the tone playing again included; their next stream is
+    // heard again.
+    void listensToOneApplication()
+    {
+        auto clicks = pulse->startPlaying("bopling_a", stereo(1.0, true), kRate, 2, 60, "Clicker");
+        auto tone = pulse->startPlaying("bopling_a", stereo(1.0, false), kRate, 2, 60, "toner");
+        QVERIFY2(clicks && tone, qPrintable(pulse->errorString()));
+        QVERIFY2(startTap(kTimeoutMs, QStringLiteral("clicker")), qPrintable(tapError()));
+        const auto onlyClicks = [&](std::size_t from) {
+            const float peak = captured->peakSince(from);
+            return peak > 0.39f && peak < 0.41f;
+        };
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > std::size_t(kRate); }, kTimeoutMs));
+        QVERIFY2(onlyClicks(0), qPrintable(QString::number(captured->peakSince(0))));
+
+        stopPlaying(tone);
+        std::size_t mark = captured->size();
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > mark + kRate; }, kTimeoutMs));
+        QVERIFY(onlyClicks(mark));
+
+        const int before = rebuilds();
+        stopPlaying(clicks);
+        QVERIFY(QTest::qWaitFor([&] { return rebuilds() > before; }, kTimeoutMs));
+        tone = pulse->startPlaying("bopling_a", stereo(1.0, false), kRate, 2, 60, "toner");
+        mark = captured->size();
+        QTest::qWait(1500);
+        QVERIFY(tap->running() && !tap->lastError());
+        QCOMPARE(captured->peakSince(mark), 0.0f);
+        QCOMPARE(pulse->countSourceOutputs(QStringLiteral("Bopling")), 0);
+
+        clicks = pulse->startPlaying("bopling_b", stereo(1.0, true), kRate, 2, 60, "Clicker");
+        QVERIFY(QTest::qWaitFor([&] { return captured->size() > mark + kRate; }, kTimeoutMs));
+        QVERIFY(onlyClicks(mark));
+        stopPlaying(clicks);
+        stopPlaying(tone);
+    }
+
 private:
-    // A new tap on the libpulse backend, started; true once it runs.
-    bool startTap(int waitMs = kTimeoutMs)
+    static void stopPlaying(std::unique_ptr<QProcess> &player)
+    {
+        player->kill();
+        player->waitForFinished();
+        player.reset();
+    }
+    // A new tap on the libpulse backend, started (listening to `application`
+    // when given); true once it runs.
+    bool startTap(int waitMs = kTimeoutMs, const std::optional<QString> &application = {})
     {
         tap = std::make_unique<AudioTap>(std::make_unique<PulseBackend>());
+        tap->listenTo(application);
         tap->onSamples = [this](const std::vector<float> &block, double rate) {
             captured->take(block, rate);
         };

@@ -2,6 +2,10 @@
 #include "support/Files.h"
 #include "support/PrivatePulse.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -99,6 +103,42 @@ private:
         return QTest::qWaitFor([&] { return files::read(log).mid(from).contains(text); }, 10000);
     }
 
+    // The page's statistics in the newest state log line written from now on
+    // that satisfies `wanted`; an empty object when none comes within 15 s.
+    QJsonObject pageStats(const std::function<bool(const QJsonObject &)> &wanted)
+    {
+        const QString log = home.filePath(QStringLiteral("state.log"));
+        const qsizetype from = files::read(log).size();
+        QJsonObject stats;
+        const bool seen = QTest::qWaitFor(
+            [&] {
+                const QByteArrayList lines = files::read(log).mid(from).trimmed().split('\n');
+                stats = QJsonDocument::fromJson(lines.last()).object().value("js").toObject();
+                return wanted(stats);
+            },
+            15000);
+        return seen ? stats : QJsonObject();
+    }
+    static int hits(const QJsonObject &stats)
+    {
+        int sum = 0;
+        for (const QJsonValue count : stats.value("events").toObject())
+            sum += count.toInt();
+        return sum;
+    }
+
+    // As a media player on the session bus would announce a track that plays.
+    static void announce(const QString &title, const QStringList &artists)
+    {
+        const QVariantMap metadata{{"xesam:title", title}, {"xesam:artist", artists}};
+        QDBusMessage changed = QDBusMessage::createSignal(
+            "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Properties", "PropertiesChanged");
+        changed << QStringLiteral("org.mpris.MediaPlayer2.Player")
+                << QVariantMap{{"Metadata", metadata}, {"PlaybackStatus", "Playing"}}
+                << QStringList();
+        QDBusConnection::sessionBus().send(changed);
+    }
+
     // windowinfo after the given commands.
     QString windowInfo(const QByteArray &before = {})
     {
@@ -187,6 +227,83 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(windowInfo().trimmed().endsWith(QLatin1String(fade)),
                                       qPrintable(windowInfo()), 5000);
         }
+    }
+
+    // Two applications play at once; "Listen to" one hears its clicks alone.
+    void listenToOneApplication()
+    {
+        const auto play = [&](const char *client, bool clicks) {
+            return pulse->startPlaying("bopling_a", PrivatePulse::testSignal(48000, 1.0, clicks),
+                                       48000, 2, 60, QLatin1String(client));
+        };
+        auto clicker = play("Clicker", true);
+        auto toner = play("Toner", false);
+        QVERIFY(clicker && toner);
+        QString menu;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         menu = ask("menudump " + path("m.txt").toUtf8(), "m.txt");
+                         return menu.contains(
+                             "> Listen to\n  [x] Everything\n  [ ] Clicker\n  [ ] Toner\n");
+                     },
+                     10000),
+                 qPrintable(menu));
+
+        // The tone alone: awake, and no hits while the clicks play on.
+        const auto next = [](const QJsonObject &s) { return !s.isEmpty(); };
+        QVERIFY(run("set listen Toner"));
+        QTest::qWait(2000);
+        const QJsonObject toneOnly = pageStats(next);
+        QTest::qWait(4000);
+        const QJsonObject later = pageStats(next);
+        QVERIFY(!later.value("asleep").toBool(true));
+        QVERIFY2(hits(later) <= hits(toneOnly) + 1, qPrintable(QString::number(hits(later))));
+
+        QVERIFY(run("set listen Clicker"));
+        const int before = hits(pageStats(next));
+        QVERIFY(!pageStats([&](const QJsonObject &s) { return hits(s) >= before + 4; }).isEmpty());
+        QVERIFY(
+            files::read(home.filePath("state.log")).contains(R"("audio":"Listening to Clicker")"));
+
+        // The one listened to stops: the party sleeps, though the tone plays on.
+        clicker->kill();
+        clicker->waitForFinished();
+        QVERIFY(
+            !pageStats([](const QJsonObject &s) { return s.value("asleep").toBool(); }).isEmpty());
+        clicker = play("Clicker", true);
+        QVERIFY(
+            !pageStats([](const QJsonObject &s) { return s.value("asleep") == false; }).isEmpty());
+        QVERIFY(run("set listen everything"));
+        QCOMPARE(settings().value("listenTo"), QJsonValue(QJsonValue::Undefined));
+    }
+
+    // A media player announces tracks: the page shows each title as it came,
+    // cut at 5,000 characters; not while another application is listened to,
+    // and nothing once song titles are off.
+    void songTitlesReachThePage()
+    {
+        const auto next = [](const QJsonObject &s) { return !s.isEmpty(); };
+        QVERIFY(QDBusConnection::sessionBus().registerService("org.mpris.MediaPlayer2.boptest"));
+        QVERIFY(run("set listen Some Other Player"));
+        announce("Not this one", {});
+        QTest::qWait(500);
+        QCOMPARE(pageStats(next).value("nowPlaying"), QJsonValue(QJsonValue::Null));
+
+        QVERIFY(run("set listen boptest"));
+        const QString hostile = QStringLiteral("\"Quote\" 'n' \\back\\slash\nnew\u2028line ") +
+                                QString(5000, u'x') + QStringLiteral("tail");
+        announce(hostile, {"Ann", "Bo"});
+        const QJsonObject shown =
+            pageStats([](const QJsonObject &s) { return s.value("nowPlaying").isString(); });
+        QCOMPARE(shown.value("nowPlaying").toString(), hostile.left(5000));
+
+        QVERIFY(run("set songTitles false"));
+        QCOMPARE(pageStats(next).value("nowPlaying"), QJsonValue(QJsonValue::Null));
+        announce("Quiet please", {});
+        QTest::qWait(500);
+        QCOMPARE(pageStats(next).value("nowPlaying"), QJsonValue(QJsonValue::Null));
+        QVERIFY(run("set songTitles true\nset listen everything"));
+        QDBusConnection::sessionBus().unregisterService("org.mpris.MediaPlayer2.boptest");
     }
 
     void setPausedAndIntegers()

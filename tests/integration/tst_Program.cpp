@@ -489,8 +489,9 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return (menu = otherWindow(panel)).isValid(); }, 5000));
         QVERIFY(menu.adjusted(-1, -1, 1, 1).intersects(panelArea) && !menu.intersects(panelArea));
 
-        // The eighth enabled row: "New creature from photo…".
-        xdotool({"key", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
+        // The tenth enabled row: "New creature from photo…".
+        xdotool({"key", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down",
+                 "Return"});
         const QString window = windowId(QStringLiteral("^New creature from photo$"), 5000);
         QVERIFY2(!window.isEmpty(), "no creature window");
         QVERIFY(QTest::qWaitFor([&] { return stackedAbove(window, panel); }, 5000));

@@ -14,8 +14,9 @@ public:
     std::optional<QString> outputUID = QStringLiteral("sink-a");
     std::int32_t startStatus = 0;
     std::optional<CaptureFormat> format = CaptureFormat{48000.0, 2, true};
+    std::vector<PlaybackStream> streams;
 
-    QStringList taps; // the output of every createTap
+    QStringList taps; // the output of every createTap, "#" and the stream when it has one
     bool tapAlive = false, aggregateAlive = false, ioAlive = false, deviceRunning = false;
     bool listening = false;
 
@@ -25,9 +26,10 @@ public:
     bool anythingAlive() const { return tapAlive || aggregateAlive || ioAlive || deviceRunning; }
 
     std::optional<QString> defaultOutputUID() override { return outputUID; }
-    CaptureResult createTap(const QString &uid) override
+    std::optional<std::vector<PlaybackStream>> playbackStreams() override { return streams; }
+    CaptureResult createTap(const QString &uid, std::optional<std::uint32_t> stream) override
     {
-        taps << uid;
+        taps << (stream ? uid + u'#' + QString::number(*stream) : uid);
         tapAlive = true;
         return {0, 100};
     }

@@ -178,9 +178,26 @@ int PrivatePulse::countSourceOutputs(const QString &applicationName)
     }));
 }
 
+std::vector<float> PrivatePulse::testSignal(int rate, double seconds, bool clicks)
+{
+    const int frames = int(seconds * rate);
+    std::vector<float> out(std::size_t(frames) * 2, 0.0f);
+    for (int f = 0; f < frames; ++f) {
+        float *frame = &out[std::size_t(f) * 2];
+        const double t = double(f % (rate / 2)) / rate;
+        if (!clicks)
+            frame[0] = frame[1] = float(0.5 * std::sin(2.0 * M_PI * 441.0 * f / rate));
+        else if (t < 0.02)
+            frame[0] =
+                float(0.8 * std::exp(-t / 0.005) * (std::fmod(t * 150.0, 1.0) < 0.5 ? 1 : -1));
+    }
+    return out;
+}
+
 std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
                                                      const std::vector<float> &interleaved,
-                                                     int rate, int channels, double seconds)
+                                                     int rate, int channels, double seconds,
+                                                     const QString &client)
 {
     if (interleaved.empty() || channels <= 0 || rate <= 0)
         return nullptr;
@@ -196,22 +213,22 @@ std::unique_ptr<QProcess> PrivatePulse::startPlaying(const QString &sink,
         return nullptr;
     }
     file.close();
-    return startPlayingFile(sink, file.fileName(), rate, channels);
+    return startPlayingFile(sink, file.fileName(), rate, channels, client);
 }
 
 std::unique_ptr<QProcess> PrivatePulse::startPlayingFile(const QString &sink, const QString &path,
-                                                         int rate, int channels)
+                                                         int rate, int channels,
+                                                         const QString &client)
 {
     auto pacat = std::make_unique<QProcess>();
     pacat->setProcessEnvironment(environment());
-    pacat->start(
-        "pacat",
-        QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
-                       "--client-name=bopling-test-player --rate=%1 --channels=%2 --device=%3 %4")
-            .arg(rate)
-            .arg(channels)
-            .arg(sink, path)
-            .split(' '));
+    pacat->start("pacat", QStringLiteral("--playback --raw --format=float32le --latency-msec=50 "
+                                         "--rate=%1 --channels=%2 --device=%3 %4")
+                                  .arg(rate)
+                                  .arg(channels)
+                                  .arg(sink, path)
+                                  .split(' ') +
+                              QStringList{"--client-name=" + client});
     if (!pacat->waitForStarted(10'000)) {
         error = "pacat did not start: " + pacat->errorString();
         return nullptr;

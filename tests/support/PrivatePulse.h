@@ -65,14 +65,21 @@ public:
     QList<SourceOutput> sourceOutputs();
     int countSourceOutputs(const QString &applicationName);
 
-    // Starts pacat playing the frames into `sink`, repeated for `seconds`; ending the
-    // returned process stops it. None when pacat does not start.
+    // Interleaved stereo at `rate`: a click every half second on the left channel only
+    // (20 ms of a decaying square wave from 0.8), or a 441 Hz tone of height 0.5 on both.
+    static std::vector<float> testSignal(int rate, double seconds, bool clicks);
+
+    // Starts pacat playing the frames into `sink`, repeated for `seconds`, as the
+    // application `client`; ending the returned process stops it. None when pacat
+    // does not start.
     std::unique_ptr<QProcess> startPlaying(const QString &sink,
                                            const std::vector<float> &interleaved, int rate,
-                                           int channels, double seconds = 30.0);
+                                           int channels, double seconds = 30.0,
+                                           const QString &client = "bopling-test-player");
     // The same for a raw file of interleaved 32-bit float frames, played once.
     std::unique_ptr<QProcess> startPlayingFile(const QString &sink, const QString &path, int rate,
-                                               int channels);
+                                               int channels,
+                                               const QString &client = "bopling-test-player");
 
 private:
     Options options;

@@ -232,3 +232,24 @@ test('the pictures the host is given add up to the scene, also across a change o
   }
   assert.ok(atOnce >= 8, `${atOnce} of 10 kicks drawn at once`);
 });
+
+test('a song banner shows for a few seconds, over a sleeping party too, and goes with null', () => {
+  const p = page();
+  evaluate(p.qx, CONFIG);
+  p.run(20); // asleep and slowed down
+  const asleep = picture(p.scene);
+  evaluate(p.qx, 'qx.nowPlaying({title:"Song \\"2\\"\\u2028",artist:"Blur"})');
+  assert.equal(p.qx.stats().nowPlaying, 'Song "2"\u2028');
+  assert.equal(p.scene.slow(), false, 'the banner moves, so frames keep coming');
+  p.run(1);
+  assert.notEqual(picture(p.scene), asleep);
+  p.run(6);
+  assert.equal(p.qx.stats().nowPlaying, null);
+  evaluate(p.qx, 'qx.nowPlaying({title:"Next",artist:""})');
+  p.run(0.5);
+  evaluate(p.qx, 'qx.nowPlaying(null)');
+  assert.equal(p.qx.stats().nowPlaying, null);
+  const n = p.posted.length;
+  evaluate(p.qx, 'qx.nowPlaying("title")');
+  assert.match(p.posted[n].error, /nowPlaying/);
+});

@@ -51,6 +51,8 @@ function* run([scene, layout, W, H, size]) {
     const level = ((i * 37) % 100) / 100;
     const ev = EVENTS[i % EVENTS.length];
     call(`qx.tick({lv:[${level.toFixed(2)},0.40,0.20,0.70],bpm:124.0,conf:0.80,en:${(0.3 + level / 2).toFixed(2)},ev:'${ev}'})`);
+    // A song banner, with a title too long for even the widest case.
+    if (i === 40) call(`qx.nowPlaying({title:"${'A Song Title (Live), \\"Cut\\" & Shown / '.repeat(4)}",artist:"\u00c9t\u00e9"})`);
     yield null;
   }
   advance(500);

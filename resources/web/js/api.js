@@ -1,8 +1,9 @@
 // The page's contract with the host: the global `qx` with config, tick,
-// setFamiliars and stats. No call throws; a malformed argument posts an error
+// setFamiliars, nowPlaying and stats. No call throws; a malformed argument posts an error
 // message and leaves the scene as it was.
 import { parseConfig, parseTick } from './rules.js';
 import { decodeCreature } from './sprites.js';
+import { parseSong } from './banner.js';
 
 export const REPEAT_S = 5;
 
@@ -63,6 +64,10 @@ export function createQx(scene, post, clock, timing) {
       scene.setFamiliars(list);
       timing.wake();
     }),
+    nowPlaying: guard('qx.nowPlaying', (arg) => {
+      scene.showSong(parseSong(arg), clock());
+      timing.wake();
+    }),
     stats: () => {
       try {
         const s = scene.summary();
@@ -83,6 +88,7 @@ export function createQx(scene, post, clock, timing) {
           asleep: s.asleep,
           errors,
           canvas: s.canvas,
+          nowPlaying: scene.songShown(clock()) ? scene.song.title : null,
         };
       } catch (e) {
         fail(`qx.stats: ${e.message}`);

@@ -9,6 +9,7 @@ import { warriorSprites, WARRIOR_ORDER, HANDS, monsterDef } from './sprites.js';
 import { moveById, strongestMove } from './effects.js';
 import { worldDrawing } from './world-drawing.js';
 import { castDrawing } from './cast-drawing.js';
+import { bannerDrawing } from './banner.js';
 import {
   DEFAULT_CONFIG, warriorCount, monsterPlan, planActions, SleepClock, beatBpm, walkSpeed, FAMILIAR_COOLDOWN,
 } from './rules.js';
@@ -50,6 +51,7 @@ export class Scene {
     this.effects = [];
     this.particles = [];
     this.bubbles = [];
+    this.song = null; // the song banner, see banner.js
     this.spawnAcc = 0;
     this.bounceUntil = 0;
     this.shakeUntil = 0;
@@ -453,8 +455,9 @@ export class Scene {
     return this.sleep.asleep(this.now);
   }
 
+  // A song banner moves, so the page keeps its frame rate while it shows.
   slow() {
-    return this.sleep.slow(this.now);
+    return this.sleep.slow(this.now) && !this.songShown();
   }
 
   // While asleep and slowed down the picture changes only in steps; this key
@@ -516,7 +519,7 @@ export class Scene {
 
   // Everything that moves on screen right now (used to skip redraws).
   moving() {
-    return !this.sleep.asleep(this.now) || this.effects.length > 0 || this.particles.length > 0;
+    return !this.sleep.asleep(this.now) || this.effects.length > 0 || this.particles.length > 0 || !!this.songShown();
   }
 
   summary() {
@@ -533,4 +536,4 @@ export class Scene {
   }
 }
 
-Object.assign(Scene.prototype, worldDrawing, castDrawing);
+Object.assign(Scene.prototype, worldDrawing, castDrawing, bannerDrawing);

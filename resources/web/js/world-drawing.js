@@ -47,6 +47,7 @@ export const worldDrawing = {
     this.drawWorld(buf, now, asleep);
     if (asleep) this.drawSleepers(buf, now);
     this.drawBubbles(buf, now);
+    this.drawBanner(buf, now);
     if (this.flashFrames > 0) {
       this.flashFrames--;
       this.cardFill(buf, C.paleYellow, 5);
