@@ -122,6 +122,14 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::newRow("exception") << QByteArray("throw new TypeError('no drums');")
                                    << QStringLiteral("TypeError: no drums (broken.js:2)");
+        // Whatever is thrown, Error or not, ends the run.
+        QTest::newRow("string") << QByteArray("throw 'x';")
+                                << QStringLiteral("uncaught exception: \"x\"");
+        QTest::newRow("number") << QByteArray("throw 5;")
+                                << QStringLiteral("uncaught exception: 5");
+        QTest::newRow("null, from a timer")
+            << QByteArray("qxHost.setTimeout(() => { throw null; }, 0);")
+            << QStringLiteral("uncaught exception: null");
         QTest::newRow("endless loop")
             << QByteArray("for (;;) {}") << QStringLiteral("ran for more than 1 s and was stopped");
     }
@@ -156,6 +164,32 @@ private slots:
             stats += result.toString() == QLatin1String("{}");
         });
         QCOMPARE(stats, 1);
+    }
+
+    // The debug channel's own scripts: what they throw is answered and the scene goes on.
+    void ownScriptFaultsAreAnswered()
+    {
+        WebCopy web;
+        files::write(web.js(QStringLiteral("own.js")), pageWithTick(""));
+        LightHost host(web.folder(), nullptr, LightHost::monotonicMilliseconds(),
+                       QStringLiteral("js/own.js"));
+        int ready = 0;
+        host.onReady = [&] { ++ready; };
+        QVERIFY(waitFor([&] { return ready == 1; }, 5000));
+        QStringList answers;
+        const auto own = [&](const char *script) {
+            host.evaluateOwn(QString::fromLatin1(script),
+                             [&](const QString &error) { answers << error; });
+        };
+        own("var kept = 1; throw 'x'");
+        own("kept.no.such");
+        own("kept + 1");
+        QCOMPARE(answers, (QStringList{QStringLiteral("uncaught exception: \"x\""),
+                                       QStringLiteral("TypeError: Cannot read property 'such' of "
+                                                      "undefined")}));
+        QTest::qWait(50);
+        QCOMPARE(host.runs(), 1);
+        QVERIFY(!QFile::exists(host.rendererLog().filePath()));
     }
 
     // A page that never loads is tried again and again, each time a little later, with one

@@ -259,7 +259,10 @@ private slots:
 
     void scriptReachesThePage()
     {
-        QVERIFY(send("js qx.realStats = qx.stats; qx.stats = () => ({poked: 'a b'})"));
+        // A script that throws is answered and leaves the scene as it is.
+        QCOMPARE(ask("js qx.realStats = qx.stats; throw 5", QStringLiteral("qx-js-error.txt")),
+                 QByteArray("js error: uncaught exception: 5"));
+        QVERIFY(send("js qx.stats = () => ({poked: 'a b'})"));
         QVERIFY(pageSays(R"("js":{"poked":"a b"})"));
         // The page's own statistics again, for the tests after this one.
         QVERIFY(send("js qx.stats = qx.realStats"));
