@@ -140,6 +140,8 @@ private:
     // Back to the full frame rate, with a tick now: sound is back or pause
     // was toggled.
     void resumeFrames();
+    // A tick now, and the frames go on from it.
+    void tickNow();
     void writeStateLine();
     // Start-up and way-out steps that belong to features built separately: the
     // creature runner, moving the panel by hand and full-screen hiding.
