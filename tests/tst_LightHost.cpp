@@ -194,10 +194,21 @@ private slots:
 
     // A page that never loads is tried again and again, each time a little later, with one
     // line per try; the program's calls meanwhile go nowhere and fail no one.
+    void brokenPageBacksOff_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("syntax") << QByteArray("export const qx = {;\n")
+                                << QStringLiteral("SyntaxError");
+        QTest::newRow("throws") << QByteArray("export const qx = {};\nthrow 5;\n")
+                                << QStringLiteral("uncaught exception: 5");
+    }
     void brokenPageBacksOff()
     {
+        QFETCH(QByteArray, page);
+        QFETCH(QString, logged);
         WebCopy web;
-        files::write(web.js(QStringLiteral("broken.js")), "export const qx = {;\n");
+        files::write(web.js(QStringLiteral("broken.js")), page);
         LightHost host(web.folder(), nullptr, LightHost::monotonicMilliseconds(),
                        QStringLiteral("js/broken.js"));
         bool ready = false;
@@ -211,8 +222,7 @@ private slots:
         QVERIFY(!ready);
         const QStringList lines = files::lines(host.rendererLog().filePath());
         QCOMPARE(lines.size(), host.runs());
-        QVERIFY2(lines[0].contains(QLatin1String("SyntaxError")) &&
-                     lines[0].endsWith(QLatin1String("starting it again")),
+        QVERIFY2(lines[0].contains(logged) && lines[0].endsWith(QLatin1String("starting it again")),
                  qPrintable(lines[0]));
         QVERIFY2(lines[1].endsWith(QLatin1String("starting it again in 0.25 s")),
                  qPrintable(lines[1]));
