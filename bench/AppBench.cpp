@@ -419,9 +419,13 @@ int main(int argc, char **argv)
     // Other engines share the engine's pages: the system's PSS then says as much about them.
     const int otherEngines = otherEngineProcesses();
     const double systemPssMb = otherEngines ? -1 : double(peakPss) / 1024.0;
-    std::printf("peak memory: %.1f MB resident (summed); PSS %.1f MB over the process tree "
-                "alone (program and web engine, each page once)\n",
-                double(peak) / 1024.0, double(peakDistinct) / 1024.0);
+    std::printf("peak memory: %.1f MB resident (summed)\n", double(peak) / 1024.0);
+    if (peakDistinct < 0)
+        std::printf("PSS over the process tree not given: reading page frame numbers needs root\n");
+    else
+        std::printf("PSS over the process tree alone (program and web engine, each page once): "
+                    "%.1f MB\n",
+                    double(peakDistinct) / 1024.0);
     if (otherEngines)
         std::printf("the system's PSS is not given: %d other web engine processes run\n",
                     otherEngines);
