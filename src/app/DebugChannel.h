@@ -18,8 +18,8 @@ class ClaudeRunner;
 // every 400 ms it takes the command file "qx-cmd.txt" from its folder (/tmp
 // unless QX_CMD_DIR says otherwise) and runs its lines on the controller;
 // the answers go to files named in the commands or to fixed files in the
-// same folder ("qx-js-error.txt" when a js command's script threw). Owned by the controller, which
-// it reaches into as a part of it. Main thread only.
+// same folder ("qx-js-error.txt" when a js command's script threw). Owned by
+// the controller, which it reaches into as a part of it. Main thread only.
 class DebugChannel final : public QObject
 {
     Q_OBJECT

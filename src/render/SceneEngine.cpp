@@ -118,7 +118,8 @@ void SceneEngine::start()
     const QJSValue page = watched([&] {
         const QJSValue module = engine->importModule(modules.entryFile);
         // A module whose top level throws leaves the thrown value pending in the engine.
-        return engine->hasError() ? Outcome{engine->catchError(), true} : Outcome{module, module.isError()};
+        return engine->hasError() ? Outcome{engine->catchError(), true}
+                                  : Outcome{module, module.isError()};
     });
     // The entry exports the page's `qx`, which the program's calls name as a global.
     if (!hasFailed)
