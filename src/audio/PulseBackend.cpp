@@ -16,12 +16,11 @@ namespace {
 
 constexpr const char *kClientName = "Bopling";
 constexpr const char *kStreamName = "Bopling Tap";
-// Fragments of about 5 ms keep the capture close to what plays: a beat waits
-// for the end of its fragment before the analyzer sees it.
-constexpr pa_usec_t kFragmentUsec = 5 * PA_USEC_PER_MSEC;
+// Fragments of about 10 ms keep the capture close to what plays.
+constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
 // After this long below the analyzer's silence level the stream takes
 // fragments of kQuietFragmentUsec: a wake-up every 200 ms instead of every
-// 5 ms, here and in the server, while nothing plays. The first fragment with
+// 10 ms, here and in the server, while nothing plays. The first fragment with
 // sound in it asks for small ones again, so sound that starts after a silence
 // reaches the analyzer up to 200 ms late, and from then on as before.
 constexpr double kQuietSeconds = 2.0;

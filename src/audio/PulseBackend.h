@@ -8,7 +8,7 @@ namespace bopling {
 
 // The capture backend for PulseAudio and for PipeWire's PulseAudio service: a
 // record stream ("Bopling Tap", client "Bopling") on the monitor source of the
-// default sink, float32 at the sink's rate and channels, about 5 ms fragments.
+// default sink, float32 at the sink's rate and channels, about 10 ms fragments.
 // Its threaded main loop is the audio thread "qx.audio". Status codes are
 // libpulse error codes, negated. The server named by PULSE_SERVER (or the
 // user's default server) is used; a server that goes away is reconnected on the
