@@ -4,16 +4,21 @@
 // once it sleeps, memory, start-up to the first picture, and how long a click
 // written into the sink takes to be counted by the page: the first one after
 // the silence, alone, and then fifty over a quiet bed. Memory is given as peak
-// resident sizes summed (shared pages counted in every process) and as the
-// tree's distinct physical pages, each counted once (shared libraries in full,
-// whatever other programs map them, so the figure does not depend on what
-// else runs on the machine).
+// resident sizes summed (shared pages counted in every process) and as PSS
+// over the process tree alone: the tree's distinct physical pages, each page
+// split among the tree's processes that map it and so counted once (shared
+// libraries in full, whatever other programs map them, so the figure does not
+// depend on what else runs on the machine). The system's own PSS, which
+// splits pages with every other program, is shown beside it only while no
+// other web engine process runs.
 //
 // `app --renderer=light` or `--renderer=web` measures one host; `app` alone
 // runs both, one after the other in child processes, and prints them side by
-// side. Runs the real controller (the same start-up as the program) against a
-// private PulseAudio under the current display (use scripts/test-env). Prints
-// a few lines and, last, one JSON object with the figures.
+// side. `--memory-minutes=N` then keeps the program playing music for N more
+// minutes and prints the tree's PSS after each one. Runs the real controller
+// (the same start-up as the program) against a private PulseAudio under the
+// current display (use scripts/test-env). Prints a few lines and, last, one
+// JSON object with the figures.
 
 #include "ClickPlayer.h"
 #include "EngineProcesses.h"
@@ -203,13 +208,23 @@ std::optional<double> clickLatency(RendererHost &host, ClickPlayer &player)
 
 } // namespace
 
+// The N of --memory-minutes=N; 0 without it.
+int memoryMinutes(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (const QByteArray arg(argv[i]); arg.startsWith("--memory-minutes="))
+            return std::max(0, arg.mid(17).toInt());
+    return 0;
+}
+
 // Runs this benchmark once per host and prints the figures side by side.
-int sideBySide(const char *self)
+int sideBySide(const char *self, int minutes)
 {
     const QList<QByteArray> hosts{"light", "web"};
     QList<QJsonObject> results;
     for (const QByteArray &host : hosts) {
-        const QByteArray command = QByteArray(self) + " --renderer=" + host + " 2>&1";
+        const QByteArray command = QByteArray(self) + " --renderer=" + host +
+                                   " --memory-minutes=" + QByteArray::number(minutes) + " 2>&1";
         FILE *child = popen(command.constData(), "r");
         if (!child)
             return 1;
@@ -236,7 +251,7 @@ int main(int argc, char **argv)
     {
         QString wrong;
         if (!RendererChoice::fromArguments(argc, argv, &wrong) && wrong.isEmpty())
-            return sideBySide(argv[0]);
+            return sideBySide(argv[0], memoryMinutes(argc, argv));
     }
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
@@ -384,23 +399,50 @@ int main(int argc, char **argv)
     std::printf("click to page: median %.1f ms over %zu clicks (%d missed)\n", clickMedian,
                 latencies.size(), missed);
 
+    // Memory over a long run with music: the tree's PSS after each minute.
+    qint64 firstMinute = -1;
+    qint64 lastMinute = -1;
+    for (int minute = 1; minute <= memoryMinutes(argc, argv); ++minute) {
+        const auto playing = pulse.startPlayingFile(QStringLiteral("bopling_a"), music, kRate, 2);
+        idle(60000);
+        lastMinute = distinctPagesKb();
+        firstMinute = firstMinute < 0 ? lastMinute : firstMinute;
+        peakDistinct = std::max(peakDistinct, lastMinute);
+        std::printf("after %d min of music: PSS %.1f MB (the tree's own)\n", minute,
+                    double(lastMinute) / 1024.0);
+        std::fflush(stdout);
+    }
+
     const qint64 peak = peakMemoryKb();
     peakPss = std::max(peakPss, pssKb());
     peakDistinct = std::max(peakDistinct, distinctPagesKb());
-    std::printf("peak memory: %.1f MB resident (summed), %.1f MB proportional (summed), %.1f MB "
-                "in distinct pages (program and web engine)\n",
-                double(peak) / 1024.0, double(peakPss) / 1024.0, double(peakDistinct) / 1024.0);
+    // Other engines share the engine's pages: the system's PSS then says as much about them.
+    const int otherEngines = otherEngineProcesses();
+    const double systemPssMb = otherEngines ? -1 : double(peakPss) / 1024.0;
+    std::printf("peak memory: %.1f MB resident (summed)\n", double(peak) / 1024.0);
+    if (peakDistinct < 0)
+        std::printf("PSS over the process tree not given: reading page frame numbers needs root\n");
+    else
+        std::printf("PSS over the process tree alone (program and web engine, each page once): "
+                    "%.1f MB\n",
+                    double(peakDistinct) / 1024.0);
+    if (otherEngines)
+        std::printf("the system's PSS is not given: %d other web engine processes run\n",
+                    otherEngines);
+    else
+        std::printf("the system's PSS, summed: %.1f MB\n", systemPssMb);
 
     delegate.applicationWillTerminate();
-    std::printf(
-        "{\"musicCpuSecondsPerMinute\":%.2f,\"fallingAsleepCpuSecondsPerMinute\":%.2f,"
-        "\"silentCpuSecondsPerMinute\":%.2f,"
-        "\"peakMemoryMB\":%.1f,\"peakPssMB\":%.1f,\"peakDistinctMB\":%.1f,\"firstPictureMs\":%.0f,"
-        "\"firstHitAfterSilenceMs\":%.1f,"
-        "\"clickToPageMedianMs\":%.1f,\"clicks\":%"
-        "zu,\"missed\":%d}\n",
-        musicCpu, fallingAsleepCpu, silentCpu, double(peak) / 1024.0, double(peakPss) / 1024.0,
-        double(peakDistinct) / 1024.0, firstFrameMs, firstHit.value_or(-1), clickMedian,
-        latencies.size(), missed);
+    std::printf("{\"musicCpuSecondsPerMinute\":%.2f,\"fallingAsleepCpuSecondsPerMinute\":%.2f,"
+                "\"silentCpuSecondsPerMinute\":%.2f,"
+                "\"peakMemoryMB\":%.1f,\"peakPssMB\":%.1f,\"systemPssMB\":%.1f,"
+                "\"pssGrowthMB\":%.1f,\"firstPictureMs\":%.0f,"
+                "\"firstHitAfterSilenceMs\":%.1f,"
+                "\"clickToPageMedianMs\":%.1f,\"clicks\":%"
+                "zu,\"missed\":%d}\n",
+                musicCpu, fallingAsleepCpu, silentCpu, double(peak) / 1024.0,
+                double(peakDistinct) / 1024.0, systemPssMb,
+                firstMinute < 0 ? -1.0 : double(lastMinute - firstMinute) / 1024.0, firstFrameMs,
+                firstHit.value_or(-1), clickMedian, latencies.size(), missed);
     return latencies.empty() ? 1 : 0;
 }

@@ -55,7 +55,14 @@ qint64 summedKb(const char *file, const QByteArray &key)
 
 } // namespace
 
-QList<ProcessFacts> programProcesses()
+namespace {
+
+bool isEngineProcess(const ProcessFacts &facts)
+{
+    return facts.name.startsWith("QtWebEngine");
+}
+
+QList<ProcessFacts> allProcesses()
 {
     QList<ProcessFacts> all;
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
@@ -65,6 +72,25 @@ QList<ProcessFacts> programProcesses()
             if (const auto facts = readProcess(pid))
                 all.append(*facts);
     }
+    return all;
+}
+
+} // namespace
+
+int otherEngineProcesses()
+{
+    QSet<int> mine;
+    for (const ProcessFacts &facts : programProcesses())
+        mine.insert(facts.pid);
+    int others = 0;
+    for (const ProcessFacts &facts : allProcesses())
+        others += isEngineProcess(facts) && !mine.contains(facts.pid);
+    return others;
+}
+
+QList<ProcessFacts> programProcesses()
+{
+    const QList<ProcessFacts> all = allProcesses();
     QList<ProcessFacts> mine;
     QList<int> parents{int(getpid())};
     if (const auto self = readProcess(getpid()))
@@ -72,7 +98,7 @@ QList<ProcessFacts> programProcesses()
     while (!parents.isEmpty()) {
         const int parent = parents.takeFirst();
         for (const ProcessFacts &facts : all) {
-            if (facts.ppid == parent && facts.name.startsWith("QtWebEngine")) {
+            if (facts.ppid == parent && isEngineProcess(facts)) {
                 mine.append(facts);
                 parents.append(facts.pid);
             }

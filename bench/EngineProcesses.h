@@ -40,4 +40,8 @@ qint64 pssKb();
 // machine. Needs the right to see page frame numbers (root); -1 without it.
 qint64 distinctPagesKb();
 
+// Web engine processes on the machine that are not this process's own. While
+// there are any, summed PSS depends on them (they share the engine's pages).
+int otherEngineProcesses();
+
 } // namespace bopling::bench

@@ -122,6 +122,14 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::newRow("exception") << QByteArray("throw new TypeError('no drums');")
                                    << QStringLiteral("TypeError: no drums (broken.js:2)");
+        // Whatever is thrown, Error or not, ends the run.
+        QTest::newRow("string") << QByteArray("throw 'x';")
+                                << QStringLiteral("uncaught exception: \"x\"");
+        QTest::newRow("number") << QByteArray("throw 5;")
+                                << QStringLiteral("uncaught exception: 5");
+        QTest::newRow("null, from a timer")
+            << QByteArray("qxHost.setTimeout(() => { throw null; }, 0);")
+            << QStringLiteral("uncaught exception: null");
         QTest::newRow("endless loop")
             << QByteArray("for (;;) {}") << QStringLiteral("ran for more than 1 s and was stopped");
     }
@@ -158,12 +166,49 @@ private slots:
         QCOMPARE(stats, 1);
     }
 
-    // A page that never loads is tried again and again, each time a little later, with one
-    // line per try; the program's calls meanwhile go nowhere and fail no one.
-    void brokenPageBacksOff()
+    // The debug channel's own scripts: what they throw is answered and the scene goes on.
+    void ownScriptFaultsAreAnswered()
     {
         WebCopy web;
-        files::write(web.js(QStringLiteral("broken.js")), "export const qx = {;\n");
+        files::write(web.js(QStringLiteral("own.js")), pageWithTick(""));
+        LightHost host(web.folder(), nullptr, LightHost::monotonicMilliseconds(),
+                       QStringLiteral("js/own.js"));
+        int ready = 0;
+        host.onReady = [&] { ++ready; };
+        QVERIFY(waitFor([&] { return ready == 1; }, 5000));
+        QStringList answers;
+        const auto own = [&](const char *script) {
+            host.evaluateOwn(QString::fromLatin1(script),
+                             [&](const QString &error) { answers << error; });
+        };
+        own("var kept = 1; throw 'x'");
+        own("kept.no.such");
+        own("kept + 1");
+        QCOMPARE(answers, (QStringList{QStringLiteral("uncaught exception: \"x\""),
+                                       QStringLiteral("TypeError: Cannot read property 'such' of "
+                                                      "undefined")}));
+        QTest::qWait(50);
+        QCOMPARE(host.runs(), 1);
+        QVERIFY(!QFile::exists(host.rendererLog().filePath()));
+    }
+
+    // A page that never loads is tried again and again, each time a little later, with one
+    // line per try; the program's calls meanwhile go nowhere and fail no one.
+    void brokenPageBacksOff_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("syntax") << QByteArray("export const qx = {;\n")
+                                << QStringLiteral("SyntaxError");
+        QTest::newRow("throws") << QByteArray("export const qx = {};\nthrow 5;\n")
+                                << QStringLiteral("uncaught exception: 5");
+    }
+    void brokenPageBacksOff()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QString, logged);
+        WebCopy web;
+        files::write(web.js(QStringLiteral("broken.js")), page);
         LightHost host(web.folder(), nullptr, LightHost::monotonicMilliseconds(),
                        QStringLiteral("js/broken.js"));
         bool ready = false;
@@ -177,8 +222,7 @@ private slots:
         QVERIFY(!ready);
         const QStringList lines = files::lines(host.rendererLog().filePath());
         QCOMPARE(lines.size(), host.runs());
-        QVERIFY2(lines[0].contains(QLatin1String("SyntaxError")) &&
-                     lines[0].endsWith(QLatin1String("starting it again")),
+        QVERIFY2(lines[0].contains(logged) && lines[0].endsWith(QLatin1String("starting it again")),
                  qPrintable(lines[0]));
         QVERIFY2(lines[1].endsWith(QLatin1String("starting it again in 0.25 s")),
                  qPrintable(lines[1]));

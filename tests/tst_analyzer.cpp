@@ -276,6 +276,23 @@ private slots:
         QVERIFY(analyzer.wakeOnSound(wake));
         play(whiteNoise(960));
         QCOMPARE(wakes, 2);
+
+        // A beat wakes the frame timer as soon as it is heard: once a call, and only for a
+        // block that brings one, however many wait for the next snapshot.
+        int beats = 0;
+        analyzer.wakeOnEvents([&] { ++beats; });
+        play(Samples(48000));
+        play(whiteNoise(4800));
+        QCOMPARE(beats, 1);
+        analyzer.wakeOnEvents([&] { ++beats; });
+        play(Samples(4800));
+        QCOMPARE(beats, 1);
+        play(Samples(48000));
+        play(whiteNoise(4800));
+        QCOMPARE(beats, 2);
+        play(Samples(48000));
+        play(whiteNoise(4800));
+        QCOMPARE(beats, 2);
     }
 
     void longBandSilenceStaysFinite_data()

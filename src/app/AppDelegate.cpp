@@ -702,31 +702,39 @@ void AppDelegate::pushConfig()
 void AppDelegate::tick()
 {
     protocol->tick([this] { return analyzer->takeSnapshot(); });
-    // Once the silent tick has gone out, the analyzer says when sound is
-    // back and the timer only looks in now and then.
-    int period = kFrameMilliseconds;
-    if (protocol->lastSilent() == true) {
-        const QPointer<AppDelegate> self(this);
-        const auto wake = [self] {
+    const QPointer<AppDelegate> self(this);
+    // From the audio thread to `then` on the main thread.
+    const auto wake = [self](void (AppDelegate::*then)()) {
+        return [self, then] {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [self] {
+                [self, then] {
                     if (self)
-                        self->resumeFrames();
+                        (self.data()->*then)();
                 },
                 Qt::QueuedConnection);
         };
-        if (analyzer->wakeOnSound(wake))
-            period = kQuietFrameMilliseconds;
-    }
+    };
+    // A beat goes to the page as soon as it is heard, not at the next frame.
+    analyzer->wakeOnEvents(wake(&AppDelegate::tickNow));
+    // Once the silent tick has gone out, the analyzer says when sound is
+    // back and the timer only looks in now and then.
+    int period = kFrameMilliseconds;
+    if (protocol->lastSilent() == true && analyzer->wakeOnSound(wake(&AppDelegate::resumeFrames)))
+        period = kQuietFrameMilliseconds;
     if (timer->interval() != period)
         timer->setInterval(period);
 }
 
 void AppDelegate::resumeFrames()
 {
-    if (timer->interval() == kFrameMilliseconds)
-        return;
+    if (timer->interval() != kFrameMilliseconds)
+        tickNow();
+}
+
+void AppDelegate::tickNow()
+{
+    // The frames go on from this one.
     timer->start(kFrameMilliseconds);
     tick();
 }

@@ -150,6 +150,8 @@ private:
     // Back to the full frame rate, with a tick now: sound is back or pause
     // was toggled.
     void resumeFrames();
+    // A tick now, and the frames go on from it.
+    void tickNow();
     void writeStateLine();
     // A media player started a new track: the page shows it for a while.
     void songChanged(const MediaPlayers::Track &track);

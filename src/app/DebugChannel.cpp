@@ -110,14 +110,22 @@ void DebugChannel::execute(const DebugCommand &command)
                    [this](const CreatureWindow &c) { creatureWindow(c); },
                    [this](const SaveCreature &c) { saveCreature(c.path); },
                    [this](const MenuDump &c) { menuDump(c.path); },
-                   [this](const Script &c) {
-                       if (controller.host)
-                           controller.host->evaluate(c.code);
-                   },
+                   [this](const Script &c) { script(c.code); },
                    [this](const Drag &c) { drag(c.dx, c.dy); },
                    [this](const Set &c) { set(c); },
                },
                command);
+}
+
+void DebugChannel::script(const QString &code)
+{
+    // The answer is there only when the latest script threw.
+    const QString error = fixedPath("qx-js-error.txt");
+    QFile::remove(error);
+    if (controller.host)
+        controller.host->evaluateOwn(code, [error](const QString &text) {
+            writeResultFile(error, QStringLiteral("js error: %1").arg(text).toUtf8());
+        });
 }
 
 void DebugChannel::drag(double dx, double dy)

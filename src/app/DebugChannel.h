@@ -18,8 +18,8 @@ class ClaudeRunner;
 // every 400 ms it takes the command file "qx-cmd.txt" from its folder (/tmp
 // unless QX_CMD_DIR says otherwise) and runs its lines on the controller;
 // the answers go to files named in the commands or to fixed files in the
-// same folder. Owned by the controller, which it reaches into as a part of
-// it. Main thread only.
+// same folder ("qx-js-error.txt" when a js command's script threw). Owned by
+// the controller, which it reaches into as a part of it. Main thread only.
 class DebugChannel final : public QObject
 {
     Q_OBJECT
@@ -44,6 +44,7 @@ private:
     void creatureWindow(const debug::CreatureWindow &command);
     void saveCreature(const QString &path);
     void menuDump(const QString &path);
+    void script(const QString &code);
     void drag(double dx, double dy);
     void set(const debug::Set &set);
     void change(debug::Key key, const debug::SetValue &value);

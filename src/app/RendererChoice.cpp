@@ -47,7 +47,7 @@ QStringList RendererChoice::moduleCandidates()
     const QString folder = QFileInfo(program.canonicalFilePath()).path();
     const QString name = QString::fromLatin1(WebHostModule::kFileName);
     return {folder + QLatin1Char('/') + name, folder + QStringLiteral("/../") + name,
-            folder + QStringLiteral("/../" BOPLING_LIBDIR "/bopling/") + name};
+            folder + QStringLiteral("/../" BOPLING_LIBDIR "/bopling/renderer/") + name};
 }
 
 RendererChoice::RendererChoice(Kind wanted, int argc, char **argv)

@@ -38,7 +38,7 @@ public:
     std::unique_ptr<RendererHost> makeHost(const QString &webFolder) const;
 
     // Where the module is looked for: beside the program or one folder up (the build tree, its
-    // benchmarks), then in lib/bopling beside its bin folder (installed).
+    // benchmarks), then in lib/bopling/renderer beside its bin folder (installed).
     static QStringList moduleCandidates();
 
 private:

@@ -144,10 +144,12 @@ Analyzer::~Analyzer()
 void Analyzer::push(std::span<const float> samples, double rate)
 {
     std::function<void()> wake;
+    std::function<void()> wakeForEvents;
     {
         std::lock_guard guard(lock);
         sampleRate = rate;
         lastPushAt = wallClock();
+        const unsigned long eventsBefore = eventsAppended;
         pending.insert(pending.end(), samples.begin(), samples.end());
         std::size_t offset = 0;
         while (pending.size() - offset >= static_cast<std::size_t>(n)) {
@@ -159,10 +161,20 @@ void Analyzer::push(std::span<const float> samples, double rate)
         }
         if (soundWaiter && silentSeconds <= kSilentAfterSeconds)
             wake = std::exchange(soundWaiter, nullptr);
+        if (eventWaiter && eventsAppended != eventsBefore)
+            wakeForEvents = std::exchange(eventWaiter, nullptr);
     }
     // Outside the lock: the waiter may take a snapshot at once.
     if (wake)
         wake();
+    if (wakeForEvents)
+        wakeForEvents();
+}
+
+void Analyzer::wakeOnEvents(std::function<void()> wake)
+{
+    std::lock_guard guard(lock);
+    eventWaiter = std::move(wake);
 }
 
 bool Analyzer::wakeOnSound(std::function<void()> wake)
@@ -180,6 +192,7 @@ void Analyzer::appendEvent(char letter)
         events.erase(0, events.size() - kMaxPendingEvents + 1);
     }
     events.push_back(letter);
+    ++eventsAppended;
 }
 
 double Analyzer::bandValue(double loHz, double hiHz)

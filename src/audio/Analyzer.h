@@ -45,6 +45,9 @@ public:
     // false, keeping nothing, when a snapshot taken now would not be silent
     // either. A later call replaces the waiting one.
     bool wakeOnSound(std::function<void()> wake);
+    // Calls `wake` once, as wakeOnSound does, after the first block that brings an event.
+    // A later call replaces the waiting one.
+    void wakeOnEvents(std::function<void()> wake);
 
     // Starts tempo and silence over, e.g. when capture restarts; levels, band
     // statistics and the audio clock keep their values.
@@ -104,8 +107,10 @@ private:
     mutable std::mutex lock;
     std::vector<float> pending; // guarded by lock, like every field below
     std::function<void()> soundWaiter;
+    std::function<void()> eventWaiter;
     double sampleRate = 48000;
     std::string events;
+    unsigned long eventsAppended = 0;
     std::array<double, 4> levels{};
     double silentSeconds = 0;
     double clock = 0;

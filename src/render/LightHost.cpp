@@ -114,4 +114,13 @@ void LightHost::evaluate(const QString &script,
         completion(result.toVariant());
 }
 
+void LightHost::evaluateOwn(const QString &script,
+                            const std::function<void(const QString &error)> &answer)
+{
+    const QString error =
+        run ? run->evaluateOwn(script) : QStringLiteral("the scene is starting again");
+    if (!error.isEmpty() && answer)
+        answer(error);
+}
+
 } // namespace bopling

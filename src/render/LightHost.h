@@ -44,6 +44,8 @@ public:
     void evaluate(const QString &script) override;
     void evaluate(const QString &script,
                   const std::function<void(const QVariant &)> &completion) override;
+    void evaluateOwn(const QString &script,
+                     const std::function<void(const QString &error)> &answer) override;
 
     RendererLog &rendererLog() { return log; }
     // Runs started so far, the first one included.

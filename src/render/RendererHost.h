@@ -35,6 +35,14 @@ public:
     // With a completion that receives the result: an invalid QVariant when the script failed.
     virtual void evaluate(const QString &script,
                           const std::function<void(const QVariant &)> &completion) = 0;
+    // A script of the user's own (the debug channel's): a fault in it is answered with its
+    // description and does not end the page. Where the host cannot tell, it answers nothing.
+    virtual void evaluateOwn(const QString &script,
+                             const std::function<void(const QString &error)> &answer)
+    {
+        Q_UNUSED(answer);
+        evaluate(script);
+    }
     // The process that runs the page when it is not this one.
     virtual std::optional<qint32> pageProcessID() const { return std::nullopt; }
 

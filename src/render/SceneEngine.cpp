@@ -68,8 +68,14 @@ constexpr uint divide255(uint x)
 }
 
 // "TypeError: x is not a function (scene.js:12)".
+// A thrown value that is no Error: "uncaught exception: 5".
 QString describeError(const QJSValue &error)
 {
+    if (!error.isError()) {
+        const QString shown =
+            error.isString() ? QStringLiteral("\"%1\"").arg(error.toString()) : error.toString();
+        return QStringLiteral("uncaught exception: %1").arg(shown.left(200));
+    }
     QString text = error.toString();
     const QString file = error.property(QStringLiteral("fileName")).toString();
     const int line = error.property(QStringLiteral("lineNumber")).toInt();
@@ -97,6 +103,7 @@ SceneEngine::~SceneEngine()
     for (auto it = timers.cbegin(); it != timers.cend(); ++it)
         killTimer(it.key());
     timers.clear();
+    trampoline = QJSValue();
     // The engine owns the bridge (newQObject gives it to the script side) and goes now.
     engine.reset();
 }
@@ -108,39 +115,73 @@ void SceneEngine::start()
         fail(modules.error);
         return;
     }
-    const QJSValue page = watched([&] { return engine->importModule(modules.entryFile); });
+    const QJSValue page = watched([&] {
+        const QJSValue module = engine->importModule(modules.entryFile);
+        // A module whose top level throws leaves the thrown value pending in the engine.
+        return engine->hasError() ? Outcome{engine->catchError(), true}
+                                  : Outcome{module, module.isError()};
+    });
     // The entry exports the page's `qx`, which the program's calls name as a global.
     if (!hasFailed)
         engine->globalObject().setProperty(QStringLiteral("qx"),
                                            page.property(QStringLiteral("qx")));
 }
 
+SceneEngine::Outcome SceneEngine::evaluated(const QString &script)
+{
+    // A thrown value leaves a stack trace; a script that merely ends in an Error object does
+    // not, but counts as failed all the same.
+    QStringList trace;
+    const QJSValue result = engine->evaluate(script, QString(), 1, &trace);
+    return {result, !trace.isEmpty() || result.isError()};
+}
+
 QJSValue SceneEngine::evaluate(const QString &script)
 {
     if (hasFailed)
         return {};
-    return watched([&] { return engine->evaluate(script); });
+    return watched([&] { return evaluated(script); });
 }
 
-QJSValue SceneEngine::watched(const std::function<QJSValue()> &call)
+QString SceneEngine::evaluateOwn(const QString &script)
 {
-    QJSValue result;
+    if (hasFailed)
+        return QStringLiteral("the scene is starting again");
+    Outcome outcome;
     {
         const WatchedCall watch(*watchdog);
-        result = call();
+        outcome = evaluated(script);
     }
-    if (hasFailed)
+    if (stoppedRunaway())
+        return QStringLiteral("the script ran for more than %1 s and was stopped")
+            .arg(kRunawayMilliseconds / 1000.0);
+    return outcome.threw ? describeError(outcome.value) : QString();
+}
+
+bool SceneEngine::stoppedRunaway()
+{
+    if (!watchdog->fired())
+        return false;
+    // An interrupted engine is left as it was mid-call: the run ends.
+    fail(QStringLiteral("a script ran for more than %1 s and was stopped")
+             .arg(kRunawayMilliseconds / 1000.0));
+    return true;
+}
+
+QJSValue SceneEngine::watched(const std::function<Outcome()> &call)
+{
+    Outcome outcome;
+    {
+        const WatchedCall watch(*watchdog);
+        outcome = call();
+    }
+    if (hasFailed || stoppedRunaway())
         return {};
-    if (watchdog->fired()) {
-        fail(QStringLiteral("a script ran for more than %1 s and was stopped")
-                 .arg(kRunawayMilliseconds / 1000.0));
+    if (outcome.threw) {
+        fail(describeError(outcome.value));
         return {};
     }
-    if (result.isError()) {
-        fail(describeError(result));
-        return {};
-    }
-    return result;
+    return outcome.value;
 }
 
 void SceneEngine::fail(const QString &reason)
@@ -181,8 +222,18 @@ void SceneEngine::timerEvent(QTimerEvent *event)
     const int id = event->timerId();
     killTimer(id);
     const QJSValue callback = timers.take(id);
-    if (!hasFailed && callback.isCallable())
-        watched([&] { return callback.call(); });
+    if (hasFailed || !callback.isCallable())
+        return;
+    // QJSValue::call gives a thrown value back as if it were returned; the trampoline tells
+    // them apart: [value] when the callback threw.
+    if (trampoline.isUndefined())
+        trampoline = engine->evaluate(QStringLiteral(
+            "(function (f) { try { f(); return null; } catch (e) { return [e]; } })"));
+    watched([&] {
+        const QJSValue caught = trampoline.call({callback});
+        return caught.isArray() ? Outcome{caught.property(0), true}
+                                : Outcome{caught, caught.isError()};
+    });
 }
 
 void SceneEngine::post(const QJSValue &body)

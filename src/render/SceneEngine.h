@@ -52,6 +52,9 @@ public:
 
     // Evaluates `script` and returns its value; undefined after a failure (which ends the run).
     QJSValue evaluate(const QString &script);
+    // Evaluates a script of the user's own: what it throws is returned as text, the run goes
+    // on. Empty when it threw nothing. A runaway still ends the run.
+    QString evaluateOwn(const QString &script);
 
     bool failed() const { return hasFailed; }
 
@@ -78,8 +81,17 @@ protected:
 private:
     friend class SceneBridge;
 
+    // What a call gave back, and whether it was thrown rather than returned.
+    struct Outcome
+    {
+        QJSValue value;
+        bool threw = false;
+    };
+    Outcome evaluated(const QString &script);
     // Calls into the engine, watched; a thrown value or an interruption fails the run.
-    QJSValue watched(const std::function<QJSValue()> &call);
+    QJSValue watched(const std::function<Outcome()> &call);
+    // Ends the run when the watchdog stopped the last call.
+    bool stoppedRunaway();
     void fail(const QString &reason);
     int setTimeout(const QJSValue &callback, double milliseconds);
     void clearTimeout(int id);
@@ -93,6 +105,7 @@ private:
     QHash<int, QJSValue> timers;
     // The watchdog interrupts `engine`, so it is made after it and goes before it.
     std::unique_ptr<QJSEngine> engine;
+    QJSValue trampoline;
     SceneBridge *bridge = nullptr;
     std::unique_ptr<ScriptWatchdog> watchdog;
 };

@@ -35,7 +35,10 @@ for d in libpulse0 libqt6qml6 qt6-qpa-plugins; do
 done
 [[ $depends != *webengine* ]] || fail "bopling depends on the web engine: $depends"
 dpkg-deb -c "$webdeb" >"$work/webfiles"
-grep -q '/usr/lib/bopling/bopling-webhost.so$' "$work/webfiles" || fail "bopling-web lacks its module"
+grep -q '/usr/lib/bopling/renderer/bopling-webhost.so$' "$work/webfiles" || fail "bopling-web lacks its module"
+# A module nothing links needs no ldconfig run: no maintainer scripts.
+control=$(dpkg-deb --ctrl-tarfile "$webdeb" | tar -t)
+[[ $control != *post* ]] || fail "bopling-web runs maintainer scripts: $control"
 webdepends=$(dpkg-deb -f "$webdeb" Depends)
 for d in "bopling (= " libqt6webenginewidgets6 libqt6webenginecore6-bin; do
   [[ $webdepends == *"$d"* ]] || fail "bopling-web's Depends lacks $d: $webdepends"

@@ -306,6 +306,17 @@ private slots:
         QDBusConnection::sessionBus().unregisterService("org.mpris.MediaPlayer2.boptest");
     }
 
+    void scriptReachesThePage()
+    {
+        // A script that throws is answered and leaves the scene as it is.
+        QCOMPARE(ask("js qx.realStats = qx.stats; throw 5", QStringLiteral("qx-js-error.txt")),
+                 QByteArray("js error: uncaught exception: 5"));
+        QVERIFY(send("js qx.stats = () => ({poked: 'a b'})"));
+        QVERIFY(pageSays(R"("js":{"poked":"a b"})"));
+        // The page's own statistics again, for the tests after this one.
+        QVERIFY(send("js qx.stats = qx.realStats"));
+    }
+
     void setPausedAndIntegers()
     {
         QVERIFY(run("set paused 1\nset cornerSize +7\nset warriorCount many\nset bogus 1 2"));

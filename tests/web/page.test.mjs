@@ -231,6 +231,12 @@ test('the pictures the host is given add up to the scene, also across a change o
     if (shown.px.some((v, j) => v !== old[j])) atOnce++;
   }
   assert.ok(atOnce >= 8, `${atOnce} of 10 kicks drawn at once`);
+
+  // So is a new configuration, however soon after the last frame.
+  advance(5);
+  const before = shown.px.slice();
+  evaluate(qx, CONFIG.replace('W:640,H:480', 'W:1280,H:240').replace("'corner'", "'strip'").replace("'campfire'", "'walk'"));
+  assert.ok(shown.px.some((v, j) => v !== before[j]), 'the walk drawn at once');
 });
 
 test('a song banner shows for a few seconds, over a sleeping party too, and goes with null', () => {

@@ -42,7 +42,7 @@ export function createQx(scene, post, clock, timing) {
     config: guard('qx.config', (arg) => {
       config = parseConfig(arg, config);
       scene.setConfig(config);
-      timing.wake();
+      timing.wake(false, true);
     }),
     tick: guard('qx.tick', (arg) => {
       const t = parseTick(arg);
@@ -62,7 +62,7 @@ export function createQx(scene, post, clock, timing) {
       }
       if (arg.length > 3) fail(`qx.setFamiliars: only three familiars are shown, ${arg.length} were given`);
       scene.setFamiliars(list);
-      timing.wake();
+      timing.wake(false, true);
     }),
     nowPlaying: guard('qx.nowPlaying', (arg) => {
       scene.showSong(parseSong(arg), clock());
@@ -147,7 +147,16 @@ export class FramePacer {
     if (beat ? at - this.last < BEAT_FRAME_MS - SLACK_MS : at < this.next - SLACK_MS) return false;
     // A beat restarts the cadence, as does a page that fell behind by more
     // than a frame (it was busy or hidden).
-    this.next = beat || at - this.next > FRAME_MS ? at + FRAME_MS : this.next + FRAME_MS;
+    if (beat || at - this.next > FRAME_MS) return this.take(at);
+    this.next += FRAME_MS;
+    this.last = at;
+    return true;
+  }
+
+  // A frame at `at` whatever the cadence (something the user changed is shown
+  // at once); the cadence goes on from it. Always true.
+  take(at) {
+    this.next = at + FRAME_MS;
     this.last = at;
     return true;
   }

@@ -81,12 +81,13 @@ export function startPage(host) {
     pending = { slow, id: host.setTimeout(frame, delay) };
   }
 
-  // A tick with sound (or a new configuration) must not wait for the slow
-  // timer, and a beat is drawn at once when the pacer allows it.
-  function wake(beat = false) {
+  // A tick with sound must not wait for the slow timer, and a beat is drawn
+  // at once when the pacer allows it; a new configuration or new familiars
+  // (`changed`) are drawn at once.
+  function wake(beat = false, changed = false) {
     lastKey = null;
     const now = host.now();
-    const drawBeat = beat && !scene.slow() && pacer.due(now, true);
+    const drawBeat = changed ? pacer.take(now) : beat && !scene.slow() && pacer.due(now, true);
     if (pending && (pending.slow || drawBeat)) {
       host.clearTimeout(pending.id);
       pending = null;
