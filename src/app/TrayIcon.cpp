@@ -24,9 +24,11 @@ namespace {
 
 const QString kNotifierWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 constexpr int kWatcherTimeoutMilliseconds = 500;
-// An XEmbed tray says nothing to the icons to come: it is looked for this
-// often, one question to the X server, for as long as none runs.
+// An XEmbed tray says nothing to the icons to come: it is looked for, one
+// question to the X server, every second at first, then less and less often
+// down to this, for as long as none runs.
 constexpr int kXEmbedCheckMilliseconds = 1000;
+constexpr int kXEmbedCheckLongestMilliseconds = 8000;
 
 // Whether a D-Bus tray runs: the watcher, and a host registered with it. Qt
 // asks the same question once, as the first icon is shown, and keeps the
@@ -107,6 +109,9 @@ bool TrayIcon::show()
     connect(dockTimer, &QTimer::timeout, this, [this] {
         if (DesktopSession::xembedTrayRuns())
             dockWhenTrayRuns();
+        else
+            dockTimer->setInterval(
+                std::min(dockTimer->interval() * 2, kXEmbedCheckLongestMilliseconds));
     });
     dockTimer->start(kXEmbedCheckMilliseconds);
     // Starting Bopling again always works. openbox and others take Alt +
