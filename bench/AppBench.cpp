@@ -72,21 +72,19 @@ using Clock = std::chrono::steady_clock;
 
 // ---- the clicks --------------------------------------------------------------
 
-// 30 ms of a drum-like hit: a decaying low tone plus a noise burst, written over
-// the start of the bed (cut short when the server asks for less).
-ClickPlayer::ClickWriter drumHit()
+// 30 ms of a drum-like hit: a decaying low tone plus a noise burst.
+std::vector<float> drumHit()
 {
-    return [noise = std::uint32_t(12345)](std::span<float> out) mutable {
-        const std::size_t length = std::min<std::size_t>(out.size(), kRate * 30 / 1000);
-        for (std::size_t i = 0; i < length; ++i) {
-            const double t = double(i) / kRate;
-            const double decay = std::exp(-t * 120);
-            noise = noise * 1664525u + 1013904223u;
-            const double burst = double(noise >> 8) / double(1u << 24) * 2.0 - 1.0;
-            out[i] = float(0.8 * decay * (0.6 * std::sin(2 * M_PI * 70 * t) + 0.4 * burst));
-        }
-        return true;
-    };
+    std::vector<float> hit(std::size_t(kRate * 30 / 1000));
+    std::uint32_t noise = 12345;
+    for (std::size_t i = 0; i < hit.size(); ++i) {
+        const double t = double(i) / kRate;
+        const double decay = std::exp(-t * 120);
+        noise = noise * 1664525u + 1013904223u;
+        const double burst = double(noise >> 8) / double(1u << 24) * 2.0 - 1.0;
+        hit[i] = float(0.8 * decay * (0.6 * std::sin(2 * M_PI * 70 * t) + 0.4 * burst));
+    }
+    return hit;
 }
 
 // ---- the page ----------------------------------------------------------------

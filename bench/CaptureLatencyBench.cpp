@@ -44,14 +44,10 @@ struct Probe
     Clock::time_point heardAt;
 };
 
-// One millisecond at kClickHeight over silence; a write too short for all of it
-// leaves the click for the next one.
-bool writeClick(std::span<float> out)
+// One millisecond at kClickHeight over silence.
+std::vector<float> click()
 {
-    if (out.size() < 48)
-        return false;
-    std::fill(out.begin(), out.begin() + 48, kClickHeight);
-    return true;
+    return std::vector<float>(kRate / 1000, kClickHeight);
 }
 
 double percentile(std::vector<double> sorted, double p)
@@ -109,7 +105,7 @@ int main(int argc, char **argv)
     }
 
     ClickPlayer player(
-        ClickPlayer::Options{"Bopling latency bench", "latency clicks", kRate, 0.0f, writeClick});
+        ClickPlayer::Options{"Bopling latency bench", "latency clicks", kRate, 0.0f, click()});
     // The player calls this with its own lock held, so the loop below never
     // calls the player while it holds the probe's lock.
     player.onClickWritten = [&probe](Clock::time_point at) {

@@ -1,5 +1,6 @@
 #include "ClickPlayer.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace bopling {
@@ -13,7 +14,10 @@ void signalLoop(void *loop)
 
 } // namespace
 
-ClickPlayer::ClickPlayer(Options options) : options(std::move(options)) {}
+ClickPlayer::ClickPlayer(Options options)
+    : options(std::move(options)), clickDone(this->options.click.size())
+{
+}
 
 ClickPlayer::~ClickPlayer()
 {
@@ -111,12 +115,18 @@ void ClickPlayer::write(pa_stream *s, std::size_t bytes)
     }
     {
         std::lock_guard guard(lock);
-        if (pending && options.writeClick && options.writeClick(out)) {
+        if (pending && !out.empty()) {
             pending = false;
+            clickDone = 0;
             writtenAt = Clock::now();
             if (onClickWritten)
                 onClickWritten(*writtenAt);
         }
+        const std::vector<float> &click = options.click;
+        const std::size_t take = std::min(out.size(), click.size() - clickDone);
+        for (std::size_t i = 0; i < take; ++i)
+            out[i] += click[clickDone + i];
+        clickDone += take;
     }
     pa_stream_write(s, out.data(), out.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
 }

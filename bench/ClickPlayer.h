@@ -9,22 +9,20 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace bopling {
 
 // A low-latency mono playback stream on the default sink for the benchmarks:
 // it writes a quiet noise bed (or silence) whenever the server wants data, and
-// a click at the start of the next write once one is asked for. The stream
-// runs on libpulse's own thread; click(), cancel() and written() may be called
-// from any thread.
+// a click over it from the start of the next write once one is asked for. The
+// server asks for a few milliseconds at a time, so a longer click goes on
+// through the writes after it. The stream runs on libpulse's own thread;
+// click(), cancel() and written() may be called from any thread.
 class ClickPlayer final
 {
 public:
     using Clock = std::chrono::steady_clock;
-    // Writes one click over the start of `out`, which already holds the bed.
-    // Returns false when `out` is too short for it; the click then waits for
-    // the next write.
-    using ClickWriter = std::function<bool(std::span<float> out)>;
 
     struct Options
     {
@@ -33,7 +31,8 @@ public:
         int rate = 48000;
         // Peak of the white-noise bed; 0 writes silence.
         float bedLevel = 0.0f;
-        ClickWriter writeClick;
+        // One click's samples, added to the bed.
+        std::vector<float> click;
     };
 
     explicit ClickPlayer(Options options);
@@ -49,7 +48,8 @@ public:
     // Drops a click that has not been written yet. Once this returns, no
     // onClickWritten call for it can still come.
     void cancel();
-    // When the last click asked for went into the sink, once it has.
+    // When the first sample of the last click asked for went into the sink,
+    // once it has.
     std::optional<Clock::time_point> written();
     // Playback underruns so far: a click written after one may be skipped by
     // the server.
@@ -70,6 +70,8 @@ private:
     std::atomic<int> underflowCount{0};
     std::mutex lock;
     bool pending = false;
+    // How much of the click being played has been written.
+    std::size_t clickDone = 0;
     std::optional<Clock::time_point> writtenAt;
     std::uint32_t noise = 12345;
 };
