@@ -2,20 +2,21 @@
 // the web engine's processes with the web host): CPU per minute while music
 // plays, while the party falls asleep after it (the first 20 s of silence) and
 // once it sleeps, memory, start-up to the first picture, and how long a click
-// written into the sink takes to be counted by the page: the first one after
-// the silence, alone, and then fifty over a quiet bed. Memory is given as peak
-// resident sizes summed (shared pages counted in every process) and as PSS
-// over the process tree alone: the tree's distinct physical pages, each page
-// split among the tree's processes that map it and so counted once (shared
-// libraries in full, whatever other programs map them, so the figure does not
-// depend on what else runs on the machine). The system's own PSS, which
-// splits pages with every other program, is shown beside it only while no
-// other web engine process runs.
+// takes to be counted by the page: the first one after the silence, alone, and
+// then fifty over a quiet bed. A click is timed from when it was due to leave
+// the sink (the player's stream says how much it held before it), and also
+// from when it went into that stream. Memory is given as peak
+// resident sizes summed (shared pages counted in every process), as PSS summed
+// over the program's processes (given only while no other process uses Qt's
+// libraries, whose pages it would otherwise split with them), and as the
+// processes' distinct physical pages, each counted once and in full however
+// many other programs map it (libc's included), which does not depend on what
+// else runs on the machine.
 //
 // `app --renderer=light` or `--renderer=web` measures one host; `app` alone
 // runs both, one after the other in child processes, and prints them side by
 // side. `--memory-minutes=N` then keeps the program playing music for N more
-// minutes and prints the tree's PSS after each one. Runs the real controller
+// minutes and prints both memory figures after each one. Runs the real controller
 // (the same start-up as the program) against a private PulseAudio under the
 // current display (use scripts/test-env). Prints a few lines and, last, one
 // JSON object with the figures.
@@ -183,23 +184,37 @@ bool writeDemoTrack(const QString &wav, const QString &raw, double seconds)
     return true;
 }
 
-// From the moment `player`'s next click goes into the sink to the first
-// statistics answer that counts more events than before it; none when the
-// page has not counted it within 2 s.
-std::optional<double> clickLatency(RendererHost &host, ClickPlayer &player)
+struct ClickTimes
+{
+    double sinceWritten = 0; // from when the click went into the player's stream
+    double sinceSounding = 0; // from when it was due to leave the sink
+};
+
+// Until the page's statistics count more events than before `player`'s next
+// click, measured from when the click went into the sink and from when it
+// was due to play; none when the page has not counted it within 2 s.
+std::optional<ClickTimes> clickLatency(RendererHost &host, ClickPlayer &player)
 {
     const auto before = askPage(host);
     if (!before)
         return std::nullopt;
     player.click();
+    // The page is asked again whenever something has happened on this
+    // thread (the tick that carries the hit is one such event), and at least
+    // every millisecond for a host that answers on its own schedule.
+    QTimer nudge;
+    nudge.start(1);
     const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(2);
     while (Clock::now() < giveUp) {
-        // The light host answers at once: the frame timer needs its turn.
-        idle(1);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const auto now = askPage(host);
         const auto written = player.written();
-        if (now && written && now->events > before->events)
-            return std::chrono::duration<double, std::milli>(Clock::now() - *written).count();
+        const auto plays = player.plays();
+        if (now && written && plays && now->events > before->events) {
+            const Clock::time_point seen = Clock::now();
+            return ClickTimes{std::chrono::duration<double, std::milli>(seen - *written).count(),
+                              std::chrono::duration<double, std::milli>(seen - *plays).count()};
+        }
     }
     return std::nullopt;
 }
@@ -364,7 +379,7 @@ int main(int argc, char **argv)
 
     // One hit with nothing under it, after the silence: the scene has to wake
     // for it.
-    std::optional<double> firstHit;
+    std::optional<ClickTimes> firstHit;
     {
         ClickPlayer alone(
             ClickPlayer::Options{"Bopling app bench", "first hit", kRate, 0.0f, drumHit()});
@@ -373,7 +388,8 @@ int main(int argc, char **argv)
             firstHit = clickLatency(host, alone);
         }
     }
-    std::printf("first hit after the silence to page: %.1f ms\n", firstHit.value_or(-1));
+    const double firstHitMs = firstHit ? firstHit->sinceSounding : -1;
+    std::printf("first hit after the silence to page: %.1f ms from when it played\n", firstHitMs);
 
     // Clicks over a quiet bed.
     ClickPlayer clicks(
@@ -384,18 +400,22 @@ int main(int argc, char **argv)
     }
     QTest::qWait(2000);
     std::vector<double> latencies;
+    std::vector<double> sinceWritten;
     int missed = 0;
     for (int i = 0; i < kClicks; ++i) {
-        const std::optional<double> latency = clickLatency(host, clicks);
-        if (latency)
-            latencies.push_back(*latency);
-        else
+        if (const auto latency = clickLatency(host, clicks)) {
+            latencies.push_back(latency->sinceSounding);
+            sinceWritten.push_back(latency->sinceWritten);
+        } else {
             ++missed;
+        }
         QTest::qWait(kClickGapMs);
     }
     const double clickMedian = latencies.empty() ? -1 : median(latencies);
-    std::printf("click to page: median %.1f ms over %zu clicks (%d missed)\n", clickMedian,
-                latencies.size(), missed);
+    const double writtenMedian = sinceWritten.empty() ? -1 : median(sinceWritten);
+    std::printf("click to page: median %.1f ms from when the click played over %zu clicks (%d "
+                "missed); %.1f ms from when it went into the player's stream\n",
+                clickMedian, latencies.size(), missed, writtenMedian);
 
     // Memory over a long run with music: the tree's PSS after each minute.
     qint64 firstMinute = -1;
@@ -403,44 +423,45 @@ int main(int argc, char **argv)
     for (int minute = 1; minute <= memoryMinutes(argc, argv); ++minute) {
         const auto playing = pulse.startPlayingFile(QStringLiteral("bopling_a"), music, kRate, 2);
         idle(60000);
-        lastMinute = distinctPagesKb();
+        lastMinute = pssKb();
         firstMinute = firstMinute < 0 ? lastMinute : firstMinute;
-        peakDistinct = std::max(peakDistinct, lastMinute);
-        std::printf("after %d min of music: PSS %.1f MB (the tree's own)\n", minute,
-                    double(lastMinute) / 1024.0);
+        peakPss = std::max(peakPss, lastMinute);
+        const qint64 distinct = distinctPagesKb();
+        peakDistinct = std::max(peakDistinct, distinct);
+        std::printf("after %d min of music: PSS %.1f MB, %.1f MB counting each page once\n",
+                    minute, double(lastMinute) / 1024.0, double(distinct) / 1024.0);
         std::fflush(stdout);
     }
 
     const qint64 peak = peakMemoryKb();
     peakPss = std::max(peakPss, pssKb());
     peakDistinct = std::max(peakDistinct, distinctPagesKb());
-    // Other engines share the engine's pages: the system's PSS then says as much about them.
-    const int otherEngines = otherEngineProcesses();
-    const double systemPssMb = otherEngines ? -1 : double(peakPss) / 1024.0;
+    // Other Qt programs share Qt's pages: PSS then says as much about them.
+    const int otherQt = otherQtProcesses();
+    const double pssMb = otherQt ? -1 : double(peakPss) / 1024.0;
     std::printf("peak memory: %.1f MB resident (summed)\n", double(peak) / 1024.0);
+    if (otherQt)
+        std::printf("PSS not given: %d other processes use Qt's libraries\n", otherQt);
+    else
+        std::printf("PSS of the program's processes, summed: %.1f MB\n", pssMb);
     if (peakDistinct < 0)
-        std::printf("PSS over the process tree not given: reading page frame numbers needs root\n");
+        std::printf("pages counted once not given: reading page frame numbers needs root\n");
     else
-        std::printf("PSS over the process tree alone (program and web engine, each page once): "
-                    "%.1f MB\n",
+        std::printf("their physical pages, each counted once and in full however many other "
+                    "programs share it: %.1f MB\n",
                     double(peakDistinct) / 1024.0);
-    if (otherEngines)
-        std::printf("the system's PSS is not given: %d other web engine processes run\n",
-                    otherEngines);
-    else
-        std::printf("the system's PSS, summed: %.1f MB\n", systemPssMb);
 
     delegate.applicationWillTerminate();
     std::printf("{\"musicCpuSecondsPerMinute\":%.2f,\"fallingAsleepCpuSecondsPerMinute\":%.2f,"
                 "\"silentCpuSecondsPerMinute\":%.2f,"
-                "\"peakMemoryMB\":%.1f,\"peakPssMB\":%.1f,\"systemPssMB\":%.1f,"
+                "\"peakMemoryMB\":%.1f,\"pssMB\":%.1f,\"distinctPagesMB\":%.1f,"
                 "\"pssGrowthMB\":%.1f,\"firstPictureMs\":%.0f,"
                 "\"firstHitAfterSilenceMs\":%.1f,"
-                "\"clickToPageMedianMs\":%.1f,\"clicks\":%"
+                "\"clickToPageMedianMs\":%.1f,\"clickWrittenToPageMedianMs\":%.1f,\"clicks\":%"
                 "zu,\"missed\":%d}\n",
                 musicCpu, fallingAsleepCpu, silentCpu, double(peak) / 1024.0,
-                double(peakDistinct) / 1024.0, systemPssMb,
+                pssMb, double(peakDistinct) / 1024.0,
                 firstMinute < 0 ? -1.0 : double(lastMinute - firstMinute) / 1024.0, firstFrameMs,
-                firstHit.value_or(-1), clickMedian, latencies.size(), missed);
+                firstHitMs, clickMedian, writtenMedian, latencies.size(), missed);
     return latencies.empty() ? 1 : 0;
 }

@@ -75,8 +75,10 @@ bool ClickPlayer::start()
         attr.prebuf = 0;
         attr.minreq = std::uint32_t(pa_usec_to_bytes(2 * PA_USEC_PER_MSEC, &spec));
         attr.fragsize = std::uint32_t(-1);
-        pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                   nullptr);
+        // Timing updates let the player say when a click it wrote will play.
+        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                             PA_STREAM_AUTO_TIMING_UPDATE);
+        pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr);
         while (pa_stream_get_state(stream) == PA_STREAM_CREATING)
             pa_threaded_mainloop_wait(loop);
         ok = pa_stream_get_state(stream) == PA_STREAM_READY;
@@ -90,6 +92,7 @@ void ClickPlayer::click()
     std::lock_guard guard(lock);
     pending = true;
     writtenAt.reset();
+    playsAt.reset();
 }
 
 void ClickPlayer::cancel()
@@ -102,6 +105,12 @@ std::optional<ClickPlayer::Clock::time_point> ClickPlayer::written()
 {
     std::lock_guard guard(lock);
     return writtenAt;
+}
+
+std::optional<ClickPlayer::Clock::time_point> ClickPlayer::plays()
+{
+    std::lock_guard guard(lock);
+    return playsAt;
 }
 
 void ClickPlayer::write(pa_stream *s, std::size_t bytes)
@@ -119,6 +128,11 @@ void ClickPlayer::write(pa_stream *s, std::size_t bytes)
             pending = false;
             clickDone = 0;
             writtenAt = Clock::now();
+            playsAt = writtenAt;
+            pa_usec_t delay = 0;
+            int negative = 0;
+            if (pa_stream_get_latency(s, &delay, &negative) == 0 && !negative)
+                *playsAt += std::chrono::microseconds(delay);
             if (onClickWritten)
                 onClickWritten(*writtenAt);
         }

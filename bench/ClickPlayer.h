@@ -51,6 +51,10 @@ public:
     // When the first sample of the last click asked for went into the sink,
     // once it has.
     std::optional<Clock::time_point> written();
+    // When that sample was due to leave the sink: written() plus what the
+    // stream held before it and the sink's own delay, as the server last
+    // reported them; written() itself before the first report.
+    std::optional<Clock::time_point> plays();
     // Playback underruns so far: a click written after one may be skipped by
     // the server.
     int underflows() const { return underflowCount.load(); }
@@ -73,6 +77,7 @@ private:
     // How much of the click being played has been written.
     std::size_t clickDone = 0;
     std::optional<Clock::time_point> writtenAt;
+    std::optional<Clock::time_point> playsAt;
     std::uint32_t noise = 12345;
 };
 

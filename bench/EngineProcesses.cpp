@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QSet>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include <optional>
 #include <unistd.h>
@@ -77,14 +81,20 @@ QList<ProcessFacts> allProcesses()
 
 } // namespace
 
-int otherEngineProcesses()
+int otherQtProcesses()
 {
     QSet<int> mine;
     for (const ProcessFacts &facts : programProcesses())
         mine.insert(facts.pid);
     int others = 0;
-    for (const ProcessFacts &facts : allProcesses())
-        others += isEngineProcess(facts) && !mine.contains(facts.pid);
+    for (const ProcessFacts &facts : allProcesses()) {
+        if (mine.contains(facts.pid))
+            continue;
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(facts.pid));
+        if (!maps.open(QIODevice::ReadOnly))
+            continue;
+        others += isEngineProcess(facts) || maps.readAll().contains("/libQt6Core.so");
+    }
     return others;
 }
 
@@ -141,8 +151,12 @@ qint64 pssKb()
 
 qint64 distinctPagesKb()
 {
+    // The figure counts this process's own pages, so reading it must not
+    // allocate much: the files are read a line and a chunk at a time into
+    // buffers on the stack, and the frames go into one array of 8 bytes a page.
     const qint64 pageSize = sysconf(_SC_PAGESIZE);
-    QSet<quint64> frames;
+    std::vector<quint64> frames;
+    frames.reserve(std::size_t(peakMemoryKb() * 1024 / pageSize) + 1024);
     bool framesVisible = false;
     for (const ProcessFacts &facts : programProcesses()) {
         QFile smaps(QStringLiteral("/proc/%1/smaps").arg(facts.pid));
@@ -153,34 +167,43 @@ qint64 distinctPagesKb()
         // address space it never touches.
         quint64 start = 0;
         quint64 end = 0;
-        for (const QByteArray &line : smaps.readAll().split('\n')) {
-            const qsizetype dash = line.indexOf('-');
-            const qsizetype space = line.indexOf(' ');
-            if (dash > 0 && space > dash && !line.left(space).endsWith(':')) {
-                start = line.left(dash).toULongLong(nullptr, 16);
-                end = line.mid(dash + 1, space - dash - 1).toULongLong(nullptr, 16);
+        char line[512];
+        qint64 length = 0;
+        while ((length = smaps.readLine(line, sizeof line)) > 0) {
+            const std::string_view text(line, std::size_t(length));
+            const std::size_t dash = text.find('-');
+            const std::size_t space = text.find(' ');
+            if (dash != std::string_view::npos && space != std::string_view::npos &&
+                dash < space && text[space - 1] != ':') {
+                start = std::strtoull(line, nullptr, 16);
+                end = std::strtoull(line + dash + 1, nullptr, 16);
                 continue;
             }
-            if (!line.startsWith("Rss:") ||
-                line.mid(4).trimmed().split(' ').first().toLongLong() == 0)
+            if (!text.starts_with("Rss:") || std::strtoll(line + 4, nullptr, 10) == 0)
                 continue;
-            const quint64 pages = (end - start) / quint64(pageSize);
             if (!pagemap.seek(qint64(start / quint64(pageSize) * 8)))
                 continue;
-            const QByteArray entries = pagemap.read(qint64(pages * 8));
-            for (qsizetype i = 0; i + 8 <= entries.size(); i += 8) {
-                quint64 entry = 0;
-                std::memcpy(&entry, entries.constData() + i, 8);
-                const bool present = entry >> 63;
-                const quint64 frame = entry & ((quint64(1) << 55) - 1);
-                if (!present)
-                    continue;
-                framesVisible = framesVisible || frame != 0;
-                frames.insert(frame);
+            quint64 entries[512];
+            for (quint64 page = start; page < end;) {
+                const quint64 want = std::min<quint64>(std::size(entries), (end - page) / pageSize);
+                const qint64 got = pagemap.read(reinterpret_cast<char *>(entries), qint64(want * 8));
+                if (got <= 0)
+                    break;
+                for (qint64 i = 0; i < got / 8; ++i) {
+                    const bool present = entries[i] >> 63;
+                    const quint64 frame = entries[i] & ((quint64(1) << 55) - 1);
+                    if (!present)
+                        continue;
+                    framesVisible = framesVisible || frame != 0;
+                    frames.push_back(frame);
+                }
+                page += quint64(got / 8) * quint64(pageSize);
             }
         }
     }
-    return framesVisible ? qint64(frames.size()) * pageSize / 1024 : -1;
+    std::sort(frames.begin(), frames.end());
+    const auto distinct = std::unique(frames.begin(), frames.end()) - frames.begin();
+    return framesVisible ? qint64(distinct) * pageSize / 1024 : -1;
 }
 
 } // namespace bopling::bench

@@ -40,8 +40,9 @@ qint64 pssKb();
 // machine. Needs the right to see page frame numbers (root); -1 without it.
 qint64 distinctPagesKb();
 
-// Web engine processes on the machine that are not this process's own. While
-// there are any, summed PSS depends on them (they share the engine's pages).
-int otherEngineProcesses();
+// Processes on the machine, not this program's, that map Qt's libraries (web
+// engine processes among them). While there are any, the summed PSS depends on
+// them: they share those libraries' pages.
+int otherQtProcesses();
 
 } // namespace bopling::bench
