@@ -13,13 +13,13 @@
 // many other programs map it (libc's included), which does not depend on what
 // else runs on the machine.
 //
-// `app --renderer=light` or `--renderer=web` measures one host; `app` alone
-// runs both, one after the other in child processes, and prints them side by
-// side. `--memory-minutes=N` then keeps the program playing music for N more
+// Built as bench/app-host, which measures the host that --renderer names
+// (light without it); bench/app runs it for both hosts and prints them side by
+// side. `--memory-minutes=N` keeps the program playing music for N more
 // minutes and prints both memory figures after each one. Runs the real controller
 // (the same start-up as the program) against a private PulseAudio under the
-// current display (use scripts/test-env). Prints a few lines and, last, one
-// JSON object with the figures.
+// current display (use scripts/test-env). Prints a few lines and, last, the
+// figures, one `figure NAME VALUE` line each.
 
 #include "ClickPlayer.h"
 #include "EngineProcesses.h"
@@ -222,7 +222,7 @@ std::optional<ClickTimes> clickLatency(RendererHost &host, ClickPlayer &player)
 } // namespace
 
 // The N of --memory-minutes=N; 0 without it.
-int memoryMinutes(int argc, char **argv)
+static int memoryMinutes(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i)
         if (const QByteArray arg(argv[i]); arg.startsWith("--memory-minutes="))
@@ -230,42 +230,8 @@ int memoryMinutes(int argc, char **argv)
     return 0;
 }
 
-// Runs this benchmark once per host and prints the figures side by side.
-int sideBySide(const char *self, int minutes)
-{
-    const QList<QByteArray> hosts{"light", "web"};
-    QList<QJsonObject> results;
-    for (const QByteArray &host : hosts) {
-        const QByteArray command = QByteArray(self) + " --renderer=" + host +
-                                   " --memory-minutes=" + QByteArray::number(minutes) + " 2>&1";
-        FILE *child = popen(command.constData(), "r");
-        if (!child)
-            return 1;
-        QJsonObject figures;
-        char line[4096];
-        while (std::fgets(line, sizeof line, child)) {
-            std::printf("%s: %s", host.constData(), line);
-            std::fflush(stdout);
-            if (line[0] == '{')
-                figures = QJsonDocument::fromJson(QByteArray(line)).object();
-        }
-        pclose(child);
-        results.append(figures);
-    }
-    std::printf("\n%-36s %10s %10s\n", "", "light", "web");
-    for (const QString &key : results[0].keys())
-        std::printf("%-36s %10.1f %10.1f\n", qPrintable(key), results[0].value(key).toDouble(-1),
-                    results[1].value(key).toDouble(-1));
-    return results[0].isEmpty() || results[1].isEmpty() ? 1 : 0;
-}
-
 int main(int argc, char **argv)
 {
-    {
-        QString wrong;
-        if (!RendererChoice::fromArguments(argc, argv, &wrong) && wrong.isEmpty())
-            return sideBySide(argv[0], memoryMinutes(argc, argv));
-    }
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
@@ -452,16 +418,22 @@ int main(int argc, char **argv)
                     double(peakDistinct) / 1024.0);
 
     delegate.applicationWillTerminate();
-    std::printf("{\"musicCpuSecondsPerMinute\":%.2f,\"fallingAsleepCpuSecondsPerMinute\":%.2f,"
-                "\"silentCpuSecondsPerMinute\":%.2f,"
-                "\"peakMemoryMB\":%.1f,\"pssMB\":%.1f,\"distinctPagesMB\":%.1f,"
-                "\"pssGrowthMB\":%.1f,\"firstPictureMs\":%.0f,"
-                "\"firstHitAfterSilenceMs\":%.1f,"
-                "\"clickToPageMedianMs\":%.1f,\"clickWrittenToPageMedianMs\":%.1f,\"clicks\":%"
-                "zu,\"missed\":%d}\n",
-                musicCpu, fallingAsleepCpu, silentCpu, double(peak) / 1024.0,
-                pssMb, double(peakDistinct) / 1024.0,
-                firstMinute < 0 ? -1.0 : double(lastMinute - firstMinute) / 1024.0, firstFrameMs,
-                firstHitMs, clickMedian, writtenMedian, latencies.size(), missed);
+    const std::pair<const char *, double> figures[]{
+        {"musicCpuSecondsPerMinute", musicCpu},
+        {"fallingAsleepCpuSecondsPerMinute", fallingAsleepCpu},
+        {"silentCpuSecondsPerMinute", silentCpu},
+        {"peakMemoryMB", double(peak) / 1024.0},
+        {"pssMB", pssMb},
+        {"distinctPagesMB", double(peakDistinct) / 1024.0},
+        {"pssGrowthMB", firstMinute < 0 ? -1.0 : double(lastMinute - firstMinute) / 1024.0},
+        {"firstPictureMs", firstFrameMs},
+        {"firstHitAfterSilenceMs", firstHitMs},
+        {"clickToPageMedianMs", clickMedian},
+        {"clickWrittenToPageMedianMs", writtenMedian},
+        {"clicks", double(latencies.size())},
+        {"missed", double(missed)},
+    };
+    for (const auto &[name, value] : figures)
+        std::printf("figure %s %.2f\n", name, value);
     return latencies.empty() ? 1 : 0;
 }
