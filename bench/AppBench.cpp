@@ -186,7 +186,7 @@ bool writeDemoTrack(const QString &wav, const QString &raw, double seconds)
 
 struct ClickTimes
 {
-    double sinceWritten = 0; // from when the click went into the player's stream
+    double sinceWritten = 0;  // from when the click went into the player's stream
     double sinceSounding = 0; // from when it was due to leave the sink
 };
 
@@ -394,8 +394,8 @@ int main(int argc, char **argv)
         peakPss = std::max(peakPss, lastMinute);
         const qint64 distinct = distinctPagesKb();
         peakDistinct = std::max(peakDistinct, distinct);
-        std::printf("after %d min of music: PSS %.1f MB, %.1f MB counting each page once\n",
-                    minute, double(lastMinute) / 1024.0, double(distinct) / 1024.0);
+        std::printf("after %d min of music: PSS %.1f MB, %.1f MB counting each page once\n", minute,
+                    double(lastMinute) / 1024.0, double(distinct) / 1024.0);
         std::fflush(stdout);
     }
 

@@ -16,8 +16,7 @@ void signalLoop(void *loop)
 
 ClickPlayer::ClickPlayer(Options options)
     : options(std::move(options)), clickDone(this->options.click.size())
-{
-}
+{}
 
 ClickPlayer::~ClickPlayer()
 {
@@ -76,8 +75,8 @@ bool ClickPlayer::start()
         attr.minreq = std::uint32_t(pa_usec_to_bytes(2 * PA_USEC_PER_MSEC, &spec));
         attr.fragsize = std::uint32_t(-1);
         // Timing updates let the player say when a click it wrote will play.
-        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                             PA_STREAM_AUTO_TIMING_UPDATE);
+        const auto flags = pa_stream_flags_t(
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
         pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr);
         while (pa_stream_get_state(stream) == PA_STREAM_CREATING)
             pa_threaded_mainloop_wait(loop);

@@ -17,9 +17,11 @@ namespace bopling::bench {
 
 namespace {
 
-std::optional<ProcessFacts> readProcess(int pid)
+// The stat file of a process, or of one thread with `task`.
+std::optional<ProcessFacts> readProcess(int pid, int task = 0)
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    QFile file(task ? QStringLiteral("/proc/%1/task/%2/stat").arg(pid).arg(task)
+                    : QStringLiteral("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray text = file.readAll();
@@ -136,6 +138,18 @@ QMap<QString, double> cpuSeconds()
     QMap<QString, double> byRole;
     for (const ProcessFacts &facts : programProcesses())
         byRole[role(facts.pid)] += facts.cpuSeconds;
+    // The capture thread's share of the program's, which follows how often the
+    // sound server sends it data.
+    const int self = int(getpid());
+    const QStringList tasks = QDir(QStringLiteral("/proc/%1/task").arg(self))
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        const auto thread = readProcess(self, task.toInt());
+        if (thread && thread->name == "qx.audio") {
+            byRole[QStringLiteral("program")] -= thread->cpuSeconds;
+            byRole[QStringLiteral("capture thread")] += thread->cpuSeconds;
+        }
+    }
     return byRole;
 }
 
@@ -173,8 +187,8 @@ qint64 distinctPagesKb()
             const std::string_view text(line, std::size_t(length));
             const std::size_t dash = text.find('-');
             const std::size_t space = text.find(' ');
-            if (dash != std::string_view::npos && space != std::string_view::npos &&
-                dash < space && text[space - 1] != ':') {
+            if (dash != std::string_view::npos && space != std::string_view::npos && dash < space &&
+                text[space - 1] != ':') {
                 start = std::strtoull(line, nullptr, 16);
                 end = std::strtoull(line + dash + 1, nullptr, 16);
                 continue;
@@ -186,7 +200,8 @@ qint64 distinctPagesKb()
             quint64 entries[512];
             for (quint64 page = start; page < end;) {
                 const quint64 want = std::min<quint64>(std::size(entries), (end - page) / pageSize);
-                const qint64 got = pagemap.read(reinterpret_cast<char *>(entries), qint64(want * 8));
+                const qint64 got =
+                    pagemap.read(reinterpret_cast<char *>(entries), qint64(want * 8));
                 if (got <= 0)
                     break;
                 for (qint64 i = 0; i < got / 8; ++i) {

@@ -24,7 +24,7 @@ QList<ProcessFacts> programProcesses();
 // "program" for this process, else the web engine process's --type.
 QString role(int pid);
 
-// CPU seconds used so far, by role.
+// CPU seconds used so far, by role; the program's capture thread is a role of its own.
 QMap<QString, double> cpuSeconds();
 
 // The peak resident memory of each process, summed (kB).
