@@ -40,6 +40,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -49,6 +50,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <unistd.h>
@@ -136,6 +138,16 @@ void idle(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Ends a pacat started to play music, and waits for it.
+void stopPlaying(std::unique_ptr<QProcess> &player)
+{
+    if (!player)
+        return;
+    player->kill();
+    player->waitForFinished(5000);
+    player.reset();
 }
 
 double median(std::vector<double> values)
@@ -339,7 +351,7 @@ int main(int argc, char **argv)
     }
     QTest::qWait(2000);
     const double musicCpu = measure("music", kWindowSeconds);
-    player.reset();
+    stopPlaying(player);
     const double fallingAsleepCpu = measure("falling asleep", kFallingAsleepSeconds);
     const double silentCpu = measure("silent", kWindowSeconds);
 
@@ -387,8 +399,9 @@ int main(int argc, char **argv)
     qint64 firstMinute = -1;
     qint64 lastMinute = -1;
     for (int minute = 1; minute <= memoryMinutes(argc, argv); ++minute) {
-        const auto playing = pulse.startPlayingFile(QStringLiteral("bopling_a"), music, kRate, 2);
+        auto playing = pulse.startPlayingFile(QStringLiteral("bopling_a"), music, kRate, 2);
         idle(60000);
+        stopPlaying(playing);
         lastMinute = pssKb();
         firstMinute = firstMinute < 0 ? lastMinute : firstMinute;
         peakPss = std::max(peakPss, lastMinute);
