@@ -25,6 +25,7 @@
 #include "EngineProcesses.h"
 #include "app/AppDelegate.h"
 #include "app/RendererChoice.h"
+#include "audio/Analyzer.h"
 #include "audio/MonoFileReader.h"
 #include "render/RendererHost.h"
 #include "render/ScriptCalls.h"
@@ -50,6 +51,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <span>
@@ -138,6 +140,29 @@ void idle(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Milliseconds of this thread's CPU that a fixed piece of work takes: a
+// minute of noise through an analyzer of its own. The same work at the start
+// and at the end of a run shows how fast the machine was meanwhile; on a
+// shared virtual machine that can change by half from one run to the next.
+double referenceWorkMs()
+{
+    Analyzer analyzer([] { return 0.0; });
+    std::vector<float> block(480);
+    std::uint32_t noise = 1;
+    timespec start{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    for (int i = 0; i < 6000; ++i) {
+        for (float &sample : block) {
+            noise = noise * 1664525u + 1013904223u;
+            sample = float(noise >> 8) / float(1u << 24) - 0.5f;
+        }
+        analyzer.push(block, kRate);
+    }
+    timespec end{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    return double(end.tv_sec - start.tv_sec) * 1e3 + double(end.tv_nsec - start.tv_nsec) / 1e6;
 }
 
 // Ends a pacat started to play music, and waits for it.
@@ -349,11 +374,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot play music: %s\n", qPrintable(pulse.errorString()));
         return 1;
     }
+    const double referenceBefore = referenceWorkMs();
     QTest::qWait(2000);
     const double musicCpu = measure("music", kWindowSeconds);
     stopPlaying(player);
     const double fallingAsleepCpu = measure("falling asleep", kFallingAsleepSeconds);
     const double silentCpu = measure("silent", kWindowSeconds);
+    std::printf("reference work: %.1f ms of CPU before the music, %.1f ms after the silence\n",
+                referenceBefore, referenceWorkMs());
 
     // One hit with nothing under it, after the silence: the scene has to wake
     // for it.
